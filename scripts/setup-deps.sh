@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the editor needs to build, run and test.
+# Does nothing when everything is already there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake git pkg-config
+  qtbase5-dev qtdeclarative5-dev qtquickcontrols2-5-dev
+  qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
+  qml-module-qtquick-dialogs qml-module-qtquick-layouts qml-module-qttest
+  qml-module-qtqml-models2 qml-module-qtquick-templates2
+  libarchive-dev zlib1g-dev fonts-liberation
+  tar gzip
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+namespace Startup {
+
+// Makes AppState, ProjectEntity, DeviceEntity and DataObjectModel known to QML
+// as module Norvel 1.0, in that order.
+void registerTypes();
+
+// Prepares the application, loads the main document and runs the event loop.
+// Returns the loop's exit code, or -1 when the main document cannot be created.
+int runEditor(int &argc, char **argv, const QString &mainUrl);
+
+} // namespace Startup

@@ -1,0 +1,62 @@
+#include "deviceentity.h"
+
+DeviceEntity::DeviceEntity(QObject *parent)
+    : QObject(parent)
+{
+}
+
+void DeviceEntity::setNewMac(QString newMac)
+{
+    if (m_newMac == newMac)
+        return;
+    m_newMac = newMac;
+    emit newMacChanged(m_newMac);
+}
+
+void DeviceEntity::setNewLabel(QString newLabel)
+{
+    if (m_newLabel == newLabel)
+        return;
+    m_newLabel = newLabel;
+    emit newLabelChanged(m_newLabel);
+}
+
+void DeviceEntity::setOldMac(QString oldMac)
+{
+    if (m_oldMac == oldMac)
+        return;
+    m_oldMac = oldMac;
+    emit oldMacChanged(m_oldMac);
+}
+
+void DeviceEntity::setOldLabel(QString oldLabel)
+{
+    if (m_oldLabel == oldLabel)
+        return;
+    m_oldLabel = oldLabel;
+    emit oldLabelChanged(m_oldLabel);
+}
+
+void DeviceEntity::setDeviceType(QString deviceType)
+{
+    if (m_deviceType == deviceType)
+        return;
+    m_deviceType = deviceType;
+    emit deviceTypeChanged(m_deviceType);
+}
+
+void DeviceEntity::setLabelEditable(bool labelEditable)
+{
+    if (m_labelEditable == labelEditable)
+        return;
+    m_labelEditable = labelEditable;
+    emit labelEditableChanged(m_labelEditable);
+}
+
+void DeviceEntity::setIssue(QString issue)
+{
+    if (m_issue == issue)
+        return;
+    m_issue = issue;
+    emit issueChanged(m_issue);
+}

@@ -1,0 +1,108 @@
+#include "projectentity.h"
+
+#include "dataobjectmodel.h"
+
+#include <QFileInfo>
+
+ProjectEntity::ProjectEntity(QObject *parent)
+    : QObject(parent)
+    , m_ownDevices(new DataObjectModel)
+{
+    m_devices = m_ownDevices;
+}
+
+ProjectEntity::~ProjectEntity()
+{
+    // The model has no parent so that QML never takes it over; the one this
+    // entity made goes with it.
+    delete m_ownDevices;
+}
+
+QDir ProjectEntity::activeProjectDir() const
+{
+    return QDir(QDir(m_extractedPath).absoluteFilePath(QStringLiteral("active-project")));
+}
+
+QDir ProjectEntity::ksb12DevicesDir() const
+{
+    return QDir(activeProjectDir().absoluteFilePath(QStringLiteral("devices/ksb12")));
+}
+
+QDir ProjectEntity::tandoDevicesDir() const
+{
+    return QDir(activeProjectDir().absoluteFilePath(QStringLiteral("devices/tando")));
+}
+
+QString ProjectEntity::projectFilePath() const
+{
+    return activeProjectDir().absoluteFilePath(QStringLiteral("project.xml"));
+}
+
+QStringList ProjectEntity::profileFiles(const QString &deviceDirName) const
+{
+    const QDir profiles(tandoDevicesDir().absoluteFilePath(deviceDirName + QStringLiteral("/profiles")));
+    QStringList paths;
+    const QFileInfoList entries = profiles.entryInfoList(QDir::Files | QDir::Dirs | QDir::Drives | QDir::NoDotAndDotDot,
+                                                         QDir::Name | QDir::IgnoreCase);
+    for (const QFileInfo &entry : entries) {
+        // Links are not followed: a profile must be a regular file of the tree itself.
+        if (entry.isFile() && !entry.isSymLink())
+            paths.append(entry.absoluteFilePath());
+    }
+    return paths;
+}
+
+void ProjectEntity::setLoaded(bool loaded)
+{
+    if (m_loaded == loaded)
+        return;
+    m_loaded = loaded;
+    emit loadedChanged(m_loaded);
+}
+
+void ProjectEntity::setName(QString name)
+{
+    if (m_name == name)
+        return;
+    m_name = name;
+    emit nameChanged(m_name);
+}
+
+void ProjectEntity::setAuthor(QString author)
+{
+    if (m_author == author)
+        return;
+    m_author = author;
+    emit authorChanged(m_author);
+}
+
+void ProjectEntity::setDescription(QString description)
+{
+    if (m_description == description)
+        return;
+    m_description = description;
+    emit descriptionChanged(m_description);
+}
+
+void ProjectEntity::setOriginalPath(QString originalPath)
+{
+    m_originalPath = originalPath;
+}
+
+void ProjectEntity::setExtractedPath(QString extractedPath)
+{
+    m_extractedPath = extractedPath;
+}
+
+void ProjectEntity::setExtractedBackupPath(QString extractedBackupPath)
+{
+    m_extractedBackupPath = extractedBackupPath;
+}
+
+void ProjectEntity::setState(QString state)
+{
+    if (m_state == state)
+        return;
+    m_state = state;
+    emit stateChanged(m_state);
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QDir>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class DataObjectModel;
+
+// The open project: loaded flag, the three editable settings, the device
+// model, the two unpacked trees and the status text of the last store.
+class ProjectEntity : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool loaded READ loaded WRITE setLoaded NOTIFY loadedChanged)
+    Q_PROPERTY(QString originalPath READ originalPath WRITE setOriginalPath)
+    Q_PROPERTY(QString extractedPath READ extractedPath WRITE setExtractedPath)
+    Q_PROPERTY(QString extractedBackupPath READ extractedBackupPath WRITE setExtractedBackupPath)
+    Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)
+    Q_PROPERTY(QString author READ author WRITE setAuthor NOTIFY authorChanged)
+    Q_PROPERTY(QString description READ description WRITE setDescription NOTIFY descriptionChanged)
+    Q_PROPERTY(QString state READ state WRITE setState NOTIFY stateChanged)
+    Q_PROPERTY(DataObjectModel *devices MEMBER m_devices NOTIFY devicesChanged)
+
+public:
+    explicit ProjectEntity(QObject *parent = nullptr);
+    ~ProjectEntity() override;
+
+    bool loaded() const { return m_loaded; }
+    QString originalPath() const { return m_originalPath; }
+    QString extractedPath() const { return m_extractedPath; }
+    QString extractedBackupPath() const { return m_extractedBackupPath; }
+    QString name() const { return m_name; }
+    QString author() const { return m_author; }
+    QString description() const { return m_description; }
+    QString state() const { return m_state; }
+    DataObjectModel *devices() const { return m_devices; }
+
+    // Places inside the working tree, derived from extractedPath at each call.
+    QDir activeProjectDir() const;
+    QDir ksb12DevicesDir() const;
+    QDir tandoDevicesDir() const;
+    QString projectFilePath() const;
+    // Absolute paths of the regular files in <tando>/<deviceDirName>/profiles.
+    QStringList profileFiles(const QString &deviceDirName) const;
+
+signals:
+    void loadedChanged(bool loaded);
+    void devicesChanged();
+    void nameChanged(QString name);
+    void authorChanged(QString author);
+    void descriptionChanged(QString description);
+    void stateChanged(QString state);
+
+public slots:
+    void setLoaded(bool loaded);
+    void setName(QString name);
+    void setAuthor(QString author);
+    void setDescription(QString description);
+    void setOriginalPath(QString originalPath);
+    void setExtractedPath(QString extractedPath);
+    void setExtractedBackupPath(QString extractedBackupPath);
+    void setState(QString state);
+
+private:
+    bool m_loaded = false;
+    QString m_originalPath;
+    DataObjectModel *m_devices = nullptr;
+    DataObjectModel *const m_ownDevices;
+    QString m_name;
+    QString m_author;
+    QString m_description;
+    QString m_extractedPath;
+    QString m_extractedBackupPath;
+    QString m_state;
+};

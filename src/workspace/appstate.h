@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QQuickItem>
+#include <QString>
+
+class ProjectEntity;
+
+// The editor's one controller, declared in main.qml as `appState`. It owns the
+// project and hands every operation to the display-free workspace code.
+class AppState : public QQuickItem
+{
+    Q_OBJECT
+    Q_PROPERTY(ProjectEntity *project MEMBER m_project NOTIFY projectChanged)
+
+public:
+    explicit AppState(QQuickItem *parent = nullptr);
+
+    ProjectEntity *project() const { return m_project; }
+
+    Q_INVOKABLE void unloadProject();
+    Q_INVOKABLE QString version();
+
+signals:
+    void projectChanged();
+
+private:
+    ProjectEntity *m_project = nullptr;
+};

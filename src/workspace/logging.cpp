@@ -1,0 +1,4 @@
+#include "logging.h"
+
+Q_LOGGING_CATEGORY(lcWorkspace, "tando.workspace")
+Q_LOGGING_CATEGORY(lcArchive, "tando.archive")

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(lcWorkspace) // loading, validation, storing
+Q_DECLARE_LOGGING_CATEGORY(lcArchive)   // gzip and tar layers

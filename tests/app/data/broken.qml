@@ -1,0 +1,8 @@
+import QtQuick 2.14
+import QtQuick.Window 2.14
+import Norvel 1.0
+
+Window {
+    visible: true
+    NoSuchType {}
+}
