@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <functional>
+
+// The 512-byte header record of a ustar archive.
+struct tar_ustarheader
+{
+    char name[100];
+    char mode[8];
+    char uid[8];
+    char gid[8];
+    char size[12];
+    char mtime[12];
+    char chksum[8];
+    char typeflag;
+    char linkname[100];
+    char magic[6];
+    char version[2];
+    char uname[32];
+    char gname[32];
+    char devmajor[8];
+    char devminor[8];
+    char prefix[155];
+    char padding[12];
+};
+static_assert(sizeof(tar_ustarheader) == 512, "a tar header is one 512-byte block");
+
+namespace TarPatch {
+
+// Sum of the header's bytes as unsigned values, the chksum field counting as spaces.
+unsigned int tarHeaderChecksum(const tar_ustarheader *header);
+
+// Entry size as tar readers read it: leading spaces, octal digits ended by NUL
+// or space; base-256 when the first byte has its high bit set. 0 when unreadable.
+quint64 tarEntrySize(const tar_ustarheader *header);
+
+// The checksum-fixing visitor: a header with a non-empty name gets its checksum
+// written as octal digits without leading zeros, followed by zero bytes.
+void fixTarHeaderChecksum(tar_ustarheader *header);
+
+// Visits every 512-byte header position of a copy of the image and returns the copy.
+QByteArray walkTarHeaders(QByteArray image, const std::function<void(tar_ustarheader *)> &visitor);
+
+// Replaces, in place in the tar file, each `first` by its `second` (same length)
+// inside entry names only: name, prefix and hardlink target fields, and the path
+// records of pax and GNU long-name entries. Fixes every header's checksum.
+// File data is never touched; memory use does not grow with the archive.
+// Returns false when the file cannot be read or written or is not a tar.
+bool patchTarNames(const QString &tarPath, const QList<QPair<QByteArray, QByteArray>> &replacements);
+
+} // namespace TarPatch
