@@ -10,12 +10,27 @@ AppState::AppState(QQuickItem *parent)
 {
 }
 
+bool AppState::loadProject(QString path)
+{
+    return Workspace::loadProject(*m_project, path);
+}
+
 void AppState::unloadProject()
 {
     Workspace::unloadProject(*m_project);
 }
 
+bool AppState::storeCurrentProject(QString outpath)
+{
+    return Workspace::storeCurrentProject(*m_project, outpath);
+}
+
 QString AppState::version()
 {
     return QStringLiteral(TANDO_SOURCE_REVISION);
+}
+
+bool AppState::validateNewSettings()
+{
+    return Workspace::validateNewSettings(*m_project);
 }

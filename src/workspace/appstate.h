@@ -17,8 +17,11 @@ public:
 
     ProjectEntity *project() const { return m_project; }
 
+    Q_INVOKABLE bool loadProject(QString path);
     Q_INVOKABLE void unloadProject();
+    Q_INVOKABLE bool storeCurrentProject(QString outpath);
     Q_INVOKABLE QString version();
+    Q_INVOKABLE bool validateNewSettings();
 
 signals:
     void projectChanged();

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QMap>
 #include <QString>
 
+class DeviceEntity;
 class ProjectEntity;
 
 // The operations on an open project. They work on the project they are given
@@ -9,8 +11,33 @@ class ProjectEntity;
 // share them.
 namespace Workspace {
 
+extern const QString tandoType; // "TANDO/QL3"
+extern const QString ksb12Type; // "KSB12"
+
+// Opens the project archive at path (a local path or a file URL): unpacks it
+// into a working and a backup tree, reads the settings and appends one device
+// per entry of the device family directories. False on failure.
+bool loadProject(ProjectEntity &project, const QString &path);
+
 // Empties the device list; when a project is loaded, removes its working and
 // backup trees and marks it not loaded.
 void unloadProject(ProjectEntity &project);
+
+// Checks every device's new MAC (syntax first; duplicates only when all are
+// well-formed) and sets each device's issue text. True when all are valid.
+bool validateNewSettings(ProjectEntity &project);
+
+// Writes the edited project as a new archive at outpath and restores the
+// working tree as loaded. An existing file at outpath is replaced only when
+// everything succeeded. False on any failure.
+bool storeCurrentProject(ProjectEntity &project, const QString &outpath);
+
+// The devices by the colon form of their old MAC; a later device with the
+// same key replaces an earlier one.
+QMap<QString, DeviceEntity *> devicesByOldMac(const ProjectEntity &project);
+
+// Renames the device directories inside a packed tar from the underscore to
+// the colon form of each device's new MAC and fixes the header checksums.
+bool patchTarDevicePaths(const ProjectEntity &project, const QString &tarPath);
 
 } // namespace Workspace

@@ -1,0 +1,278 @@
+// tando-project: shows and edits project archives without a window, with the
+// editor's own loading, validation and storing.
+
+#include "buildinfo.h"
+#include "dataobjectmodel.h"
+#include "deviceentity.h"
+#include "mac.h"
+#include "projectentity.h"
+#include "projectworkspace.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+enum ExitCode { Success = 0, Failure = 1, UsageError = 2 };
+
+const char *const helpText = R"(Shows and edits Tando project archives (.tgz, or a plain tar).
+
+Usage:
+  tando-project show ARCHIVE [--json]
+  tando-project edit ARCHIVE -o OUTPUT [--name TEXT] [--author TEXT]
+                     [--description TEXT] [--mac OLD=NEW]... [--label MAC=LABEL]...
+                     [--dry-run]
+  tando-project --help | --version
+
+show   prints the project's name, author, description and its devices
+       (#, type, label, MAC) in the editor's order; --json prints one JSON object.
+edit   applies the edits, validates the new MACs as the editor's "Store Project"
+       does, and stores the project to OUTPUT (replaced only on success).
+  --mac OLD=NEW      OLD names a device by its MAC as loaded, in any case and with
+                     ":", "-", "_" or " " between the bytes. NEW is either the last
+                     three bytes (3c:4d:ff), put after the device's first three, or a
+                     whole MAC; the first three bytes cannot change.
+  --label MAC=LABEL  MAC names a device as for --mac; LABEL has at most 16 of
+                     A-Z, a-z, 0-9 and space (empty is allowed).
+  --dry-run          validate and report, write nothing (-o is then optional).
+
+Exit codes: 0 success; 1 the archive cannot be loaded, the settings are invalid
+or the store failed; 2 a usage error. Nothing is written unless the code is 0.
+
+Example:
+  tando-project edit venue.tgz -o venue-new.tgz --name "Main Hall" \
+      --mac 00:1a:2b:3c:4d:5e=3c:4d:ff --label 00:1a:2b:3c:4d:5e="Stage Left")";
+
+QString lastDiagnostic;
+
+// Workspace diagnostics are not for the terminal; the last one explains a failure.
+void keepDiagnostic(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtDebugMsg && context.category && QByteArray(context.category).startsWith("tando.")) {
+        lastDiagnostic = message;
+        return;
+    }
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+int fail(ExitCode code, const QString &message)
+{
+    err() << "tando-project: " << message << Qt::endl;
+    return code;
+}
+
+QString displayMac(const DeviceEntity *device)
+{
+    return QString(device->oldMac()).replace(QLatin1Char('_'), QLatin1Char(':'));
+}
+
+QList<DeviceEntity *> devicesOf(const ProjectEntity &project)
+{
+    return project.devices()->objectsOfType<DeviceEntity>();
+}
+
+void printProject(const ProjectEntity &project, bool json)
+{
+    const QList<DeviceEntity *> devices = devicesOf(project);
+    if (json) {
+        QJsonArray list;
+        for (const DeviceEntity *d : devices)
+            list.append(QJsonObject{{"type", d->deviceType()}, {"label", d->oldLabel()}, {"mac", displayMac(d)}});
+        const QJsonObject root{{"name", project.name()},
+                               {"author", project.author()},
+                               {"description", project.description()},
+                               {"devices", list}};
+        out() << QJsonDocument(root).toJson(QJsonDocument::Indented);
+        return;
+    }
+    out() << "Name:        " << project.name() << '\n'
+          << "Author:      " << project.author() << '\n'
+          << "Description: " << project.description() << '\n'
+          << '\n'
+          << QStringLiteral("%1  %2  %3  %4").arg("#", -4).arg("Type", -10).arg("Label", -16).arg("MAC") << '\n';
+    int row = 0;
+    for (const DeviceEntity *d : devices)
+        out() << QStringLiteral("%1  %2  %3  %4").arg(++row, -4).arg(d->deviceType(), -10).arg(d->oldLabel(), -16).arg(displayMac(d))
+              << '\n';
+    out().flush();
+}
+
+DeviceEntity *deviceNamed(const ProjectEntity &project, const QString &mac)
+{
+    const QString key = Mac::normalizeMac(mac, QStringLiteral(":"));
+    for (DeviceEntity *d : devicesOf(project)) {
+        if (Mac::normalizeMac(d->oldMac(), QStringLiteral(":")) == key)
+            return d;
+    }
+    return nullptr;
+}
+
+bool splitAssignment(const QString &value, QString &left, QString &right)
+{
+    const int eq = value.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return false;
+    left = value.left(eq);
+    right = value.mid(eq + 1);
+    return true;
+}
+
+// The new MAC as the window would store it: a three-byte suffix goes after
+// the device's first three bytes; anything else is taken as typed.
+bool applyMac(DeviceEntity *device, const QString &newMac, QString &problem)
+{
+    static const QRegularExpression groupSeparators(QStringLiteral("[:._ -]"));
+    const QStringList groups = newMac.split(groupSeparators);
+    if (groups.size() == 3) {
+        device->setNewMac(device->newMac().left(9) + newMac);
+        return true;
+    }
+    if (groups.size() == 6) {
+        QStringList prefix = groups.mid(0, 3);
+        for (QString &group : prefix)
+            group = group.rightJustified(2, QLatin1Char('0')).toLower();
+        const QString colon = QStringLiteral(":");
+        if (prefix.join(colon) != Mac::normalizeMac(device->oldMac(), colon).left(8)) {
+            problem = QStringLiteral("%1: only the last three bytes of a MAC can change").arg(newMac);
+            return false;
+        }
+    }
+    device->setNewMac(newMac);
+    return true;
+}
+
+int edit(ProjectEntity &project, const QCommandLineParser &parser)
+{
+    if (parser.isSet("name"))
+        project.setName(parser.value("name"));
+    if (parser.isSet("author"))
+        project.setAuthor(parser.value("author"));
+    if (parser.isSet("description"))
+        project.setDescription(parser.value("description"));
+
+    for (const QString &assignment : parser.values("mac")) {
+        QString oldMac, newMac, problem;
+        if (!splitAssignment(assignment, oldMac, newMac))
+            return fail(UsageError, QStringLiteral("--mac needs OLD=NEW, got \"%1\"").arg(assignment));
+        DeviceEntity *device = deviceNamed(project, oldMac);
+        if (!device)
+            return fail(UsageError, QStringLiteral("no device with MAC %1 in the project").arg(oldMac));
+        if (!applyMac(device, newMac, problem))
+            return fail(UsageError, problem);
+    }
+
+    static const QRegularExpression labelSyntax(QStringLiteral("\\A[0-9A-Za-z ]{0,16}\\z"));
+    for (const QString &assignment : parser.values("label")) {
+        QString mac, label;
+        if (!splitAssignment(assignment, mac, label))
+            return fail(UsageError, QStringLiteral("--label needs MAC=LABEL, got \"%1\"").arg(assignment));
+        DeviceEntity *device = deviceNamed(project, mac);
+        if (!device)
+            return fail(UsageError, QStringLiteral("no device with MAC %1 in the project").arg(mac));
+        if (!labelSyntax.match(label).hasMatch())
+            return fail(UsageError, QStringLiteral("label \"%1\": at most 16 of A-Z, a-z, 0-9 and space").arg(label));
+        device->setNewLabel(label);
+    }
+
+    if (!Workspace::validateNewSettings(project)) {
+        for (const DeviceEntity *d : devicesOf(project)) {
+            if (!d->issue().isEmpty())
+                err() << d->newMac() << ": " << d->issue() << Qt::endl;
+        }
+        return Failure;
+    }
+
+    if (parser.isSet("dry-run")) {
+        out() << "Settings are valid; nothing written (dry run)." << Qt::endl;
+        return Success;
+    }
+    const QString output = parser.value("output");
+    if (!Workspace::storeCurrentProject(project, output))
+        return fail(Failure, QStringLiteral("storing %1 failed: %2").arg(output, lastDiagnostic));
+    out() << "Stored " << output << Qt::endl;
+    return Success;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tando-project"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TANDO_VERSION " (revision " TANDO_SOURCE_REVISION ")"));
+    qInstallMessageHandler(keepDiagnostic);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(helpText));
+    const QCommandLineOption help({"h", "help"}, "Shows this help.");
+    const QCommandLineOption version("version", "Shows the version and source revision.");
+    parser.addOption(help);
+    parser.addOption(version);
+    parser.addOption({"json", "show: print one JSON object."});
+    parser.addOption({{"o", "output"}, "edit: the archive to write.", "OUTPUT"});
+    parser.addOption({"name", "edit: new project name.", "TEXT"});
+    parser.addOption({"author", "edit: new author.", "TEXT"});
+    parser.addOption({"description", "edit: new description.", "TEXT"});
+    parser.addOption({"mac", "edit: re-address a device.", "OLD=NEW"});
+    parser.addOption({"label", "edit: relabel a device.", "MAC=LABEL"});
+    parser.addOption({"dry-run", "edit: validate only, write nothing."});
+    parser.addPositionalArgument("command", "show or edit");
+    parser.addPositionalArgument("archive", "the project archive");
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return fail(UsageError, parser.errorText());
+    if (parser.isSet(help)) {
+        out() << parser.helpText() << Qt::endl;
+        return Success;
+    }
+    if (parser.isSet(version)) {
+        out() << "tando-project " << QCoreApplication::applicationVersion() << Qt::endl;
+        return Success;
+    }
+
+    const QStringList args = parser.positionalArguments();
+    const QString command = args.value(0);
+    if (command != QLatin1String("show") && command != QLatin1String("edit"))
+        return fail(UsageError, command.isEmpty() ? QStringLiteral("missing command (show or edit); see --help")
+                                                  : QStringLiteral("unknown command \"%1\"; see --help").arg(command));
+    if (args.size() != 2)
+        return fail(UsageError, QStringLiteral("%1 takes exactly one ARCHIVE; see --help").arg(command));
+    const bool isEdit = command == QLatin1String("edit");
+    for (const char *editOnly : {"output", "name", "author", "description", "mac", "label", "dry-run"}) {
+        if (!isEdit && parser.isSet(editOnly))
+            return fail(UsageError, QStringLiteral("--%1 belongs to edit").arg(editOnly));
+    }
+    if (isEdit && parser.isSet("json"))
+        return fail(UsageError, QStringLiteral("--json belongs to show"));
+    if (isEdit && !parser.isSet("dry-run") && parser.value("output").isEmpty())
+        return fail(UsageError, QStringLiteral("edit needs -o OUTPUT (or --dry-run)"));
+
+    ProjectEntity project;
+    const QString archive = args.at(1);
+    if (!Workspace::loadProject(project, archive)) {
+        return fail(Failure, lastDiagnostic.isEmpty() ? QStringLiteral("cannot load %1").arg(archive)
+                                                      : QStringLiteral("cannot load %1: %2").arg(archive, lastDiagnostic));
+    }
+    const int code = isEdit ? edit(project, parser) : (printProject(project, parser.isSet("json")), int(Success));
+    Workspace::unloadProject(project);
+    return code;
+}

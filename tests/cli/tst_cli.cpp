@@ -1,0 +1,175 @@
+#include "projectfixture.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+namespace {
+
+struct Result
+{
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+Result tool(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(TANDO_PROJECT_BIN), args);
+    if (!p.waitForFinished(120000))
+        p.kill();
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+QJsonObject showJson(const QString &archive)
+{
+    const Result r = tool({"show", archive, "--json"});
+    return QJsonDocument::fromJson(r.out.toUtf8()).object();
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private:
+    ProjectFixture m_fixture;
+    QString m_archive;
+
+private slots:
+    void initTestCase()
+    {
+        ProjectFixture &f = m_fixture;
+        f.addProjectXml("Main Hall", "Ann", "Spring show");
+        f.addKsb12("00:1a:2b:00:00:01", QByteArray("Stage Right").append(5, '\0'));
+        f.addTando("00:1a:2b:3c:4d:5e", "Front");
+        f.addTando("00:1a:2b:3c:4d:5f", "Back");
+        f.addProfile("00:1a:2b:3c:4d:5f", "p.xml", {{"00:1a:2b:3c:4d:5e", "Front"}});
+        m_archive = f.makeTgz("venue.tgz");
+    }
+
+    void showPrintsTheDeviceTable()
+    {
+        const Result r = tool({"show", m_archive});
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.out.contains("Main Hall"));
+        QVERIFY(r.out.contains("Spring show"));
+        const QStringList lines = r.out.split('\n');
+        const int header = lines.indexOf(QRegularExpression("^#\\s+Type\\s+Label\\s+MAC$"));
+        QVERIFY2(header >= 0, qPrintable(r.out));
+        QVERIFY(lines.at(header + 1).contains(QRegularExpression("^1\\s+KSB12\\s+Stage Right\\s+00:1a:2b:00:00:01$")));
+        QVERIFY(lines.at(header + 3).contains(QRegularExpression("^3\\s+TANDO/QL3\\s+Back\\s+00:1a:2b:3c:4d:5f$")));
+    }
+
+    void showJson()
+    {
+        const QJsonObject o = ::showJson(m_archive);
+        QCOMPARE(o.value("name").toString(), QStringLiteral("Main Hall"));
+        QCOMPARE(o.value("author").toString(), QStringLiteral("Ann"));
+        const QJsonArray devices = o.value("devices").toArray();
+        QCOMPARE(devices.size(), 3);
+        QCOMPARE(devices.at(0).toObject(),
+                 QJsonObject({{"type", "KSB12"}, {"label", "Stage Right"}, {"mac", "00:1a:2b:00:00:01"}}));
+        QCOMPARE(devices.at(1).toObject().value("mac").toString(), QStringLiteral("00:1a:2b:3c:4d:5e"));
+    }
+
+    void editIsReadBack_data()
+    {
+        QTest::addColumn<QString>("macArg");
+        QTest::addColumn<QString>("expectedMac");
+        QTest::newRow("last three bytes") << "00-1A-2B-3C-4D-5E=3c:4d:ff" << "00:1a:2b:3c:4d:ff";
+        QTest::newRow("whole MAC, other case") << "00_1a_2b_3c_4d_5e=00:1A:2B:3C:4D:AA" << "00:1a:2b:3c:4d:aa";
+    }
+
+    void editIsReadBack()
+    {
+        QFETCH(QString, macArg);
+        QFETCH(QString, expectedMac);
+        const QString out = m_fixture.path("edited.tgz");
+        const Result r = tool({"edit", m_archive, "-o", out, "--name", "New Hall", "--mac", macArg,
+                               "--label", "00:1a:2b:00:00:01=Amp 2"});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        const QJsonObject o = ::showJson(out);
+        QCOMPARE(o.value("name").toString(), QStringLiteral("New Hall"));
+        QCOMPARE(o.value("author").toString(), QStringLiteral("Ann"));
+        const QJsonArray devices = o.value("devices").toArray();
+        QCOMPARE(devices.at(0).toObject().value("label").toString(), QStringLiteral("Amp 2"));
+        QCOMPARE(devices.at(1).toObject().value("mac").toString(), expectedMac);
+        QFile::remove(out);
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+
+        const QString a = QStringLiteral("ARCHIVE");
+        QTest::newRow("duplicate MAC") << QStringList{"edit", a, "-o", "OUT", "--mac", "00:1a:2b:3c:4d:5e=3c:4d:5f"} << 1
+                                       << "00:1a:2b:3c:4d:5f: This MAC address is already assigned";
+        QTest::newRow("bad MAC") << QStringList{"edit", a, "-o", "OUT", "--mac", "00:1a:2b:3c:4d:5e=3c:4d:zz"} << 1
+                                 << "00:1a:2b:3c:4d:zz: This is not a valid MAC";
+        QTest::newRow("unloadable archive") << QStringList{"show", "/nonexistent/x.tgz"} << 1 << "cannot load";
+        QTest::newRow("unknown option") << QStringList{"show", a, "--frobnicate"} << 2 << "frobnicate";
+        QTest::newRow("unknown command") << QStringList{"delete", a} << 2 << "unknown command";
+        QTest::newRow("no output") << QStringList{"edit", a, "--name", "x"} << 2 << "-o OUTPUT";
+        QTest::newRow("OLD names no device") << QStringList{"edit", a, "-o", "OUT", "--mac", "11:22:33:44:55:66=3c:4d:ff"}
+                                             << 2 << "no device with MAC 11:22:33:44:55:66";
+        QTest::newRow("label for no device") << QStringList{"edit", a, "-o", "OUT", "--label", "11:22:33:44:55:66=x"}
+                                             << 2 << "no device";
+        QTest::newRow("bad label characters") << QStringList{"edit", a, "-o", "OUT", "--label", "00:1a:2b:3c:4d:5e=Bad!"}
+                                              << 2 << "Bad!";
+        QTest::newRow("label too long") << QStringList{"edit", a, "-o", "OUT", "--label", "00:1a:2b:3c:4d:5e=ABCDEFGHIJKLMNOPQ"}
+                                        << 2 << "at most 16";
+        QTest::newRow("changed prefix") << QStringList{"edit", a, "-o", "OUT", "--mac", "00:1a:2b:3c:4d:5e=00:1a:2c:3c:4d:5e"}
+                                        << 2 << "only the last three bytes";
+        QTest::newRow("mac without NEW") << QStringList{"edit", a, "-o", "OUT", "--mac", "00:1a:2b:3c:4d:5e"} << 2 << "OLD=NEW";
+    }
+
+    // Each failure names its cause on one line, exits with its code and
+    // leaves an existing OUTPUT as it was.
+    void failures()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        const QString out = m_fixture.path("existing.tgz");
+        m_fixture.addFile("../existing.tgz", "old contents");
+        args.replaceInStrings(QRegularExpression("^ARCHIVE$"), m_archive);
+        args.replaceInStrings(QRegularExpression("^OUT$"), out);
+        const Result r = tool(args);
+        QCOMPARE(r.code, code);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QCOMPARE(r.err.trimmed().count('\n'), 0);
+        QCOMPARE(ProjectFixture::readFile(out), QByteArray("old contents"));
+    }
+
+    void dryRunWritesNothing()
+    {
+        const QString out = m_fixture.path("dry.tgz");
+        const Result ok = tool({"edit", m_archive, "--dry-run", "-o", out, "--mac", "00:1a:2b:3c:4d:5e=3c:4d:ff"});
+        QCOMPARE(ok.code, 0);
+        QVERIFY(!QFileInfo::exists(out));
+        const Result bad = tool({"edit", m_archive, "--dry-run", "--mac", "00:1a:2b:3c:4d:5e=3c:4d:5f"});
+        QCOMPARE(bad.code, 1);
+        QVERIFY(bad.err.contains("This MAC address is already assigned"));
+    }
+
+    void helpAndVersion()
+    {
+        const Result help = tool({"--help"});
+        QCOMPARE(help.code, 0);
+        for (const char *word : {"show ARCHIVE", "edit ARCHIVE", "--mac OLD=NEW", "--label MAC=LABEL", "--dry-run", "Example"})
+            QVERIFY2(help.out.contains(word), word);
+        const Result version = tool({"--version"});
+        QCOMPARE(version.code, 0);
+        QVERIFY(version.out.contains(QRegularExpression("revision [0-9a-f]{7}")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

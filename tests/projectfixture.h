@@ -1,0 +1,126 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+// Builds project trees on disk and packs them with the system's tar and gzip,
+// so the archives under test never come from our own packing code.
+class ProjectFixture
+{
+public:
+    ProjectFixture()
+    {
+        QDir(m_dir.path()).mkpath(QStringLiteral("src"));
+    }
+
+    QString root() const { return m_dir.filePath(QStringLiteral("src")); }
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    void addFile(const QString &relativePath, const QByteArray &bytes)
+    {
+        const QString full = root() + QLatin1Char('/') + relativePath;
+        QDir().mkpath(QFileInfo(full).absolutePath());
+        QFile f(full);
+        QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(full));
+        f.write(bytes);
+    }
+
+    void addProjectXml(const QString &name, const QString &author, const QString &description)
+    {
+        addFile(QStringLiteral("active-project/project.xml"),
+                QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<project>\n  <name>%1</name>\n"
+                               "  <author>%2</author>\n  <description>%3</description>\n</project>\n")
+                    .arg(name, author, description)
+                    .toUtf8());
+    }
+
+    // A device directory named exactly as given (colon form inside the archive).
+    void addTando(const QString &dirName, const QString &label)
+    {
+        addFile(QStringLiteral("active-project/devices/tando/%1/prefs").arg(dirName),
+                QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<prefs>\n  <UnitName>%1</UnitName>\n"
+                               "  <Other>kept</Other>\n</prefs>\n")
+                    .arg(label)
+                    .toUtf8());
+    }
+
+    void addProfile(const QString &dirName, const QString &file, const QList<QPair<QString, QString>> &entries)
+    {
+        QString xml = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<profile>\n");
+        for (const auto &entry : entries)
+            xml += QStringLiteral("  <unit>\n    <mac>%1</mac>\n    <unitname>%2</unitname>\n  </unit>\n")
+                       .arg(entry.first, entry.second);
+        xml += QStringLiteral("</profile>\n");
+        addFile(QStringLiteral("active-project/devices/tando/%1/profiles/%2").arg(dirName, file), xml.toUtf8());
+    }
+
+    void addKsb12(const QString &dirName, const QByteArray &prefsBytes)
+    {
+        addFile(QStringLiteral("active-project/devices/ksb12/%1/prefs").arg(dirName), prefsBytes);
+    }
+
+    // Runs a program and fails the test when it does not exit with 0.
+    static QByteArray run(const QString &program, const QStringList &args, const QString &workDir = QString())
+    {
+        QProcess p;
+        if (!workDir.isEmpty())
+            p.setWorkingDirectory(workDir);
+        p.start(program, args);
+        if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+            qWarning().noquote() << program << args.join(' ') << "failed:" << p.readAllStandardError();
+            return QByteArray("<failed>");
+        }
+        return p.readAllStandardOutput();
+    }
+
+    // tar of the tree at `root()`, with the system tar, in ustar form.
+    QString makeTar(const QString &name, const QStringList &members = {QStringLiteral("active-project")})
+    {
+        const QString tarPath = path(name);
+        run(QStringLiteral("tar"), QStringList{"--format=gnu", "-cf", tarPath} + members, root());
+        return tarPath;
+    }
+
+    // gzip of a tar named `innerName`, keeping that name in the gzip header.
+    QString makeTgz(const QString &name, const QString &innerName = QStringLiteral("project.tar"))
+    {
+        const QString tarPath = makeTar(innerName);
+        run(QStringLiteral("gzip"), {"-N", "-f", tarPath});
+        const QString tgz = path(name);
+        QFile::remove(tgz);
+        QFile::rename(tarPath + QStringLiteral(".gz"), tgz);
+        return tgz;
+    }
+
+    // Unpacks an archive with the system tar into a fresh directory.
+    QString unpack(const QString &archive)
+    {
+        const QString target = path(QStringLiteral("out%1").arg(++m_unpacked));
+        QDir().mkpath(target);
+        run(QStringLiteral("tar"), {"-xf", archive, "-C", target});
+        return target;
+    }
+
+    static QByteArray readFile(const QString &path)
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return QByteArray("<missing>");
+        return f.readAll();
+    }
+
+private:
+    QTemporaryDir m_dir{QDir::tempPath() + QStringLiteral("/tando-fixture-XXXXXX")};
+    int m_unpacked = 0;
+};
+
+// The temporary directories that this process's application name would give.
+inline QStringList ownTemporaryDirs()
+{
+    return QDir(QDir::tempPath())
+        .entryList({QCoreApplication::applicationName() + QStringLiteral("-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+}
