@@ -3,6 +3,9 @@
 #include "buildinfo.h"
 #include "projectentity.h"
 #include "projectworkspace.h"
+#include "savepathdialog.h"
+
+#include <QQuickWindow>
 
 AppState::AppState(QQuickItem *parent)
     : QQuickItem(parent)
@@ -18,4 +21,9 @@ void AppState::unloadProject()
 QString AppState::version()
 {
     return QStringLiteral(TANDO_SOURCE_REVISION);
+}
+
+QString AppState::getSavePath()
+{
+    return askSavePath(window());
 }

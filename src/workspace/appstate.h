@@ -19,6 +19,8 @@ public:
 
     Q_INVOKABLE void unloadProject();
     Q_INVOKABLE QString version();
+    // The target file of a store, chosen by the user; empty when cancelled.
+    Q_INVOKABLE QString getSavePath();
 
 signals:
     void projectChanged();
