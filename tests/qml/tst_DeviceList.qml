@@ -1,5 +1,6 @@
 import QtQuick 2.14
 import QtTest 1.14
+import "finditem.js" as Tree
 import Norvel 1.0
 import "qrc:/"
 
@@ -27,19 +28,8 @@ Item {
         name: "DeviceList"
         when: windowShown
 
-        function findItem(item, accept) {
-            if (accept(item))
-                return item
-            for (var i = 0; i < item.children.length; ++i) {
-                var found = findItem(item.children[i], accept)
-                if (found)
-                    return found
-            }
-            return null
-        }
-
         function rowRepeater() {
-            return findItem(table, function(item) { return item.model === appState.project.devices })
+            return Tree.findItem(table, function(item) { return item.model === appState.project.devices })
         }
 
         // Cells in column order: index, type, label, MAC, new label, new MAC, badge.

@@ -1,5 +1,6 @@
 import QtQuick 2.14
 import QtTest 1.14
+import "finditem.js" as Tree
 import Norvel 1.0
 import "qrc:/"
 
@@ -23,23 +24,12 @@ Item {
         name: "ProjectSetting"
         when: windowShown
 
-        function findItem(item, accept) {
-            if (accept(item))
-                return item
-            for (var i = 0; i < item.children.length; ++i) {
-                var found = findItem(item.children[i], accept)
-                if (found)
-                    return found
-            }
-            return null
-        }
-
         function rowLabelled(label) {
-            return findItem(panel, function(item) { return item.label === label && item.value !== undefined })
+            return Tree.findItem(panel, function(item) { return item.label === label && item.value !== undefined })
         }
 
         function fieldOf(row) {
-            return findItem(row, function(item) { return item.maximumLength !== undefined })
+            return Tree.findItem(row, function(item) { return item.maximumLength !== undefined })
         }
 
         function repeat(character, count) {
@@ -56,7 +46,7 @@ Item {
             var rows = ["Name", "Author", "Description"].map(rowLabelled)
             verify(rows[0] && rows[1] && rows[2])
             verify(rows[0].y < rows[1].y && rows[1].y < rows[2].y)
-            verify(findItem(panel, function(item) { return item.text === "Project Setting" }))
+            verify(Tree.findItem(panel, function(item) { return item.text === "Project Setting" }))
         }
 
         function settings_data() {

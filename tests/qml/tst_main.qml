@@ -1,5 +1,6 @@
 import QtQuick 2.14
 import QtTest 1.14
+import "finditem.js" as Tree
 
 // The window document as start-up loads it. Drops, loading and storing are
 // exercised from C++, where drag events can be sent.
@@ -8,19 +9,8 @@ TestCase {
 
     property var window: null
 
-    function findItem(item, accept) {
-        if (accept(item))
-            return item
-        for (var i = 0; i < item.children.length; ++i) {
-            var found = findItem(item.children[i], accept)
-            if (found)
-                return found
-        }
-        return null
-    }
-
     function withProperty(name) {
-        return findItem(window.contentItem, function(item) { return item.hasOwnProperty(name) })
+        return Tree.findItem(window.contentItem, function(item) { return item.hasOwnProperty(name) })
     }
 
     function initTestCase() {
@@ -49,10 +39,10 @@ TestCase {
 
     function test_screenFollowsLoaded(data) {
         var project = withProperty("project").project
-        var startText = findItem(window.contentItem, function(item) {
+        var startText = Tree.findItem(window.contentItem, function(item) {
             return item.text === "No Project loaded so far. Drag and Drop a Project File to start\n\n or"
         })
-        var settingsHeading = findItem(window.contentItem, function(item) { return item.text === "Project Setting" })
+        var settingsHeading = Tree.findItem(window.contentItem, function(item) { return item.text === "Project Setting" })
         project.loaded = data.loaded
         compare(startText.visible, !data.loaded)
         compare(settingsHeading.visible, data.loaded)

@@ -117,7 +117,7 @@ private slots:
         QWindow owner;
         owner.create();
         DialogAnswerer answerer(cancel);
-        askSavePath(&owner);
+        QCOMPARE(askSavePath(&owner), QString());
 
         QVERIFY(answerer.answered);
         const Seen &seen = answerer.seen;
@@ -172,16 +172,6 @@ private slots:
         QVERIFY(answerer.answered);
         QVERIFY2(!answerer.forcedClose, "the dialog did not close on accept");
         QCOMPARE(path, dir.filePath(expected));
-    }
-
-    void cancelGivesEmptyText()
-    {
-        QWindow owner;
-        owner.create();
-        DialogAnswerer answerer(cancel);
-        const QString path = askSavePath(&owner);
-        QVERIFY(answerer.answered);
-        QVERIFY(path.isEmpty());
     }
 
     void appStateAsksOverItsWindow()
