@@ -3,6 +3,9 @@
 #include "buildinfo.h"
 #include "projectentity.h"
 #include "projectworkspace.h"
+#include "savepathdialog.h"
+
+#include <QQuickWindow>
 
 AppState::AppState(QQuickItem *parent)
     : QQuickItem(parent)
@@ -23,6 +26,11 @@ void AppState::unloadProject()
 bool AppState::storeCurrentProject(QString outpath)
 {
     return Workspace::storeCurrentProject(*m_project, outpath);
+}
+
+QString AppState::getSavePath()
+{
+    return askSavePath(window());
 }
 
 QString AppState::version()

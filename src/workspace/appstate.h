@@ -20,6 +20,8 @@ public:
     Q_INVOKABLE bool loadProject(QString path);
     Q_INVOKABLE void unloadProject();
     Q_INVOKABLE bool storeCurrentProject(QString outpath);
+    // The target file of a store, chosen by the user; empty when cancelled.
+    Q_INVOKABLE QString getSavePath();
     Q_INVOKABLE QString version();
     Q_INVOKABLE bool validateNewSettings();
 

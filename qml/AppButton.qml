@@ -1,0 +1,40 @@
+import QtQuick 2.12
+import QtQuick.Controls 2.12
+
+// An outlined push button that fills with its colour while the pointer is over it.
+Button {
+    id: control
+
+    property var color: "#064BC0"
+
+    text: qsTr("Button")
+
+    contentItem: Text {
+        text: control.text
+        font: control.font
+        opacity: enabled ? 1.0 : 0.3
+        color: control.color
+        horizontalAlignment: Text.AlignHCenter
+        verticalAlignment: Text.AlignVCenter
+        elide: Text.ElideRight
+    }
+
+    background: Rectangle {
+        implicitWidth: 100
+        implicitHeight: 40
+        opacity: enabled ? 1 : 0.3
+        border.color: control.color
+        border.width: 1
+        radius: 2
+    }
+
+    onHoveredChanged: {
+        if (hovered) {
+            background.color = control.color
+            contentItem.color = "white"
+        } else {
+            background.color = "white"
+            contentItem.color = control.color
+        }
+    }
+}

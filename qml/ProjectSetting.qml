@@ -1,0 +1,54 @@
+import QtQuick 2.14
+import QtQuick.Controls 2.14
+
+// The project's name, author and description. Each field is bound to the
+// record and writes every change back, so a text cut by the field's length
+// limit reaches the record too.
+Rectangle {
+    Text {
+        id: heading
+        text: "Project Setting"
+        width: parent.width
+        horizontalAlignment: Text.AlignHCenter
+        height: 50
+        verticalAlignment: Text.AlignVCenter
+        font.bold: true
+    }
+
+    Rectangle {
+        id: tableHeaderLine
+        color: "#064BC0"
+        height: 3
+        anchors.bottom: heading.bottom
+        anchors.left: heading.left
+        anchors.right: heading.right
+    }
+
+    Column {
+        topPadding: 10
+        anchors.top: tableHeaderLine.bottom
+        anchors.bottom: parent.bottom
+        anchors.left: parent.left
+
+        ProjectSettingValue {
+            id: settingName
+            label: "Name"
+            value: appState.project.name
+            onValueChanged: appState.project.setName(value)
+        }
+
+        ProjectSettingValue {
+            id: settingAuthor
+            label: "Author"
+            value: appState.project.author
+            onValueChanged: appState.project.setAuthor(value)
+        }
+
+        ProjectSettingValue {
+            id: settingDescription
+            label: "Description"
+            value: appState.project.description
+            onValueChanged: appState.project.setDescription(value)
+        }
+    }
+}

@@ -1,0 +1,29 @@
+import QtQuick 2.14
+import QtQuick.Controls 2.14
+
+// One labelled project setting: a caption over a single-line field.
+Rectangle {
+    id: root
+
+    property alias label: labelItem.text
+    property alias value: valueItem.text
+
+    height: 80
+    width: 50
+
+    Column {
+        padding: 10
+
+        Text {
+            id: labelItem
+            text: "foo"
+        }
+
+        TextField {
+            id: valueItem
+            maximumLength: 512
+            text: "bar"
+            selectByMouse: true
+        }
+    }
+}

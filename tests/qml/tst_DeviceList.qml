@@ -1,0 +1,143 @@
+import QtQuick 2.14
+import QtTest 1.14
+import "finditem.js" as Tree
+import Norvel 1.0
+import "qrc:/"
+
+Item {
+    id: scene
+    width: 800
+    height: 400
+
+    // The table reaches the controller by this id, as it does in the main window.
+    AppState {
+        id: appState
+    }
+
+    DeviceList {
+        id: table
+        anchors.fill: parent
+    }
+
+    Component {
+        id: deviceFactory
+        DeviceEntity {}
+    }
+
+    TestCase {
+        name: "DeviceList"
+        when: windowShown
+
+        function rowRepeater() {
+            return Tree.findItem(table, function(item) { return item.model === appState.project.devices })
+        }
+
+        // Cells in column order: index, type, label, MAC, new label, new MAC, badge.
+        function cell(row, column) {
+            return rowRepeater().itemAt(row).children[column]
+        }
+
+        function fixedMacField(row) { return cell(row, 5).children[0] }
+        function macSuffixField(row) { return cell(row, 5).children[1] }
+
+        function addDevice(properties) {
+            var device = deviceFactory.createObject(appState.project, properties)
+            appState.project.devices.append(device)
+            return device
+        }
+
+        property var first: null
+        property var second: null
+
+        function init() {
+            appState.unloadProject()
+            first = addDevice({ deviceType: "KSB12", oldLabel: "Door", oldMac: "00_1a_2b_3c_4d_5e",
+                                newLabel: "Door", newMac: "00:1a:2b:3c:4d:5e" })
+            second = addDevice({ deviceType: "TANDO/QL3", oldLabel: "Hall", oldMac: "0a:0b:0c:0d:0e:0f",
+                                 newLabel: "Hall", newMac: "0a:0b:0c:0d:0e:0f" })
+            compare(rowRepeater().count, 2)
+        }
+
+        function test_titles() {
+            var heading = table.children[0]
+            var expected = [["#", 20], ["Type", 100], ["Label", 120], ["MAC", 120],
+                            ["New Label", 200], ["New MAC", 200], ["", 20]]
+            for (var i = 0; i < expected.length; ++i) {
+                compare(heading.children[i].text, expected[i][0])
+                compare(heading.children[i].width, expected[i][1])
+            }
+        }
+
+        function test_rowsShowTheDevices_data() {
+            return [
+                { tag: "first", row: 0, number: "1", type: "KSB12", label: "Door", mac: "00:1a:2b:3c:4d:5e" },
+                { tag: "second", row: 1, number: "2", type: "TANDO/QL3", label: "Hall", mac: "0a:0b:0c:0d:0e:0f" }
+            ]
+        }
+
+        function test_rowsShowTheDevices(data) {
+            compare(cell(data.row, 0).text, data.number)
+            compare(cell(data.row, 1).text, data.type)
+            compare(cell(data.row, 2).text, data.label)
+            compare(cell(data.row, 3).text, data.mac)
+            compare(cell(data.row, 4).text, data.label)
+        }
+
+        function test_rowsFollowTheModel() {
+            first.oldLabel = "Gate"
+            compare(cell(0, 2).text, "Gate")
+            appState.unloadProject()
+            compare(rowRepeater().count, 0)
+        }
+
+        function test_macFieldsSplitPrefixAndSuffix() {
+            compare(fixedMacField(0).text, "00:1a:2b")
+            compare(fixedMacField(0).enabled, false)
+            compare(macSuffixField(0).text, "3c:4d:5e")
+        }
+
+        function test_typingReplacesSuffixByte() {
+            var field = macSuffixField(0)
+            field.forceActiveFocus()
+            field.cursorPosition = 0
+            keyClick("f")
+            keyClick("f")
+            compare(first.newMac, "00:1a:2b:ff:4d:5e")
+            compare(field.text, "ff:4d:5e")
+            compare(fixedMacField(0).text, "00:1a:2b")
+            compare(second.newMac, "0a:0b:0c:0d:0e:0f")
+        }
+
+        function test_labelKeys_data() {
+            return [
+                { tag: "digit", start: "Door", key: "2", expected: "Door2" },
+                { tag: "space", start: "Door", key: " ", expected: "Door " },
+                { tag: "16th character", start: "abcdefghijklmno", key: "p", expected: "abcdefghijklmnop" },
+                { tag: "punctuation refused", start: "Door", key: "!", expected: "Door" },
+                { tag: "underscore refused", start: "Door", key: "_", expected: "Door" },
+                { tag: "17th character refused", start: "abcdefghijklmnop", key: "q", expected: "abcdefghijklmnop" }
+            ]
+        }
+
+        function test_labelKeys(data) {
+            first.newLabel = data.start
+            var field = cell(0, 4)
+            field.forceActiveFocus()
+            field.cursorPosition = field.length
+            keyClick(data.key)
+            compare(field.text, data.expected)
+            compare(first.newLabel, data.expected)
+        }
+
+        function test_badgeShowsIssue() {
+            var badge = cell(0, 6)
+            compare(badge.visible, false)
+            first.issue = "MAC assigned twice"
+            compare(badge.visible, true)
+            compare(badge.text, "MAC assigned twice")
+            compare(cell(1, 6).visible, false)
+            first.issue = ""
+            compare(badge.visible, false)
+        }
+    }
+}

@@ -1,0 +1,63 @@
+import QtQuick 2.14
+import QtTest 1.14
+import "finditem.js" as Tree
+
+// The window document as start-up loads it. Drops, loading and storing are
+// exercised from C++, where drag events can be sent.
+TestCase {
+    name: "MainWindow"
+
+    property var window: null
+
+    function withProperty(name) {
+        return Tree.findItem(window.contentItem, function(item) { return item.hasOwnProperty(name) })
+    }
+
+    function initTestCase() {
+        var component = Qt.createComponent("qrc:/main.qml")
+        compare(component.status, Component.Ready, component.errorString())
+        window = component.createObject(null)
+        verify(window)
+    }
+
+    function cleanupTestCase() {
+        window.destroy()
+    }
+
+    function test_window() {
+        compare(window.title, "Tando Project Editor")
+        compare(window.width, 800)
+        compare(window.height, 480)
+    }
+
+    function test_screenFollowsLoaded_data() {
+        return [
+            { tag: "no project", loaded: false },
+            { tag: "project loaded", loaded: true }
+        ]
+    }
+
+    function test_screenFollowsLoaded(data) {
+        var project = withProperty("project").project
+        var startText = Tree.findItem(window.contentItem, function(item) {
+            return item.text === "No Project loaded so far. Drag and Drop a Project File to start\n\n or"
+        })
+        var settingsHeading = Tree.findItem(window.contentItem, function(item) { return item.text === "Project Setting" })
+        project.loaded = data.loaded
+        compare(startText.visible, !data.loaded)
+        compare(settingsHeading.visible, data.loaded)
+        project.loaded = false
+    }
+
+    function test_basename_data() {
+        return [
+            { tag: "url", path: "file:///home/u/p.tgz", expected: "p.tgz" },
+            { tag: "bare name", path: "p.tgz", expected: "p.tgz" },
+            { tag: "trailing slash", path: "/home/u/", expected: "" }
+        ]
+    }
+
+    function test_basename(data) {
+        compare(withProperty("droppedFile").basename(data.path), data.expected)
+    }
+}
