@@ -43,13 +43,26 @@ quint64 tarEntrySize(const tar_ustarheader *header);
 void fixTarHeaderChecksum(tar_ustarheader *header);
 
 // Visits every 512-byte header position of a copy of the image and returns the copy.
+// Each entry's size is read (tarEntrySize) before the visitor is called; the walk
+// goes on past the end-of-archive zero blocks and ends when fewer than 512 bytes
+// remain or an entry's data runs past the end of the image.
 QByteArray walkTarHeaders(QByteArray image, const std::function<void(tar_ustarheader *)> &visitor);
 
-// Replaces, in place in the tar file, each `first` by its `second` (same length)
-// inside entry names only: name, prefix and hardlink target fields, and the path
-// records of pax and GNU long-name entries. Fixes every header's checksum.
-// File data is never touched; memory use does not grow with the archive.
-// Returns false when the file cannot be read or written or is not a tar.
+// Replaces, in place in the tar file, each `first` by its `second` (same length;
+// pairs of unequal length are skipped) inside entry names only: the name field
+// (joined with the prefix field in the POSIX ustar layout), the target of a hard
+// link (linkname field, pax "linkpath" record, GNU long-link entry), the pax
+// "path" and "GNU.sparse.name" records and GNU long-name entries. The target of
+// a symbolic link is no entry name and stays. Every header with a non-empty
+// name gets its checksum rewritten by fixTarHeaderChecksum. File data is never
+// touched; headers are read and written one at a time, so memory use does not
+// grow with the archive (pax and GNU name data is read up to 1 MiB).
+// The walk ends at the first zero block (end of archive) or when fewer than
+// 512 bytes remain. Returns false when the file cannot be opened, read or
+// written, a header's checksum does not match (not a tar), an entry runs past
+// the end of the file (truncated) or a pax header is malformed or too large;
+// the archive is checked completely first, so in these cases (except a write
+// error) the file is left unchanged.
 bool patchTarNames(const QString &tarPath, const QList<QPair<QByteArray, QByteArray>> &replacements);
 
 } // namespace TarPatch

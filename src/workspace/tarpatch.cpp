@@ -1,0 +1,425 @@
+#include "tarpatch.h"
+
+#include "logging.h"
+
+#include <QFile>
+#include <QVector>
+
+#include <cstring>
+#include <limits>
+
+namespace TarPatch {
+
+namespace {
+
+constexpr qint64 kBlock = 512;
+// Largest data of a pax or GNU long-name entry that is read into memory.
+constexpr quint64 kMaxExtensionData = 1024 * 1024;
+// How many extension headers the look-ahead for the entry they describe crosses.
+constexpr int kMaxExtensionChain = 16;
+
+struct Replacement
+{
+    QByteArray from;
+    QByteArray to;
+};
+using Replacements = QVector<Replacement>;
+
+quint64 roundUpToBlock(quint64 size)
+{
+    return (size + (kBlock - 1)) / kBlock * kBlock;
+}
+
+int fieldLength(const char *field, int maxLength)
+{
+    const void *nul = std::memchr(field, 0, size_t(maxLength));
+    return nul ? int(static_cast<const char *>(nul) - field) : maxLength;
+}
+
+// Octal text as tar readers read it: leading spaces, then octal digits ended by
+// a NUL, a space or the end of the field. False when there are no digits, a
+// character is not an octal digit, or the value overflows.
+bool parseOctalField(const char *field, int length, quint64 *value)
+{
+    int i = 0;
+    while (i < length && field[i] == ' ')
+        ++i;
+    quint64 result = 0;
+    int digits = 0;
+    for (; i < length; ++i) {
+        const char c = field[i];
+        if (c == '\0' || c == ' ')
+            break;
+        if (c < '0' || c > '7')
+            return false;
+        if (result > (std::numeric_limits<quint64>::max() >> 3))
+            return false;
+        result = result * 8 + quint64(c - '0');
+        ++digits;
+    }
+    if (digits == 0)
+        return false;
+    *value = result;
+    return true;
+}
+
+bool isExtensionType(char type)
+{
+    return type == 'x' || type == 'g' || type == 'L' || type == 'K';
+}
+
+bool isZeroBlock(const tar_ustarheader *header)
+{
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(header);
+    for (int i = 0; i < int(sizeof(tar_ustarheader)); ++i) {
+        if (bytes[i] != 0)
+            return false;
+    }
+    return true;
+}
+
+// The stored checksum matches the unsigned sum (or, as old writers made it,
+// the sum of the bytes taken as signed values).
+bool hasValidChecksum(const tar_ustarheader *header)
+{
+    quint64 stored = 0;
+    if (!parseOctalField(header->chksum, sizeof(header->chksum), &stored))
+        return false;
+    const unsigned int unsignedSum = tarHeaderChecksum(header);
+    const signed char *bytes = reinterpret_cast<const signed char *>(header);
+    qint64 signedSum = 0;
+    for (int i = 0; i < int(sizeof(tar_ustarheader)); ++i)
+        signedSum += (i >= 148 && i < 156) ? 32 : bytes[i];
+    return stored == unsignedSum || qint64(stored) == signedSum;
+}
+
+// Replaces every pair's `from` by its `to` in data[0, length), pair by pair,
+// non-overlapping occurrences scanned from the start. All pairs have equal lengths.
+bool replaceInPlace(char *data, int length, const Replacements &pairs)
+{
+    bool changed = false;
+    for (const Replacement &pair : pairs) {
+        const int n = pair.from.size();
+        int i = 0;
+        while (i + n <= length) {
+            if (std::memcmp(data + i, pair.from.constData(), size_t(n)) == 0) {
+                std::memcpy(data + i, pair.to.constData(), size_t(n));
+                changed = true;
+                i += n;
+            } else {
+                ++i;
+            }
+        }
+    }
+    return changed;
+}
+
+// The entry names held in the header itself: name (joined with the prefix in
+// the POSIX ustar layout) and, for a hard link, the link target.
+bool patchHeaderNames(tar_ustarheader *header, const Replacements &pairs)
+{
+    if (header->name[0] == '\0')
+        return false;
+    bool changed = false;
+    const bool posixUstar = std::memcmp(header->magic, "ustar\0", 6) == 0;
+    const int nameLength = fieldLength(header->name, sizeof(header->name));
+    const int prefixLength = posixUstar ? fieldLength(header->prefix, sizeof(header->prefix)) : 0;
+    if (prefixLength > 0) {
+        QByteArray joined = QByteArray(header->prefix, prefixLength) + '/' + QByteArray(header->name, nameLength);
+        if (replaceInPlace(joined.data(), joined.size(), pairs)) {
+            if (joined.at(prefixLength) == '/') {
+                std::memcpy(header->prefix, joined.constData(), size_t(prefixLength));
+                std::memcpy(header->name, joined.constData() + prefixLength + 1, size_t(nameLength));
+                changed = true;
+            } else {
+                qCDebug(lcArchive).noquote() << "Tar name not patched, a replacement moves the prefix split:"
+                                             << QString::fromLatin1(joined);
+            }
+        }
+    } else {
+        changed = replaceInPlace(header->name, nameLength, pairs);
+    }
+    if (header->typeflag == '1')
+        changed |= replaceInPlace(header->linkname, fieldLength(header->linkname, sizeof(header->linkname)), pairs);
+    return changed;
+}
+
+// Patches the path records of a pax extended header's data in place and picks
+// up its size record. False when the records are malformed.
+bool patchPaxRecords(QByteArray &data, const Replacements &pairs, bool forHardLink, bool global, bool *changed,
+                     bool *hasSize, quint64 *size)
+{
+    const int total = data.size();
+    char *bytes = data.data();
+    int pos = 0;
+    while (pos < total) {
+        if (bytes[pos] == '\0') // padding after the last record
+            break;
+        quint64 length = 0;
+        int i = pos;
+        while (i < total && bytes[i] >= '0' && bytes[i] <= '9') {
+            length = length * 10 + quint64(bytes[i] - '0');
+            if (length > quint64(total))
+                return false;
+            ++i;
+        }
+        if (i == pos || i >= total || bytes[i] != ' ')
+            return false;
+        const int end = pos + int(length); // one past the record's newline
+        if (length == 0 || end > total || end <= i + 1 || bytes[end - 1] != '\n')
+            return false;
+        const char *eq = static_cast<const char *>(std::memchr(bytes + i + 1, '=', size_t(end - 1 - (i + 1))));
+        if (!eq)
+            return false;
+        const QByteArray key(bytes + i + 1, int(eq - (bytes + i + 1)));
+        char *value = bytes + (eq - bytes) + 1;
+        const int valueLength = int((bytes + end - 1) - value);
+        if (key == "path" || key == "GNU.sparse.name" || (key == "linkpath" && forHardLink))
+            *changed |= replaceInPlace(value, valueLength, pairs);
+        if (key == "size" && !global) {
+            quint64 v = 0;
+            if (valueLength == 0)
+                return false;
+            for (int k = 0; k < valueLength; ++k) {
+                if (value[k] < '0' || value[k] > '9' || v > (std::numeric_limits<quint64>::max() - 9) / 10)
+                    return false;
+                v = v * 10 + quint64(value[k] - '0');
+            }
+            *hasSize = true;
+            *size = v;
+        }
+        pos = end;
+    }
+    return true;
+}
+
+class TarFile
+{
+public:
+    explicit TarFile(const QString &path) : m_file(path) {}
+
+    bool open()
+    {
+        if (m_file.fileName().isEmpty())
+            return fail(QStringLiteral("no file name"));
+        if (!m_file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered))
+            return fail(QStringLiteral("cannot be opened: ") + m_file.errorString());
+        m_size = m_file.size();
+        return true;
+    }
+
+    // One walk over the archive. With apply false nothing is written: the walk
+    // only checks that every header and extension record can be read.
+    bool walk(const Replacements &pairs, bool apply)
+    {
+        qint64 pos = 0;
+        bool pendingSize = false;
+        quint64 nextSize = 0;
+        while (m_size - pos >= kBlock) {
+            tar_ustarheader header;
+            if (!readAt(pos, reinterpret_cast<char *>(&header), kBlock))
+                return false;
+            // End of archive. Tar readers stop at the first zero block too;
+            // whatever follows is not read by them and is not touched here.
+            if (isZeroBlock(&header))
+                return true;
+            if (!hasValidChecksum(&header))
+                return fail(QStringLiteral("no tar header at offset %1").arg(pos));
+
+            const char type = header.typeflag;
+            quint64 size = tarEntrySize(&header);
+            if (pendingSize && !isExtensionType(type)) {
+                size = nextSize;
+                pendingSize = false;
+            }
+
+            qint64 dataStart = pos + kBlock;
+            // Old GNU sparse entries: extension blocks of the sparse map sit
+            // between the header and the data.
+            if (type == 'S' && std::memcmp(header.magic, "ustar ", 6) == 0
+                && reinterpret_cast<const char *>(&header)[482] != 0) {
+                for (int guard = 0;; ++guard) {
+                    char block[kBlock];
+                    if (m_size - dataStart < kBlock || guard > 100000)
+                        return fail(QStringLiteral("truncated sparse map at offset %1").arg(pos));
+                    if (!readAt(dataStart, block, kBlock))
+                        return false;
+                    dataStart += kBlock;
+                    if (block[504] == 0)
+                        break;
+                }
+            }
+            if (size > quint64(m_size - dataStart))
+                return fail(QStringLiteral("entry at offset %1 runs past the end of the file").arg(pos));
+
+            const tar_ustarheader original = header;
+            patchHeaderNames(&header, pairs);
+
+            if (isExtensionType(type)) {
+                if (size > kMaxExtensionData)
+                    return fail(QStringLiteral("extended header at offset %1 is too large").arg(pos));
+                QByteArray data(int(size), Qt::Uninitialized);
+                if (!readAt(dataStart, data.data(), data.size()))
+                    return false;
+                bool changed = false;
+                if (type == 'x' || type == 'g') {
+                    const bool forHardLink = type == 'x' && followingEntryType(pos) == '1';
+                    if (!patchPaxRecords(data, pairs, forHardLink, type == 'g', &changed, &pendingSize, &nextSize))
+                        return fail(QStringLiteral("malformed pax header at offset %1").arg(pos));
+                } else if (type == 'L' || followingEntryType(pos) == '1') {
+                    changed = replaceInPlace(data.data(), fieldLength(data.constData(), data.size()), pairs);
+                }
+                if (apply && changed && !writeAt(dataStart, data.constData(), data.size()))
+                    return false;
+            }
+
+            fixTarHeaderChecksum(&header);
+            if (apply && std::memcmp(&header, &original, sizeof header) != 0
+                && !writeAt(pos, reinterpret_cast<const char *>(&header), kBlock))
+                return false;
+
+            pos = dataStart + qint64(roundUpToBlock(size)); // size <= m_size - dataStart: no overflow
+        }
+        return true;
+    }
+
+    bool close()
+    {
+        m_file.close();
+        if (m_file.error() != QFileDevice::NoError)
+            return fail(QStringLiteral("cannot be closed: ") + m_file.errorString());
+        return true;
+    }
+
+private:
+    bool fail(const QString &reason)
+    {
+        qCDebug(lcArchive).noquote() << "Tar patching failed:" << m_file.fileName() << reason;
+        return false;
+    }
+
+    bool readAt(qint64 pos, char *buffer, qint64 length)
+    {
+        if (!m_file.seek(pos) || m_file.read(buffer, length) != length)
+            return fail(QStringLiteral("read error at offset %1: ").arg(pos) + m_file.errorString());
+        return true;
+    }
+
+    bool writeAt(qint64 pos, const char *buffer, qint64 length)
+    {
+        if (!m_file.seek(pos) || m_file.write(buffer, length) != length)
+            return fail(QStringLiteral("write error at offset %1: ").arg(pos) + m_file.errorString());
+        return true;
+    }
+
+    // The typeflag of the entry that the extension header at pos belongs to:
+    // the first header after it that is no extension header. 0 when unknown.
+    char followingEntryType(qint64 pos)
+    {
+        for (int hop = 0; hop < kMaxExtensionChain; ++hop) {
+            tar_ustarheader header;
+            if (m_size - pos < kBlock || !readAt(pos, reinterpret_cast<char *>(&header), kBlock))
+                return 0;
+            if (hop > 0 && !isExtensionType(header.typeflag))
+                return header.typeflag;
+            const quint64 size = tarEntrySize(&header);
+            if (size > quint64(m_size - pos - kBlock))
+                return 0;
+            pos += kBlock + qint64(roundUpToBlock(size));
+        }
+        return 0;
+    }
+
+    QFile m_file;
+    qint64 m_size = 0;
+};
+
+} // namespace
+
+unsigned int tarHeaderChecksum(const tar_ustarheader *header)
+{
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(header);
+    unsigned int sum = 0;
+    for (int i = 0; i < int(sizeof(tar_ustarheader)); ++i)
+        sum += (i >= 148 && i < 156) ? 32u : bytes[i];
+    return sum;
+}
+
+quint64 tarEntrySize(const tar_ustarheader *header)
+{
+    const unsigned char *field = reinterpret_cast<const unsigned char *>(header->size);
+    const int length = int(sizeof(header->size));
+    if (field[0] & 0x80) {
+        // Base-256: big-endian binary; bit 6 of the first byte is the sign.
+        if (field[0] & 0x40)
+            return 0;
+        quint64 value = field[0] & 0x3f;
+        for (int i = 1; i < length; ++i) {
+            if (value >> 56)
+                return 0; // does not fit
+            value = (value << 8) | field[i];
+        }
+        return value;
+    }
+    quint64 value = 0;
+    return parseOctalField(header->size, length, &value) ? value : 0;
+}
+
+void fixTarHeaderChecksum(tar_ustarheader *header)
+{
+    if (header->name[0] == '\0')
+        return;
+    unsigned int sum = tarHeaderChecksum(header);
+    std::memset(header->chksum, 0, sizeof(header->chksum));
+    char digits[sizeof(header->chksum)];
+    int count = 0;
+    do {
+        digits[count++] = char('0' + (sum & 7));
+        sum >>= 3;
+    } while (sum != 0 && count < int(sizeof(digits)));
+    for (int i = 0; i < count; ++i)
+        header->chksum[i] = digits[count - 1 - i];
+}
+
+QByteArray walkTarHeaders(QByteArray image, const std::function<void(tar_ustarheader *)> &visitor)
+{
+    QByteArray copy = image;
+    char *data = copy.data(); // detaches: the caller's image stays as it was
+    const qint64 length = copy.size();
+    qint64 offset = 0;
+    while (length - offset >= kBlock) {
+        tar_ustarheader *header = reinterpret_cast<tar_ustarheader *>(data + offset);
+        const quint64 size = tarEntrySize(header);
+        if (visitor)
+            visitor(header);
+        const quint64 remaining = quint64(length - offset - kBlock);
+        if (size > remaining)
+            break; // the entry's data runs past the image: nothing more to visit
+        offset += kBlock + qint64(roundUpToBlock(size));
+    }
+    return copy;
+}
+
+bool patchTarNames(const QString &tarPath, const QList<QPair<QByteArray, QByteArray>> &replacements)
+{
+    Replacements pairs;
+    for (const auto &pair : replacements) {
+        if (pair.first.isEmpty() || pair.first.size() != pair.second.size() || pair.first == pair.second)
+            continue;
+        pairs.append({pair.first, pair.second});
+    }
+
+    TarFile file(tarPath);
+    if (!file.open())
+        return false;
+    // A first walk reads everything and writes nothing, so that a damaged or
+    // truncated archive is reported before any of its headers is changed.
+    if (!file.walk(pairs, false)) {
+        file.close();
+        return false;
+    }
+    const bool patched = file.walk(pairs, true);
+    return file.close() && patched;
+}
+
+} // namespace TarPatch
