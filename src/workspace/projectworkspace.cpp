@@ -1,6 +1,6 @@
 #include "projectworkspace.h"
 
-#include "archive.h"
+#include "projectarchive.h"
 #include "dataobjectmodel.h"
 #include "deviceentity.h"
 #include "dircopy.h"

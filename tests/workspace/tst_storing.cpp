@@ -38,7 +38,7 @@ QMap<QString, QByteArray> snapshot(const QString &root)
         const QFileInfo info = it.fileInfo();
         const QString rel = QDir(root).relativeFilePath(path);
         if (info.isSymLink())
-            tree.insert(rel, "link:" + QFile::encodeName(info.symLinkTarget()));
+            tree.insert(rel, "link:" + QFile::encodeName(QDir(root).relativeFilePath(info.symLinkTarget())));
         else if (info.isDir())
             tree.insert(rel, "dir");
         else

@@ -1,0 +1,743 @@
+#include "projectarchive.h"
+
+#include "logging.h"
+#include "mac.h"
+
+#include <QByteArrayList>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <zlib.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr int ChunkSize = 64 * 1024;
+
+struct ReadArchiveFree
+{
+    void operator()(archive *a) const { archive_read_free(a); }
+};
+struct WriteArchiveFree
+{
+    void operator()(archive *a) const { archive_write_free(a); }
+};
+struct EntryFree
+{
+    void operator()(archive_entry *e) const { archive_entry_free(e); }
+};
+struct DirClose
+{
+    void operator()(DIR *d) const { closedir(d); }
+};
+using ReadArchive = std::unique_ptr<archive, ReadArchiveFree>;
+using WriteArchive = std::unique_ptr<archive, WriteArchiveFree>;
+using Entry = std::unique_ptr<archive_entry, EntryFree>;
+using Dir = std::unique_ptr<DIR, DirClose>;
+
+// A POSIX file descriptor that is closed when it goes out of scope, unless
+// closed explicitly first (which reports the result).
+class Fd
+{
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    bool close()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0;
+    }
+
+    // Writes all bytes; returns the system's reason on failure.
+    QString writeAll(const char *data, qint64 size)
+    {
+        while (size > 0) {
+            const ssize_t n = ::write(m_fd, data, static_cast<size_t>(size));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return n < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("nothing written");
+            data += n;
+            size -= n;
+        }
+        return QString();
+    }
+
+private:
+    int m_fd = -1;
+};
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString archiveError(archive *a)
+{
+    const char *text = archive_error_string(a);
+    return text ? QString::fromLocal8Bit(text) : QStringLiteral("unknown libarchive error");
+}
+
+// For errors of writing to the disk, where the system's reason says most.
+QString archiveWriteError(archive *a)
+{
+    const int error = archive_errno(a);
+    return error > 0 ? QStringLiteral("%1 (%2)").arg(archiveError(a), errnoText(error)) : archiveError(a);
+}
+
+QString shown(const QByteArray &name)
+{
+    return QFile::decodeName(name);
+}
+
+// ---------------------------------------------------------------- entry names
+
+// Splits a relative entry name into its components, dropping empty and "."
+// components. Returns an error text for names that must not be written.
+QString splitEntryName(const QByteArray &name, QByteArrayList *parts)
+{
+    parts->clear();
+    if (name.isEmpty())
+        return QStringLiteral("entry without a name");
+    if (name.startsWith('/'))
+        return QStringLiteral("absolute path");
+    for (const QByteArray &part : name.split('/')) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..")
+            return QStringLiteral("path contains \"..\"");
+        parts->append(part);
+    }
+    return QString();
+}
+
+// Device directories are named by MAC address; on the disk they always carry
+// the lower-case underscore form, whatever form the archive used.
+QByteArray deviceDirectoryName(const QByteArray &name)
+{
+    const bool ascii = std::all_of(name.cbegin(), name.cend(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii) {
+        QByteArray mapped = name;
+        return mapped.replace(':', '_');
+    }
+    QString mapped = Mac::normalizeMac(QString::fromLatin1(name), QStringLiteral("_"));
+    mapped.replace(QLatin1Char(':'), QLatin1Char('_'));
+    return mapped.toLatin1();
+}
+
+void mapDeviceDirectory(QByteArrayList *parts)
+{
+    if (parts->size() >= 4 && parts->at(0) == "active-project" && parts->at(1) == "devices"
+        && (parts->at(2) == "tando" || parts->at(2) == "ksb12")) {
+        (*parts)[3] = deviceDirectoryName(parts->at(3));
+    }
+}
+
+// A symbolic link may only point into the extracted tree. Its target is
+// checked by its text: leading ".." components climb real directories (the
+// link's own parents are never links), and after the first named component no
+// ".." may follow, because a named component may itself be a link whose
+// parent is elsewhere.
+QString symlinkTargetError(const QByteArrayList &linkParts, const QByteArray &target)
+{
+    if (target.isEmpty())
+        return QStringLiteral("symbolic link without a target");
+    if (target.startsWith('/'))
+        return QStringLiteral("symbolic link to the absolute path %1").arg(shown(target));
+    int depth = linkParts.size() - 1;
+    bool descended = false;
+    bool climbsAfterName = false;
+    for (const QByteArray &part : target.split('/')) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            climbsAfterName = climbsAfterName || descended;
+            if (--depth < 0)
+                return QStringLiteral("symbolic link to %1 leaves the unpacked tree").arg(shown(target));
+        } else {
+            descended = true;
+            ++depth;
+        }
+    }
+    if (climbsAfterName)
+        return QStringLiteral("symbolic link to %1 climbs through a named directory").arg(shown(target));
+    return QString();
+}
+
+QByteArray joined(const QByteArray &root, const QByteArrayList &parts)
+{
+    return root + '/' + parts.join('/');
+}
+
+// Checks one tar entry and points its names at the destination directory.
+// Returns an error text when the entry must not be written; sets *skip for
+// entries that stand for the destination directory itself.
+QString prepareEntry(archive_entry *entry, const QByteArray &destination, bool *skip)
+{
+    *skip = false;
+    const char *rawName = archive_entry_pathname(entry);
+    const QByteArray name = rawName ? QByteArray(rawName) : QByteArray();
+    QByteArrayList parts;
+    QString error = splitEntryName(name, &parts);
+    if (!error.isEmpty())
+        return QStringLiteral("%1: %2").arg(shown(name), error);
+
+    const char *rawHardlink = archive_entry_hardlink(entry);
+    const QByteArray hardlink = rawHardlink ? QByteArray(rawHardlink) : QByteArray();
+    const char *rawSymlink = archive_entry_symlink(entry);
+    const QByteArray symlink = rawSymlink ? QByteArray(rawSymlink) : QByteArray();
+    const mode_t type = archive_entry_filetype(entry);
+
+    if (parts.isEmpty()) {
+        if (type == AE_IFDIR && !rawHardlink) {
+            *skip = true;
+            return QString();
+        }
+        return QStringLiteral("%1: names the destination directory itself").arg(shown(name));
+    }
+    mapDeviceDirectory(&parts);
+
+    if (rawHardlink) {
+        QByteArrayList targetParts;
+        error = splitEntryName(hardlink, &targetParts);
+        if (error.isEmpty() && targetParts.isEmpty())
+            error = QStringLiteral("names the destination directory");
+        if (!error.isEmpty())
+            return QStringLiteral("%1: hard link target %2: %3").arg(shown(name), shown(hardlink), error);
+        mapDeviceDirectory(&targetParts);
+        archive_entry_set_hardlink(entry, joined(destination, targetParts).constData());
+    } else {
+        switch (type) {
+        case AE_IFREG:
+        case AE_IFDIR:
+            break;
+        case AE_IFLNK:
+            error = symlinkTargetError(parts, symlink);
+            if (!error.isEmpty())
+                return QStringLiteral("%1: %2").arg(shown(name), error);
+            break;
+        case AE_IFCHR:
+            return QStringLiteral("%1: character device").arg(shown(name));
+        case AE_IFBLK:
+            return QStringLiteral("%1: block device").arg(shown(name));
+        case AE_IFIFO:
+            return QStringLiteral("%1: FIFO").arg(shown(name));
+        case AE_IFSOCK:
+            return QStringLiteral("%1: socket").arg(shown(name));
+        default:
+            return QStringLiteral("%1: unknown entry type").arg(shown(name));
+        }
+    }
+
+    // No set-id or sticky bits; the owner can always read and write what we
+    // unpack, and enter and empty its directories, so the tree can be removed.
+    if (type != AE_IFLNK) {
+        mode_t perm = archive_entry_perm(entry) & 0777;
+        perm |= type == AE_IFDIR ? 0700 : 0600;
+        archive_entry_set_perm(entry, perm);
+    }
+    archive_entry_set_pathname(entry, joined(destination, parts).constData());
+    return QString();
+}
+
+// ------------------------------------------------------------------ tar layer
+
+QString copyEntryData(archive *reader, archive *writer)
+{
+    for (;;) {
+        const void *block = nullptr;
+        size_t size = 0;
+        la_int64_t offset = 0;
+        const int r = archive_read_data_block(reader, &block, &size, &offset);
+        if (r == ARCHIVE_EOF)
+            return QString();
+        if (r != ARCHIVE_OK && r != ARCHIVE_WARN) // ARCHIVE_RETRY included
+            return archiveError(reader);
+        if (archive_write_data_block(writer, block, size, offset) != ARCHIVE_OK)
+            return archiveWriteError(writer);
+    }
+}
+
+QString unpackTar(int fd, const QByteArray &destination)
+{
+    ReadArchive reader(archive_read_new());
+    WriteArchive writer(archive_write_disk_new());
+    if (!reader || !writer)
+        return QStringLiteral("out of memory");
+    if (archive_read_support_format_tar(reader.get()) != ARCHIVE_OK)
+        return archiveError(reader.get());
+    // Joined absolute names are checked by us before they reach the writer,
+    // so the absolute-path guard stays off; the others stay on as a second line.
+    // Owners, ACLs, extended attributes and file flags are not restored.
+    if (archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_PERM
+                                                         | ARCHIVE_EXTRACT_SECURE_NODOTDOT
+                                                         | ARCHIVE_EXTRACT_SECURE_SYMLINKS)
+        != ARCHIVE_OK)
+        return archiveError(writer.get());
+    if (archive_read_open_fd(reader.get(), fd, ChunkSize) != ARCHIVE_OK)
+        return archiveError(reader.get());
+
+    for (;;) {
+        archive_entry *entry = nullptr;
+        const int r = archive_read_next_header(reader.get(), &entry);
+        if (r == ARCHIVE_EOF)
+            break;
+        if (r != ARCHIVE_OK && r != ARCHIVE_WARN) // a damaged header gives ARCHIVE_RETRY
+            return archiveError(reader.get());
+        const char *rawName = archive_entry_pathname(entry);
+        const QString name = rawName ? shown(rawName) : QString();
+        bool skip = false;
+        const QString refusal = prepareEntry(entry, destination, &skip);
+        if (!refusal.isEmpty())
+            return refusal;
+        if (skip)
+            continue;
+        if (archive_write_header(writer.get(), entry) != ARCHIVE_OK)
+            return QStringLiteral("%1: %2").arg(name, archiveWriteError(writer.get()));
+        const QString error = copyEntryData(reader.get(), writer.get());
+        if (!error.isEmpty())
+            return QStringLiteral("%1: %2").arg(name, error);
+        if (archive_write_finish_entry(writer.get()) != ARCHIVE_OK)
+            return QStringLiteral("%1: %2").arg(name, archiveWriteError(writer.get()));
+    }
+    if (archive_write_close(writer.get()) != ARCHIVE_OK)
+        return archiveWriteError(writer.get());
+    return QString();
+}
+
+// ----------------------------------------------------------------- gzip layer
+
+struct InflateEnd
+{
+    void operator()(z_stream *zs) const { inflateEnd(zs); }
+};
+
+// The name the unpacked gzip member gets when its header has none.
+QString fallbackMemberName(const QString &archivePath)
+{
+    QString name = QFileInfo(archivePath).fileName();
+    if (name.endsWith(QLatin1String(".tgz"), Qt::CaseInsensitive))
+        return name.chopped(4) + QLatin1String(".tar");
+    if (name.endsWith(QLatin1String(".gz"), Qt::CaseInsensitive))
+        name.chop(3);
+    if (!name.endsWith(QLatin1String(".tar"), Qt::CaseInsensitive))
+        name += QLatin1String(".tar");
+    return name;
+}
+
+// The gzip layer is read with zlib rather than libarchive: zlib checks the
+// member's CRC and length, libarchive's gzip filter does not.
+QString unpackGzip(QFile &input, const QString &archivePath, const QString &destination)
+{
+    z_stream zs{};
+    if (inflateInit2(&zs, 15 + 16) != Z_OK)
+        return QStringLiteral("cannot start zlib");
+    std::unique_ptr<z_stream, InflateEnd> inflateGuard(&zs);
+
+    QByteArray originalName(4097, '\0');
+    gz_header header{};
+    header.name = reinterpret_cast<Bytef *>(originalName.data());
+    header.name_max = static_cast<uInt>(originalName.size());
+    if (inflateGetHeader(&zs, &header) != Z_OK)
+        return QStringLiteral("cannot read the gzip header");
+
+    QByteArray in(ChunkSize, '\0');
+    QByteArray out(ChunkSize, '\0');
+    std::unique_ptr<Fd> member;
+    QString memberPath;
+    bool memberEnded = false;
+    bool padding = false;
+
+    for (;;) {
+        if (zs.avail_in == 0) {
+            const qint64 n = input.read(in.data(), in.size());
+            if (n < 0)
+                return input.errorString();
+            if (n == 0)
+                break;
+            zs.next_in = reinterpret_cast<Bytef *>(in.data());
+            zs.avail_in = static_cast<uInt>(n);
+        }
+        if (memberEnded) {
+            // Another member follows, or zero bytes that pad the file.
+            while (zs.avail_in > 0 && *zs.next_in == 0) {
+                padding = true;
+                ++zs.next_in;
+                --zs.avail_in;
+            }
+            if (zs.avail_in == 0)
+                continue;
+            if (padding)
+                return QStringLiteral("trailing garbage after the gzip data");
+            if (inflateReset(&zs) != Z_OK)
+                return QStringLiteral("cannot restart zlib");
+            memberEnded = false;
+        }
+        do {
+            zs.next_out = reinterpret_cast<Bytef *>(out.data());
+            zs.avail_out = static_cast<uInt>(out.size());
+            const int r = inflate(&zs, Z_NO_FLUSH);
+            if (r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR)
+                return zs.msg ? QString::fromLatin1(zs.msg) : QStringLiteral("corrupt gzip data");
+            if (!member && header.done == 1) {
+                QByteArray name = QFile::encodeName(fallbackMemberName(archivePath));
+                if (header.name) {
+                    if (!memchr(originalName.constData(), '\0', originalName.size()))
+                        return QStringLiteral("original name in the gzip header is too long");
+                    QByteArray base(originalName.constData());
+                    base = base.mid(base.lastIndexOf('/') + 1);
+                    if (base.isEmpty() || base == "." || base == "..")
+                        return QStringLiteral("unusable original name \"%1\" in the gzip header")
+                            .arg(QFile::decodeName(originalName.constData()));
+                    name = base;
+                }
+                const QByteArray path = QFile::encodeName(destination) + '/' + name;
+                memberPath = shown(path);
+                member = std::make_unique<Fd>(::open(path.constData(),
+                                                     O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+                if (!member->valid())
+                    return QStringLiteral("%1: %2").arg(memberPath, errnoText(errno));
+            }
+            const qint64 produced = out.size() - static_cast<qint64>(zs.avail_out);
+            if (produced > 0 && !member)
+                return QStringLiteral("gzip data before the end of its header");
+            if (produced > 0) {
+                const QString error = member->writeAll(out.constData(), produced);
+                if (!error.isEmpty())
+                    return QStringLiteral("%1: %2").arg(memberPath, error);
+            }
+            if (r == Z_STREAM_END) {
+                memberEnded = true;
+                break;
+            }
+        } while (zs.avail_out == 0);
+    }
+    if (!memberEnded)
+        return QStringLiteral("unexpected end of the gzip data");
+    if (!member || !member->close())
+        return QStringLiteral("%1: %2").arg(memberPath, errnoText(errno));
+    return QString();
+}
+
+// ------------------------------------------------------------------- packing
+
+struct PackState
+{
+    archive *writer = nullptr;
+    dev_t outputDevice = 0;
+    ino_t outputInode = 0;
+    std::map<std::pair<dev_t, ino_t>, QByteArray> firstLinkNames;
+};
+
+QString writeFileData(archive *writer, const QByteArray &path, qint64 size)
+{
+    Fd fd(::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid())
+        return errnoText(errno);
+    QByteArray buffer(ChunkSize, '\0');
+    qint64 total = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer.data(), static_cast<size_t>(buffer.size()));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errnoText(errno);
+        }
+        if (n == 0)
+            break;
+        total += n;
+        if (total > size)
+            return QStringLiteral("file grew while it was packed");
+        if (archive_write_data(writer, buffer.constData(), static_cast<size_t>(n)) != n)
+            return archiveWriteError(writer);
+    }
+    if (total != size)
+        return QStringLiteral("file shrank while it was packed");
+    return QString();
+}
+
+QString packEntry(PackState &state, const QByteArray &path, const QByteArray &name, const struct stat &st)
+{
+    Entry entry(archive_entry_new());
+    if (!entry)
+        return QStringLiteral("out of memory");
+    archive_entry_set_perm(entry.get(), st.st_mode & 07777);
+    archive_entry_set_mtime(entry.get(), st.st_mtime, 0);
+    archive_entry_set_uid(entry.get(), 0);
+    archive_entry_set_gid(entry.get(), 0);
+    bool withData = false;
+
+    if (S_ISDIR(st.st_mode)) {
+        archive_entry_set_filetype(entry.get(), AE_IFDIR);
+        archive_entry_set_pathname(entry.get(), (name + '/').constData());
+    } else if (S_ISLNK(st.st_mode)) {
+        QByteArray target(static_cast<int>(st.st_size) + 1, '\0');
+        const ssize_t n = ::readlink(path.constData(), target.data(), static_cast<size_t>(target.size()));
+        if (n < 0)
+            return errnoText(errno);
+        if (n >= target.size())
+            return QStringLiteral("link target changed while it was packed");
+        target.truncate(static_cast<int>(n));
+        archive_entry_set_filetype(entry.get(), AE_IFLNK);
+        archive_entry_set_pathname(entry.get(), name.constData());
+        archive_entry_set_symlink(entry.get(), target.constData());
+    } else if (S_ISREG(st.st_mode)) {
+        archive_entry_set_filetype(entry.get(), AE_IFREG);
+        archive_entry_set_pathname(entry.get(), name.constData());
+        const auto key = std::make_pair(st.st_dev, st.st_ino);
+        const auto first = st.st_nlink > 1 ? state.firstLinkNames.find(key) : state.firstLinkNames.end();
+        if (first != state.firstLinkNames.end()) {
+            archive_entry_set_hardlink(entry.get(), first->second.constData());
+            archive_entry_set_size(entry.get(), 0);
+        } else {
+            if (st.st_nlink > 1)
+                state.firstLinkNames.emplace(key, name);
+            archive_entry_set_size(entry.get(), st.st_size);
+            withData = true;
+        }
+    } else {
+        return QStringLiteral("neither a file, a directory nor a symbolic link");
+    }
+
+    // A warning means the name could not be converted to UTF-8 for a pax
+    // record; libarchive then stores it byte for byte, which is what we want.
+    if (archive_write_header(state.writer, entry.get()) < ARCHIVE_WARN)
+        return archiveWriteError(state.writer);
+    if (withData) {
+        const QString error = writeFileData(state.writer, path, st.st_size);
+        if (!error.isEmpty())
+            return error;
+    }
+    if (archive_write_finish_entry(state.writer) != ARCHIVE_OK)
+        return archiveWriteError(state.writer);
+    return QString();
+}
+
+// Packs the contents of one directory: names sorted byte-wise, each
+// directory followed at once by its own contents.
+QString packDirectory(PackState &state, const QByteArray &path, const QByteArray &prefix)
+{
+    std::vector<std::string> names;
+    {
+        Dir dir(::opendir(path.constData()));
+        if (!dir)
+            return QStringLiteral("%1: %2").arg(shown(path), errnoText(errno));
+        for (;;) {
+            errno = 0;
+            const dirent *item = ::readdir(dir.get());
+            if (!item) {
+                if (errno != 0)
+                    return QStringLiteral("%1: %2").arg(shown(path), errnoText(errno));
+                break;
+            }
+            if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
+                names.emplace_back(item->d_name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+
+    for (const std::string &item : names) {
+        const QByteArray childPath = path + '/' + item.c_str();
+        const QByteArray childName = prefix + item.c_str();
+        struct stat st {};
+        if (::lstat(childPath.constData(), &st) != 0)
+            return QStringLiteral("%1: %2").arg(shown(childPath), errnoText(errno));
+        if (st.st_dev == state.outputDevice && st.st_ino == state.outputInode)
+            continue; // the tar being written lies inside the tree
+        const QString error = packEntry(state, childPath, childName, st);
+        if (!error.isEmpty())
+            return QStringLiteral("%1: %2").arg(shown(childPath), error);
+        if (S_ISDIR(st.st_mode)) {
+            const QString inner = packDirectory(state, childPath, childName + '/');
+            if (!inner.isEmpty())
+                return inner;
+        }
+    }
+    return QString();
+}
+
+QString writeTar(const QString &workingDirectory, const QString &tarPath)
+{
+    const QByteArray root = QFile::encodeName(QDir::cleanPath(QFileInfo(workingDirectory).absoluteFilePath()));
+    struct stat rootStat {};
+    if (::stat(root.constData(), &rootStat) != 0)
+        return QStringLiteral("%1: %2").arg(shown(root), errnoText(errno));
+    if (!S_ISDIR(rootStat.st_mode))
+        return QStringLiteral("%1: not a directory").arg(shown(root));
+
+    Fd output(::open(QFile::encodeName(tarPath).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!output.valid())
+        return errnoText(errno);
+    struct stat outputStat {};
+    if (::fstat(output.get(), &outputStat) != 0)
+        return errnoText(errno);
+
+    WriteArchive writer(archive_write_new());
+    if (!writer)
+        return QStringLiteral("out of memory");
+    if (archive_write_set_format_pax_restricted(writer.get()) != ARCHIVE_OK
+        || archive_write_open_fd(writer.get(), output.get()) != ARCHIVE_OK)
+        return archiveWriteError(writer.get());
+
+    PackState state;
+    state.writer = writer.get();
+    state.outputDevice = outputStat.st_dev;
+    state.outputInode = outputStat.st_ino;
+    const QString error = packDirectory(state, root, QByteArray());
+    if (!error.isEmpty())
+        return error;
+    if (archive_write_close(writer.get()) != ARCHIVE_OK)
+        return archiveWriteError(writer.get());
+    if (!output.close())
+        return errnoText(errno);
+    return QString();
+}
+
+struct DeflateEnd
+{
+    void operator()(z_stream *zs) const { deflateEnd(zs); }
+};
+
+QString writeGzip(const QString &tarPath, const QString &gzipPath)
+{
+    QFile input(tarPath);
+    if (!input.open(QIODevice::ReadOnly))
+        return QStringLiteral("%1: %2").arg(tarPath, input.errorString());
+    Fd output(::open(QFile::encodeName(gzipPath).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!output.valid())
+        return errnoText(errno);
+
+    z_stream zs{};
+    if (deflateInit2(&zs, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return QStringLiteral("cannot start zlib");
+    std::unique_ptr<z_stream, DeflateEnd> deflateGuard(&zs);
+
+    QByteArray originalName = QFile::encodeName(QFileInfo(tarPath).fileName());
+    gz_header header{};
+    header.name = reinterpret_cast<Bytef *>(originalName.data()); // NUL-terminated by QByteArray
+    header.time = static_cast<uLong>(QFileInfo(input).lastModified().toSecsSinceEpoch());
+    header.os = 3; // Unix
+    if (deflateSetHeader(&zs, &header) != Z_OK)
+        return QStringLiteral("cannot set the gzip header");
+
+    QByteArray in(ChunkSize, '\0');
+    QByteArray out(ChunkSize, '\0');
+    int flush = Z_NO_FLUSH;
+    while (flush != Z_FINISH) {
+        const qint64 n = input.read(in.data(), in.size());
+        if (n < 0)
+            return QStringLiteral("%1: %2").arg(tarPath, input.errorString());
+        flush = n == 0 ? Z_FINISH : Z_NO_FLUSH;
+        zs.next_in = reinterpret_cast<Bytef *>(in.data());
+        zs.avail_in = static_cast<uInt>(n);
+        do {
+            zs.next_out = reinterpret_cast<Bytef *>(out.data());
+            zs.avail_out = static_cast<uInt>(out.size());
+            if (deflate(&zs, flush) == Z_STREAM_ERROR)
+                return QStringLiteral("zlib failed");
+            const qint64 produced = out.size() - static_cast<qint64>(zs.avail_out);
+            const QString error = output.writeAll(out.constData(), produced);
+            if (!error.isEmpty())
+                return error;
+        } while (zs.avail_out == 0);
+    }
+    if (!output.close())
+        return errnoText(errno);
+    return QString();
+}
+
+} // namespace
+
+namespace Archive {
+
+QString extractArchive(const QString &archivePath)
+{
+    QTemporaryDir temporary;
+    temporary.setAutoRemove(false);
+    if (!temporary.isValid()) {
+        qCDebug(lcArchive) << "Couldnt create temorary file";
+        return QString();
+    }
+    const QString destination = QFileInfo(temporary.path()).canonicalFilePath();
+
+    QString error;
+    QFile input(archivePath);
+    if (destination.isEmpty()) {
+        error = QStringLiteral("the temporary directory vanished");
+    } else if (!input.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        error = input.errorString();
+    } else {
+        const QByteArray magic = input.read(2);
+        if (magic.isEmpty())
+            error = input.error() == QFileDevice::NoError ? QStringLiteral("empty file") : input.errorString();
+        else if (!input.seek(0))
+            error = input.errorString();
+        else if (magic == QByteArray("\x1f\x8b", 2))
+            error = unpackGzip(input, archivePath, destination);
+        else
+            error = unpackTar(input.handle(), QFile::encodeName(destination));
+    }
+    if (error.isEmpty())
+        return destination;
+
+    qCDebug(lcArchive).noquote() << QStringLiteral("Cannot unpack %1: %2").arg(archivePath, error);
+    QDir(temporary.path()).removeRecursively();
+    return QString();
+}
+
+bool packTar(const QString &workingDirectory, const QString &tarPath)
+{
+    QFile::remove(tarPath);
+    const QString error = writeTar(workingDirectory, tarPath);
+    if (error.isEmpty())
+        return true;
+    qCDebug(lcArchive).noquote() << QStringLiteral("Cannot pack %1 into %2: %3").arg(workingDirectory, tarPath, error);
+    QFile::remove(tarPath);
+    return false;
+}
+
+bool packGzip(const QString &tarPath, const QString &gzipPath)
+{
+    const QFileInfo tarInfo(tarPath);
+    const QFileInfo gzipInfo(gzipPath);
+    if (tarInfo.exists() && gzipInfo.exists() && tarInfo.canonicalFilePath() == gzipInfo.canonicalFilePath()) {
+        qCDebug(lcArchive).noquote() << QStringLiteral("Cannot compress %1 into itself").arg(tarPath);
+        return false;
+    }
+    QFile::remove(gzipPath);
+    const QString error = writeGzip(tarPath, gzipPath);
+    if (error.isEmpty())
+        return true;
+    qCDebug(lcArchive).noquote() << QStringLiteral("Cannot compress %1 into %2: %3").arg(tarPath, gzipPath, error);
+    QFile::remove(gzipPath);
+    return false;
+}
+
+} // namespace Archive
