@@ -206,8 +206,10 @@ Window {
                 hoverIndicator.visible = false
                 return
             }
-            // "file://" rather than "file:///": a local path keeps its leading "/".
-            dropOverlay.droppedFile = String(e.urls[0]).replace("file://", "")
+            // "file://" rather than "file:///": a local path keeps its leading "/";
+            // escapes such as %20 and %23 go back to the characters of the name.
+            var url = String(e.urls[0])
+            dropOverlay.droppedFile = url.indexOf("file://") === 0 ? decodeURIComponent(url.replace("file://", "")) : url
             if (appState.project.loaded)
                 appState.unloadProject()
             appState.loadProject(dropOverlay.droppedFile)

@@ -13,6 +13,13 @@ AppState::AppState(QQuickItem *parent)
 {
 }
 
+AppState::~AppState()
+{
+    // Closing the window keeps the project loaded, but its unpacked copies
+    // must not outlive the program.
+    Workspace::discardTrees(*m_project);
+}
+
 bool AppState::loadProject(QString path)
 {
     return Workspace::loadProject(*m_project, path);

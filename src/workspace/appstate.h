@@ -14,6 +14,7 @@ class AppState : public QQuickItem
 
 public:
     explicit AppState(QQuickItem *parent = nullptr);
+    ~AppState() override;
 
     ProjectEntity *project() const { return m_project; }
 

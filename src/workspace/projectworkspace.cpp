@@ -352,9 +352,16 @@ void unloadProject(ProjectEntity &project)
     project.devices()->clear();
     if (!project.loaded())
         return;
+    discardTrees(project);
+    project.setLoaded(false);
+}
+
+void discardTrees(ProjectEntity &project)
+{
+    if (!project.loaded())
+        return;
     removeTree(project.extractedPath());
     removeTree(project.extractedBackupPath());
-    project.setLoaded(false);
 }
 
 bool validateNewSettings(ProjectEntity &project)

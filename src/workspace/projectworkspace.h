@@ -23,6 +23,10 @@ bool loadProject(ProjectEntity &project, const QString &path);
 // backup trees and marks it not loaded.
 void unloadProject(ProjectEntity &project);
 
+// Removes the working and backup trees of a loaded project and changes
+// nothing else; for a program that ends with a project still loaded.
+void discardTrees(ProjectEntity &project);
+
 // Checks every device's new MAC (syntax first; duplicates only when all are
 // well-formed) and sets each device's issue text. True when all are valid.
 bool validateNewSettings(ProjectEntity &project);

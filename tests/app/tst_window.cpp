@@ -213,6 +213,16 @@ private slots:
         QVERIFY(startScreenShown());
     }
 
+    void dropOfAnAwkwardName()
+    {
+        const QString awkward = m_dir.filePath("my show #2 100%.tgz");
+        QVERIFY(QFile::copy(m_sample, awkward));
+        const auto one = urls({awkward});
+        drop(one.get());
+        QVERIFY(m_appState->project()->loaded());
+        QCOMPARE(m_appState->project()->devices()->count(), 5);
+    }
+
     void invalidMacBlocksTheStore()
     {
         QVERIFY(m_appState->loadProject(m_sample));

@@ -111,6 +111,22 @@ private slots:
         QVERIFY(QFile::remove(cwdMarker));
     }
 
+    void closingWithAProjectLoadedRemovesItsTrees()
+    {
+        QTemporaryDir scratch;
+        QVERIFY(scratch.isValid());
+        const QString work = makeTree(scratch.path(), "work");
+        const QString backup = makeTree(scratch.path(), "backup");
+        {
+            AppState state;
+            state.project()->setExtractedPath(work);
+            state.project()->setExtractedBackupPath(backup);
+            state.project()->setLoaded(true);
+        }
+        QVERIFY(!QFileInfo::exists(work));
+        QVERIFY(!QFileInfo::exists(backup));
+    }
+
     void versionIsSevenHexDigits()
     {
         AppState state;
