@@ -11,6 +11,7 @@ packages=(
   qml-module-qtqml-models2 qml-module-qtquick-templates2
   libarchive-dev zlib1g-dev fonts-liberation
   tar gzip
+  librsvg2-bin desktop-file-utils appstream dpkg-dev file man-db  # icons, the .deb and its checks
 )
 
 missing=()
