@@ -328,7 +328,10 @@ int run(const std::string &self, const std::string &tool, const std::string &wor
         const std::string out = base + ".out.tgz";
         const std::vector<std::string> editArgs = {tool, "edit", archive, "-o", out, "--name", "Edited",
                                                    "--mac", tandoMac + "=3c:4d:ff", "--label", ksbMac + "=Renamed"};
-        const std::string unpacked = base + ".x";
+        // tar unpacks where our tool does: into a new directory in the system's
+        // temporary directory (the file system's placement makes a difference there).
+        const char *tmp = std::getenv("TMPDIR");
+        const std::string unpacked = std::string(tmp && *tmp ? tmp : "/tmp") + "/tando-bench-" + name + ".x";
         const std::string repacked = base + ".repacked.tgz";
 
         std::vector<double> tarX, show, tarXC, edit;

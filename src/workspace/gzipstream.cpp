@@ -1,0 +1,433 @@
+#include "gzipstream.h"
+
+#include <zlib.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include <unistd.h>
+
+namespace GzipStream {
+
+namespace {
+
+constexpr int ReadSize = 256 * 1024;
+constexpr int BlockSize = 256 * 1024;
+constexpr size_t MaxQueuedBlocks = 16; // 4 MiB of decoded data ahead of the reader
+
+constexpr int ChunkSize = 1024 * 1024;
+constexpr int SegmentSize = 64 * 1024;
+constexpr int WindowSize = 32 * 1024;
+constexpr int Level = 6;
+// Segments whose bytes are this close to uniformly distributed are stored:
+// deflate finds nothing in them, at level 6 only more slowly.
+constexpr double StoreAboveBitsPerByte = 7.9;
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString writeAll(int fd, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errnoText(errno) : QStringLiteral("nothing written");
+        data += n;
+        size -= n;
+    }
+    return QString();
+}
+
+double bitsPerByte(const unsigned char *data, int size)
+{
+    if (size <= 0)
+        return 0;
+    unsigned counts[256] = {};
+    for (int i = 0; i < size; ++i)
+        ++counts[data[i]];
+    double entropy = 0;
+    for (unsigned c : counts) {
+        if (c) {
+            const double p = double(c) / size;
+            entropy -= p * std::log2(p);
+        }
+    }
+    return entropy;
+}
+
+struct InflateEnd
+{
+    void operator()(z_stream *zs) const { inflateEnd(zs); }
+};
+struct DeflateEnd
+{
+    void operator()(z_stream *zs) const { deflateEnd(zs); }
+};
+
+} // namespace
+
+// ------------------------------------------------------------------ Inflater
+
+Inflater::Inflater() = default;
+
+Inflater::~Inflater()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_cancelled = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+bool Inflater::start(int fd)
+{
+    m_thread = std::thread([this, fd] { run(fd); });
+    return true;
+}
+
+bool Inflater::waitForHeader()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_headerDone || m_finished; });
+    return m_headerDone && m_error.isEmpty();
+}
+
+QByteArray Inflater::next()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_blocks.empty() || m_finished; });
+    if (m_blocks.empty() || !m_error.isEmpty()) {
+        m_current.clear();
+        return m_current;
+    }
+    m_current = std::move(m_blocks.front());
+    m_blocks.pop_front();
+    lock.unlock();
+    m_changed.notify_all();
+    return m_current;
+}
+
+QString Inflater::error() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_error;
+}
+
+void Inflater::finish(const QString &error)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_error = error;
+        m_finished = true;
+    }
+    m_changed.notify_all();
+}
+
+void Inflater::run(int fd)
+{
+    z_stream zs{};
+    if (inflateInit2(&zs, 15 + 16) != Z_OK)
+        return finish(QStringLiteral("cannot start zlib"));
+    std::unique_ptr<z_stream, InflateEnd> inflateGuard(&zs);
+
+    QByteArray originalName(4097, '\0');
+    gz_header header{};
+    header.name = reinterpret_cast<Bytef *>(originalName.data());
+    header.name_max = static_cast<uInt>(originalName.size());
+    if (inflateGetHeader(&zs, &header) != Z_OK)
+        return finish(QStringLiteral("cannot read the gzip header"));
+
+    QByteArray in(ReadSize, Qt::Uninitialized);
+    bool memberEnded = false;
+    bool padding = false;
+    bool headerSeen = false;
+
+    auto publishHeader = [&]() -> QString {
+        headerSeen = true;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (header.name) {
+            if (!memchr(originalName.constData(), '\0', size_t(originalName.size())))
+                return QStringLiteral("original name in the gzip header is too long");
+            m_name = QByteArray(originalName.constData());
+            m_hasName = true;
+        }
+        m_headerDone = true;
+        m_changed.notify_all();
+        return QString();
+    };
+
+    for (;;) {
+        if (zs.avail_in == 0) {
+            ssize_t n = 0;
+            do {
+                n = ::read(fd, in.data(), size_t(in.size()));
+            } while (n < 0 && errno == EINTR);
+            if (n < 0)
+                return finish(errnoText(errno));
+            if (n == 0)
+                break;
+            zs.next_in = reinterpret_cast<Bytef *>(in.data());
+            zs.avail_in = static_cast<uInt>(n);
+        }
+        if (memberEnded) {
+            // Another member follows, or zero bytes that pad the file.
+            while (zs.avail_in > 0 && *zs.next_in == 0) {
+                padding = true;
+                ++zs.next_in;
+                --zs.avail_in;
+            }
+            if (zs.avail_in == 0)
+                continue;
+            if (padding)
+                return finish(QStringLiteral("trailing garbage after the gzip data"));
+            if (inflateReset(&zs) != Z_OK)
+                return finish(QStringLiteral("cannot restart zlib"));
+            memberEnded = false;
+        }
+        do {
+            QByteArray out(BlockSize, Qt::Uninitialized);
+            zs.next_out = reinterpret_cast<Bytef *>(out.data());
+            zs.avail_out = static_cast<uInt>(out.size());
+            const int r = inflate(&zs, Z_NO_FLUSH);
+            if (r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR)
+                return finish(zs.msg ? QString::fromLatin1(zs.msg) : QStringLiteral("corrupt gzip data"));
+            if (!headerSeen && header.done == 1) {
+                const QString error = publishHeader();
+                if (!error.isEmpty())
+                    return finish(error);
+            }
+            const int produced = out.size() - int(zs.avail_out);
+            if (produced > 0) {
+                out.truncate(produced);
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_changed.wait(lock, [this] { return m_blocks.size() < MaxQueuedBlocks || m_cancelled; });
+                if (m_cancelled)
+                    return;
+                m_blocks.push_back(std::move(out));
+                lock.unlock();
+                m_changed.notify_all();
+            }
+            if (r == Z_STREAM_END) {
+                memberEnded = true;
+                break;
+            }
+        } while (zs.avail_out == 0);
+    }
+    if (!memberEnded)
+        return finish(QStringLiteral("unexpected end of the gzip data"));
+    finish(QString());
+}
+
+// ----------------------------------------------------------- ParallelDeflater
+
+struct ParallelDeflater::Job
+{
+    QByteArray input;
+    QByteArray dictionary;
+    bool last = false;
+    QByteArray output;
+    quint32 crc = 0;
+    bool done = false;
+    QString error;
+};
+
+ParallelDeflater::ParallelDeflater(int fd, const QByteArray &memberName, quint32 mtime, int threads) : m_fd(fd)
+{
+    m_crc = quint32(crc32(0, nullptr, 0));
+    QByteArray header("\x1f\x8b\x08\x08", 4); // deflate, original name follows
+    for (int i = 0; i < 4; ++i)
+        header.append(char((mtime >> (8 * i)) & 0xff));
+    header.append('\0'); // extra flags, as zlib writes them for level 6
+    header.append('\3'); // Unix
+    header.append(memberName);
+    header.append('\0');
+    const QString error = writeAll(m_fd, header.constData(), header.size());
+    if (!error.isEmpty())
+        m_error = error;
+    m_chunk.reserve(ChunkSize);
+    for (int i = 0; i < qMax(1, threads); ++i)
+        m_workers.emplace_back([this] { work(); });
+}
+
+ParallelDeflater::~ParallelDeflater()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_jobReady.notify_all();
+    for (std::thread &worker : m_workers)
+        worker.join();
+}
+
+QString ParallelDeflater::error() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_error;
+}
+
+void ParallelDeflater::fail(const QString &error)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_error.isEmpty())
+        m_error = error;
+}
+
+bool ParallelDeflater::write(const char *data, qint64 size)
+{
+    while (size > 0) {
+        if (!error().isEmpty())
+            return false;
+        const int take = int(qMin<qint64>(size, ChunkSize - m_chunk.size()));
+        m_chunk.append(data, take);
+        data += take;
+        size -= take;
+        if (m_chunk.size() == ChunkSize)
+            submit(false);
+    }
+    return error().isEmpty();
+}
+
+bool ParallelDeflater::finish()
+{
+    if (m_finished)
+        return error().isEmpty();
+    m_finished = true;
+    if (!error().isEmpty())
+        return false;
+    submit(true);
+    if (!drain(true))
+        return false;
+    unsigned char trailer[8];
+    for (int i = 0; i < 4; ++i) {
+        trailer[i] = (m_crc >> (8 * i)) & 0xff;
+        trailer[4 + i] = (m_length >> (8 * i)) & 0xff;
+    }
+    const QString e = writeAll(m_fd, reinterpret_cast<const char *>(trailer), sizeof trailer);
+    if (!e.isEmpty())
+        fail(e);
+    return error().isEmpty();
+}
+
+void ParallelDeflater::submit(bool last)
+{
+    auto job = std::make_shared<Job>();
+    job->input = m_chunk;
+    job->dictionary = m_previousTail;
+    job->last = last;
+    m_previousTail = m_chunk.right(WindowSize);
+    if (m_previousTail.size() < WindowSize && !job->dictionary.isEmpty())
+        m_previousTail = job->dictionary.right(WindowSize - m_previousTail.size()) + m_previousTail;
+    m_chunk.clear();
+    m_chunk.reserve(ChunkSize);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pending.push_back(job);
+        m_inOrder.push_back(job);
+    }
+    m_jobReady.notify_one();
+    // Bounded memory: at most a few chunks per worker in flight.
+    drain(false);
+}
+
+// Writes finished chunks in stream order; with all, waits for every chunk,
+// otherwise only until few enough are in flight.
+bool ParallelDeflater::drain(bool all)
+{
+    const size_t limit = all ? 0 : 2 * m_workers.size() + 1;
+    for (;;) {
+        std::shared_ptr<Job> job;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (m_inOrder.empty())
+                return m_error.isEmpty();
+            const bool mustWait = m_inOrder.size() > limit;
+            if (!m_inOrder.front()->done && !mustWait)
+                return m_error.isEmpty();
+            m_jobDone.wait(lock, [this] { return m_inOrder.front()->done; });
+            job = m_inOrder.front();
+            m_inOrder.pop_front();
+            if (!job->error.isEmpty() && m_error.isEmpty())
+                m_error = job->error;
+            if (!m_error.isEmpty())
+                return false;
+        }
+        m_crc = quint32(crc32_combine(m_crc, job->crc, z_off_t(job->input.size())));
+        m_length += quint64(job->input.size());
+        const QString e = writeAll(m_fd, job->output.constData(), job->output.size());
+        if (!e.isEmpty()) {
+            fail(e);
+            return false;
+        }
+    }
+}
+
+void ParallelDeflater::work()
+{
+    z_stream zs{};
+    const bool ready = deflateInit2(&zs, Level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    std::unique_ptr<z_stream, DeflateEnd> guard(ready ? &zs : nullptr);
+    for (;;) {
+        std::shared_ptr<Job> job;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_jobReady.wait(lock, [this] { return m_stopping || !m_pending.empty(); });
+            if (m_pending.empty())
+                return;
+            job = m_pending.front();
+            m_pending.pop_front();
+        }
+        const auto *input = reinterpret_cast<const unsigned char *>(job->input.constData());
+        const int size = job->input.size();
+        job->crc = quint32(crc32(0, input, uInt(size)));
+        if (!ready || deflateReset(&zs) != Z_OK || deflateParams(&zs, Level, Z_DEFAULT_STRATEGY) != Z_OK
+            || (!job->dictionary.isEmpty()
+                && deflateSetDictionary(&zs, reinterpret_cast<const Bytef *>(job->dictionary.constData()),
+                                        uInt(job->dictionary.size()))
+                       != Z_OK)) {
+            job->error = QStringLiteral("cannot start zlib");
+        } else {
+            job->output.resize(int(deflateBound(&zs, uLong(size))) + 64 * (size / SegmentSize + 2) + 1024);
+            zs.next_out = reinterpret_cast<Bytef *>(job->output.data());
+            zs.avail_out = uInt(job->output.size());
+            int level = Level;
+            for (int offset = 0; offset < size || offset == 0; offset += SegmentSize) {
+                const int length = qMin(SegmentSize, size - offset);
+                const int wanted = bitsPerByte(input + offset, length) > StoreAboveBitsPerByte ? 0 : Level;
+                if (wanted != level) {
+                    if (deflateParams(&zs, wanted, Z_DEFAULT_STRATEGY) != Z_OK) {
+                        job->error = QStringLiteral("zlib failed");
+                        break;
+                    }
+                    level = wanted;
+                }
+                const bool end = offset + length >= size;
+                zs.next_in = const_cast<Bytef *>(input + offset);
+                zs.avail_in = uInt(length);
+                const int flush = !end ? Z_NO_FLUSH : job->last ? Z_FINISH : Z_SYNC_FLUSH;
+                const int r = deflate(&zs, flush);
+                if (r == Z_STREAM_ERROR || zs.avail_in != 0 || (flush != Z_NO_FLUSH && zs.avail_out == 0)) {
+                    job->error = QStringLiteral("zlib failed");
+                    break;
+                }
+                if (end)
+                    break;
+            }
+            job->output.truncate(job->output.size() - int(zs.avail_out));
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            job->done = true;
+        }
+        m_jobDone.notify_all();
+    }
+}
+
+} // namespace GzipStream
