@@ -785,6 +785,16 @@ void placeTreeApart(const QString &directory)
     }
 }
 
+int componentCount(const QString &name)
+{
+    int count = 0;
+    for (const QStringRef &part : name.splitRef(QLatin1Char('/'))) {
+        if (!part.isEmpty() && part != QLatin1String("."))
+            ++count;
+    }
+    return count;
+}
+
 la_ssize_t readInflated(archive *, void *client, const void **buffer)
 {
     auto *inflater = static_cast<GzipStream::Inflater *>(client);
@@ -830,7 +840,10 @@ public:
                 return refusal;
             if (skip)
                 continue;
-            const bool directory = archive_entry_filetype(entry) == AE_IFDIR && !archive_entry_hardlink(entry);
+            // Directories near the top (down to the family directories) spread
+            // what is made in them; below, a device's files stay together.
+            const bool directory = archive_entry_filetype(entry) == AE_IFDIR && !archive_entry_hardlink(entry)
+                                   && componentCount(name) <= 3;
             if (second) {
                 bool skipSecond = false;
                 prepareEntry(second.get(), m_second, &skipSecond);

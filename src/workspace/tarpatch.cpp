@@ -102,13 +102,14 @@ bool replaceInPlace(char *data, int length, const Replacements &pairs)
         const int n = pair.from.size();
         int i = 0;
         while (i + n <= length) {
-            if (std::memcmp(data + i, pair.from.constData(), size_t(n)) == 0) {
-                std::memcpy(data + i, pair.to.constData(), size_t(n));
-                changed = true;
-                i += n;
-            } else {
-                ++i;
-            }
+            // memmem: a project has a pair per device, and every header meets them all.
+            const void *hit = memmem(data + i, size_t(length - i), pair.from.constData(), size_t(n));
+            if (!hit)
+                break;
+            i = int(static_cast<char *>(const_cast<void *>(hit)) - data);
+            std::memcpy(data + i, pair.to.constData(), size_t(n));
+            changed = true;
+            i += n;
         }
     }
     return changed;
