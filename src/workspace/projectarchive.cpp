@@ -28,6 +28,9 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -803,8 +806,145 @@ la_ssize_t readInflated(archive *, void *client, const void **buffer)
     return block.size();
 }
 
+// Writes the second tree on a thread of its own, from entries and data that
+// the reading thread hands over; the two trees' file system work then runs
+// side by side. An error drops the rest of the tree and is kept.
+class SecondTreeWriter
+{
+public:
+    SecondTreeWriter() = default;
+    SecondTreeWriter(const SecondTreeWriter &) = delete;
+    SecondTreeWriter &operator=(const SecondTreeWriter &) = delete;
+    ~SecondTreeWriter() { close(); }
+
+    QString open()
+    {
+        QString error;
+        m_writer = newDiskWriter(&error);
+        if (m_writer)
+            m_thread = std::thread([this] { run(); });
+        return error;
+    }
+
+    bool active() const { return m_writer != nullptr || m_thread.joinable(); }
+
+    void header(Entry entry, const QString &name, bool spread)
+    {
+        Task task;
+        task.kind = Task::Header;
+        task.entry = std::move(entry);
+        task.name = name;
+        task.spread = spread;
+        push(std::move(task));
+    }
+
+    void data(const void *block, size_t size, la_int64_t offset)
+    {
+        Task task;
+        task.kind = Task::Data;
+        task.data = QByteArray(static_cast<const char *>(block), int(size));
+        task.offset = offset;
+        push(std::move(task));
+    }
+
+    void finishEntry()
+    {
+        Task task;
+        task.kind = Task::Finish;
+        push(std::move(task));
+    }
+
+    // Waits for the tree to be complete; the error that dropped it, if any.
+    QString close()
+    {
+        if (m_thread.joinable()) {
+            Task task;
+            task.kind = Task::Close;
+            push(std::move(task));
+            m_thread.join();
+        }
+        return m_error;
+    }
+
+private:
+    struct Task
+    {
+        enum Kind { Header, Data, Finish, Close } kind = Header;
+        Entry entry;
+        QString name;
+        QByteArray data;
+        la_int64_t offset = 0;
+        bool spread = false;
+    };
+    static constexpr qint64 MaxQueuedBytes = 16 * 1024 * 1024;
+
+    void push(Task task)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_queuedBytes < MaxQueuedBytes; });
+        m_queuedBytes += task.data.size();
+        m_tasks.push_back(std::move(task));
+        lock.unlock();
+        m_changed.notify_all();
+    }
+
+    void run()
+    {
+        QString current;
+        for (;;) {
+            Task task;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_changed.wait(lock, [this] { return !m_tasks.empty(); });
+                task = std::move(m_tasks.front());
+                m_tasks.pop_front();
+                m_queuedBytes -= task.data.size();
+            }
+            m_changed.notify_all();
+            if (task.kind == Task::Close)
+                break;
+            if (!m_error.isEmpty())
+                continue; // dropped: the rest only drains
+            archive *w = m_writer.get();
+            switch (task.kind) {
+            case Task::Header:
+                current = task.name;
+                if (archive_write_header(w, task.entry.get()) != ARCHIVE_OK)
+                    fail(QStringLiteral("%1: %2").arg(current, archiveWriteError(w)));
+                else if (task.spread)
+                    placeTreeApart(QFile::decodeName(archive_entry_pathname(task.entry.get())));
+                break;
+            case Task::Data:
+                if (archive_write_data_block(w, task.data.constData(), size_t(task.data.size()), task.offset)
+                    != ARCHIVE_OK)
+                    fail(QStringLiteral("%1: %2").arg(current, archiveWriteError(w)));
+                break;
+            case Task::Finish:
+                if (archive_write_finish_entry(w) != ARCHIVE_OK)
+                    fail(QStringLiteral("%1: %2").arg(current, archiveWriteError(w)));
+                break;
+            case Task::Close:
+                break;
+            }
+        }
+        if (m_error.isEmpty() && archive_write_close(m_writer.get()) != ARCHIVE_OK)
+            fail(archiveWriteError(m_writer.get()));
+        m_writer.reset();
+    }
+
+    void fail(const QString &error) { m_error = error; }
+
+    WriteArchive m_writer;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Task> m_tasks;
+    qint64 m_queuedBytes = 0;
+    QString m_error; // written by the thread only, read after it ended
+};
+
 // Writes one tar into two trees. Errors of the second tree do not stop the
-// first: the second is dropped and *backupError says why.
+// first: the second is dropped and secondError() says why.
 class TwoTreeWriter
 {
 public:
@@ -815,12 +955,22 @@ public:
         QString error;
         m_writer1 = newDiskWriter(&error);
         if (m_writer1)
-            m_writer2 = newDiskWriter(&error);
+            error = m_writer2.open();
         return error;
     }
 
     // Returns the error that stops the whole unpacking.
     QString unpack(archive *reader)
+    {
+        const QString error = unpackEntries(reader);
+        m_secondError = m_writer2.close();
+        return error;
+    }
+
+    QString secondError() const { return m_secondError; }
+
+private:
+    QString unpackEntries(archive *reader)
     {
         for (;;) {
             archive_entry *entry = nullptr;
@@ -831,8 +981,8 @@ public:
                 return archiveError(reader);
             const char *rawName = archive_entry_pathname(entry);
             const QString name = rawName ? shown(rawName) : QString();
-            Entry second(m_writer2 ? archive_entry_clone(entry) : nullptr);
-            if (m_writer2 && !second)
+            Entry second(archive_entry_clone(entry));
+            if (!second)
                 return QStringLiteral("out of memory");
             bool skip = false;
             const QString refusal = prepareEntry(entry, m_first, &skip);
@@ -842,38 +992,27 @@ public:
                 continue;
             // Directories near the top (down to the family directories) spread
             // what is made in them; below, a device's files stay together.
-            const bool directory = archive_entry_filetype(entry) == AE_IFDIR && !archive_entry_hardlink(entry)
-                                   && componentCount(name) <= 3;
-            if (second) {
-                bool skipSecond = false;
-                prepareEntry(second.get(), m_second, &skipSecond);
-                if (archive_write_header(m_writer2.get(), second.get()) != ARCHIVE_OK)
-                    dropSecond(QStringLiteral("%1: %2").arg(name, archiveWriteError(m_writer2.get())));
-                else if (directory)
-                    placeTreeApart(QFile::decodeName(archive_entry_pathname(second.get())));
-            }
+            const bool spread = archive_entry_filetype(entry) == AE_IFDIR && !archive_entry_hardlink(entry)
+                                && componentCount(name) <= 3;
+            bool skipSecond = false;
+            prepareEntry(second.get(), m_second, &skipSecond);
+            m_writer2.header(std::move(second), name, spread);
             if (archive_write_header(m_writer1.get(), entry) != ARCHIVE_OK)
                 return QStringLiteral("%1: %2").arg(name, archiveWriteError(m_writer1.get()));
-            if (directory)
+            if (spread)
                 placeTreeApart(QFile::decodeName(archive_entry_pathname(entry)));
             const QString error = copyData(reader, name);
             if (!error.isEmpty())
                 return error;
+            m_writer2.finishEntry();
             if (archive_write_finish_entry(m_writer1.get()) != ARCHIVE_OK)
                 return QStringLiteral("%1: %2").arg(name, archiveWriteError(m_writer1.get()));
-            if (m_writer2 && archive_write_finish_entry(m_writer2.get()) != ARCHIVE_OK)
-                dropSecond(QStringLiteral("%1: %2").arg(name, archiveWriteError(m_writer2.get())));
         }
         if (archive_write_close(m_writer1.get()) != ARCHIVE_OK)
             return archiveWriteError(m_writer1.get());
-        if (m_writer2 && archive_write_close(m_writer2.get()) != ARCHIVE_OK)
-            dropSecond(archiveWriteError(m_writer2.get()));
         return QString();
     }
 
-    QString secondError() const { return m_secondError; }
-
-private:
     QString copyData(archive *reader, const QString &name)
     {
         for (;;) {
@@ -885,23 +1024,16 @@ private:
                 return QString();
             if (r != ARCHIVE_OK && r != ARCHIVE_WARN)
                 return QStringLiteral("%1: %2").arg(name, archiveError(reader));
+            m_writer2.data(block, size, offset);
             if (archive_write_data_block(m_writer1.get(), block, size, offset) != ARCHIVE_OK)
                 return QStringLiteral("%1: %2").arg(name, archiveWriteError(m_writer1.get()));
-            if (m_writer2 && archive_write_data_block(m_writer2.get(), block, size, offset) != ARCHIVE_OK)
-                dropSecond(QStringLiteral("%1: %2").arg(name, archiveWriteError(m_writer2.get())));
         }
-    }
-
-    void dropSecond(const QString &error)
-    {
-        m_secondError = error;
-        m_writer2.reset();
     }
 
     QByteArray m_first;
     QByteArray m_second;
     WriteArchive m_writer1;
-    WriteArchive m_writer2;
+    SecondTreeWriter m_writer2;
     QString m_secondError;
 };
 
