@@ -267,7 +267,8 @@ void removeDirectoryTrees(const QStringList &paths, int threads)
         if (fd < 0 || !listTree(fd, encoded, &files, &directories))
             rest.append(path);
     }
-    threads = qMax(1, threads);
+    // A thread for every few hundred files: small trees are not worth more.
+    threads = qBound(1, files.size() / 256, qMax(1, threads));
     onThreads(threads, files.size(), [&files](int i) { ::unlink(files.at(i).constData()); });
     // Directories by depth, deepest first; those of one depth side by side.
     std::stable_sort(directories.begin(), directories.end(),

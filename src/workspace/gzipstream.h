@@ -16,7 +16,8 @@ namespace GzipStream {
 // Decodes a gzip file on a thread of its own and hands the decoded bytes out
 // in order, a block at a time. Reads as extractArchive's gzip layer does:
 // members that follow one another form one stream, zero bytes may pad the
-// end, every member's CRC and length are checked.
+// end, every member's CRC and length are checked; the first member's
+// original name is reported.
 class Inflater
 {
 public:

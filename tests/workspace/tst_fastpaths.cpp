@@ -264,6 +264,81 @@ private slots:
         Workspace::unloadProject(layered);
     }
 
+    void gzipLayerForms_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<bool>("loads");
+        QTest::newRow("one member") << "one" << true;
+        QTest::newRow("two members") << "two" << true;
+        QTest::newRow("zero bytes after the member") << "padded" << true;
+        QTest::newRow("every optional header field") << "fields" << true;
+        QTest::newRow("header CRC wrong") << "badhcrc" << false;
+        QTest::newRow("garbage after the padding") << "garbage" << false;
+        QTest::newRow("trailer cut off") << "cut" << false;
+        QTest::newRow("length in the trailer wrong") << "badlength" << false;
+        QTest::newRow("member name not a tar") << "notar" << false;
+    }
+
+    // However the gzip layer is built, both roads of loading agree: the
+    // same trees, or both refuse and leave nothing behind.
+    void gzipLayerForms()
+    {
+        QFETCH(QString, form);
+        QFETCH(bool, loads);
+        ProjectFixture f;
+        fillRich(f, QString());
+        const QByteArray tar = ProjectFixture::readFile(f.makeTar("p.tar"));
+        auto gzip = [&f](const QByteArray &bytes, const QString &name) {
+            f.addFile("../" + name, bytes);
+            return ProjectFixture::run("gzip", {"-N", "-c", f.path(name)});
+        };
+        QByteArray archive;
+        if (form == "two") {
+            archive = gzip(tar.left(70000), "p.tar") + gzip(tar.mid(70000), "second.tar");
+        } else if (form == "padded") {
+            archive = gzip(tar, "p.tar") + QByteArray(100, '\0');
+        } else if (form == "garbage") {
+            archive = gzip(tar, "p.tar") + QByteArray(10, '\0') + "junk";
+        } else if (form == "cut") {
+            archive = gzip(tar, "p.tar");
+            archive.chop(5);
+        } else if (form == "badlength") {
+            archive = gzip(tar, "p.tar");
+            archive[archive.size() - 1] = char(archive.at(archive.size() - 1) ^ 1);
+        } else if (form == "notar") {
+            archive = gzip(tar, "p.data");
+        } else if (form == "fields" || form == "badhcrc") {
+            const QByteArray member = gzip(tar, "p.tar");
+            const int nameEnd = member.indexOf('\0', 10);
+            QByteArray header = member.left(10);
+            header[3] = char(0x1e); // extra field, name, comment, header CRC
+            header += QByteArray("\x04\x00" "ab\x01\x02", 6) + "p.tar" + '\0' + "a comment" + '\0';
+            const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(header.constData()), uInt(header.size())));
+            header += char(crc & 0xff);
+            header += char(((crc >> 8) & 0xff) ^ (form == "badhcrc" ? 1 : 0));
+            archive = header + member.mid(nameEnd + 1);
+        } else {
+            archive = gzip(tar, "p.tar");
+        }
+        f.addFile("../layer.tgz", archive);
+        const QString path = f.path("layer.tgz");
+        const QStringList before = ownTemporaryDirs();
+
+        ProjectEntity onePass;
+        QCOMPARE(Workspace::loadProject(onePass, path), loads);
+        Workspace::Internal::setFastPaths(false);
+        ProjectEntity layered;
+        QCOMPARE(Workspace::loadProject(layered, path), loads);
+        if (loads) {
+            QCOMPARE(snapshot(onePass.extractedPath()), snapshot(layered.extractedPath()));
+            QCOMPARE(snapshot(onePass.extractedBackupPath()), snapshot(layered.extractedPath()));
+            QCOMPARE(onePass.devices()->count(), layered.devices()->count());
+        }
+        Workspace::unloadProject(onePass);
+        Workspace::unloadProject(layered);
+        QCOMPARE(ownTemporaryDirs(), before);
+    }
+
     void storesTheSameArchive_data()
     {
         QTest::addColumn<QString>("variant");
