@@ -83,10 +83,9 @@ Inflater::~Inflater()
         m_thread.join();
 }
 
-bool Inflater::start(int fd)
+void Inflater::start(int fd)
 {
     m_thread = std::thread([this, fd] { run(fd); });
-    return true;
 }
 
 bool Inflater::waitForHeader()

@@ -27,7 +27,7 @@ public:
     Inflater &operator=(const Inflater &) = delete;
 
     // Starts decoding the already opened file descriptor (not taken over).
-    bool start(int fd);
+    void start(int fd);
 
     // Waits until the first member's header is read. False on an error (see error()).
     bool waitForHeader();

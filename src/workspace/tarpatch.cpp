@@ -429,7 +429,7 @@ struct StreamPatcher::State
 {
     struct Held
     {
-        tar_ustarheader header;
+        tar_ustarheader header{};
         QByteArray data; // with its padding
         char type = 0;
     };
