@@ -9,7 +9,7 @@ packages=(
   qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
   qml-module-qtquick-dialogs qml-module-qtquick-layouts qml-module-qttest
   qml-module-qtqml-models2 qml-module-qtquick-templates2
-  libarchive-dev zlib1g-dev fonts-liberation
+  libarchive-dev zlib1g-dev libisal-dev fonts-liberation
   tar gzip
   librsvg2-bin desktop-file-utils appstream dpkg-dev file man-db  # icons, the .deb and its checks
 )

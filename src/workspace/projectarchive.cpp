@@ -1,6 +1,8 @@
 #include "projectarchive.h"
 
+#include "gzipstream.h"
 #include "logging.h"
+#include "tarpatch.h"
 #include "mac.h"
 
 #include <QByteArrayList>
@@ -16,6 +18,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,7 +28,11 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -736,6 +744,571 @@ bool packGzip(const QString &tarPath, const QString &gzipPath)
     if (error.isEmpty())
         return true;
     qCDebug(lcArchive).noquote() << QStringLiteral("Cannot compress %1 into %2: %3").arg(tarPath, gzipPath, error);
+    QFile::remove(gzipPath);
+    return false;
+}
+
+} // namespace Archive
+
+// ---------------------------------------------------------- one-pass forms
+
+namespace {
+
+WriteArchive newDiskWriter(QString *error)
+{
+    WriteArchive writer(archive_write_disk_new());
+    if (!writer) {
+        *error = QStringLiteral("out of memory");
+        return writer;
+    }
+    // The same options as unpackTar's.
+    if (archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_TIME | ARCHIVE_EXTRACT_PERM
+                                                         | ARCHIVE_EXTRACT_SECURE_NODOTDOT
+                                                         | ARCHIVE_EXTRACT_SECURE_SYMLINKS)
+        != ARCHIVE_OK) {
+        *error = archiveError(writer.get());
+        writer.reset();
+    }
+    return writer;
+}
+
+// Marks a directory as the top of a tree of its own, where the file system
+// knows the flag (ext2/3/4): the directories made in it are then spread over
+// the least used block groups instead of being packed beside their parent.
+// Without a journal, ext4 steps over every recently deleted inode of a group
+// for each new one; a project's trees, made and removed again and again in
+// the same few groups, would make each new file cost more than the last.
+void placeTreeApart(const QString &directory)
+{
+    Fd fd(::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int flags = 0;
+    if (fd.valid() && ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0 && !(flags & FS_TOPDIR_FL)) {
+        flags |= FS_TOPDIR_FL;
+        ::ioctl(fd.get(), FS_IOC_SETFLAGS, &flags); // only a hint: failure changes nothing else
+    }
+}
+
+int componentCount(const QString &name)
+{
+    int count = 0;
+    for (const QStringRef &part : name.splitRef(QLatin1Char('/'))) {
+        if (!part.isEmpty() && part != QLatin1String("."))
+            ++count;
+    }
+    return count;
+}
+
+la_ssize_t readInflated(archive *, void *client, const void **buffer)
+{
+    auto *inflater = static_cast<GzipStream::Inflater *>(client);
+    const QByteArray &block = inflater->next();
+    *buffer = block.constData();
+    return block.size();
+}
+
+// Writes the second tree on a thread of its own, from entries and data that
+// the reading thread hands over; the two trees' file system work then runs
+// side by side. An error drops the rest of the tree and is kept.
+class SecondTreeWriter
+{
+public:
+    SecondTreeWriter() = default;
+    SecondTreeWriter(const SecondTreeWriter &) = delete;
+    SecondTreeWriter &operator=(const SecondTreeWriter &) = delete;
+    ~SecondTreeWriter() { close(); }
+
+    QString open()
+    {
+        QString error;
+        m_writer = newDiskWriter(&error);
+        if (m_writer)
+            m_thread = std::thread([this] { run(); });
+        return error;
+    }
+
+    bool active() const { return m_writer != nullptr || m_thread.joinable(); }
+
+    void header(Entry entry, const QString &name, bool spread)
+    {
+        Task task;
+        task.kind = Task::Header;
+        task.entry = std::move(entry);
+        task.name = name;
+        task.spread = spread;
+        push(std::move(task));
+    }
+
+    void data(const void *block, size_t size, la_int64_t offset)
+    {
+        Task task;
+        task.kind = Task::Data;
+        task.data = QByteArray(static_cast<const char *>(block), int(size));
+        task.offset = offset;
+        push(std::move(task));
+    }
+
+    void finishEntry()
+    {
+        Task task;
+        task.kind = Task::Finish;
+        push(std::move(task));
+    }
+
+    // Waits for the tree to be complete; the error that dropped it, if any.
+    QString close()
+    {
+        if (m_thread.joinable()) {
+            Task task;
+            task.kind = Task::Close;
+            push(std::move(task));
+            m_thread.join();
+        }
+        return m_error;
+    }
+
+private:
+    struct Task
+    {
+        enum Kind { Header, Data, Finish, Close } kind = Header;
+        Entry entry;
+        QString name;
+        QByteArray data;
+        la_int64_t offset = 0;
+        bool spread = false;
+    };
+    static constexpr qint64 MaxQueuedBytes = 16 * 1024 * 1024;
+
+    void push(Task task)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_queuedBytes < MaxQueuedBytes; });
+        m_queuedBytes += task.data.size();
+        m_tasks.push_back(std::move(task));
+        lock.unlock();
+        m_changed.notify_all();
+    }
+
+    void run()
+    {
+        QString current;
+        for (;;) {
+            Task task;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_changed.wait(lock, [this] { return !m_tasks.empty(); });
+                task = std::move(m_tasks.front());
+                m_tasks.pop_front();
+                m_queuedBytes -= task.data.size();
+            }
+            m_changed.notify_all();
+            if (task.kind == Task::Close)
+                break;
+            if (!m_error.isEmpty())
+                continue; // dropped: the rest only drains
+            archive *w = m_writer.get();
+            switch (task.kind) {
+            case Task::Header:
+                current = task.name;
+                if (archive_write_header(w, task.entry.get()) != ARCHIVE_OK)
+                    fail(QStringLiteral("%1: %2").arg(current, archiveWriteError(w)));
+                else if (task.spread)
+                    placeTreeApart(QFile::decodeName(archive_entry_pathname(task.entry.get())));
+                break;
+            case Task::Data:
+                if (archive_write_data_block(w, task.data.constData(), size_t(task.data.size()), task.offset)
+                    != ARCHIVE_OK)
+                    fail(QStringLiteral("%1: %2").arg(current, archiveWriteError(w)));
+                break;
+            case Task::Finish:
+                if (archive_write_finish_entry(w) != ARCHIVE_OK)
+                    fail(QStringLiteral("%1: %2").arg(current, archiveWriteError(w)));
+                break;
+            case Task::Close:
+                break;
+            }
+        }
+        if (m_error.isEmpty() && archive_write_close(m_writer.get()) != ARCHIVE_OK)
+            fail(archiveWriteError(m_writer.get()));
+        m_writer.reset();
+    }
+
+    void fail(const QString &error) { m_error = error; }
+
+    WriteArchive m_writer;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Task> m_tasks;
+    qint64 m_queuedBytes = 0;
+    QString m_error; // written by the thread only, read after it ended
+};
+
+// Writes one tar into two trees. Errors of the second tree do not stop the
+// first: the second is dropped and secondError() says why.
+class TwoTreeWriter
+{
+public:
+    TwoTreeWriter(const QByteArray &first, const QByteArray &second) : m_first(first), m_second(second) {}
+
+    QString open()
+    {
+        QString error;
+        m_writer1 = newDiskWriter(&error);
+        if (m_writer1)
+            error = m_writer2.open();
+        return error;
+    }
+
+    // Returns the error that stops the whole unpacking.
+    QString unpack(archive *reader)
+    {
+        const QString error = unpackEntries(reader);
+        m_secondError = m_writer2.close();
+        return error;
+    }
+
+    QString secondError() const { return m_secondError; }
+
+private:
+    QString unpackEntries(archive *reader)
+    {
+        for (;;) {
+            archive_entry *entry = nullptr;
+            const int r = archive_read_next_header(reader, &entry);
+            if (r == ARCHIVE_EOF)
+                break;
+            if (r != ARCHIVE_OK && r != ARCHIVE_WARN)
+                return archiveError(reader);
+            const char *rawName = archive_entry_pathname(entry);
+            const QString name = rawName ? shown(rawName) : QString();
+            Entry second(archive_entry_clone(entry));
+            if (!second)
+                return QStringLiteral("out of memory");
+            bool skip = false;
+            const QString refusal = prepareEntry(entry, m_first, &skip);
+            if (!refusal.isEmpty())
+                return refusal;
+            if (skip)
+                continue;
+            // Directories near the top (down to the family directories) spread
+            // what is made in them; below, a device's files stay together.
+            const bool spread = archive_entry_filetype(entry) == AE_IFDIR && !archive_entry_hardlink(entry)
+                                && componentCount(name) <= 3;
+            bool skipSecond = false;
+            prepareEntry(second.get(), m_second, &skipSecond);
+            m_writer2.header(std::move(second), name, spread);
+            if (archive_write_header(m_writer1.get(), entry) != ARCHIVE_OK)
+                return QStringLiteral("%1: %2").arg(name, archiveWriteError(m_writer1.get()));
+            if (spread)
+                placeTreeApart(QFile::decodeName(archive_entry_pathname(entry)));
+            const QString error = copyData(reader, name);
+            if (!error.isEmpty())
+                return error;
+            m_writer2.finishEntry();
+            if (archive_write_finish_entry(m_writer1.get()) != ARCHIVE_OK)
+                return QStringLiteral("%1: %2").arg(name, archiveWriteError(m_writer1.get()));
+        }
+        if (archive_write_close(m_writer1.get()) != ARCHIVE_OK)
+            return archiveWriteError(m_writer1.get());
+        return QString();
+    }
+
+    QString copyData(archive *reader, const QString &name)
+    {
+        for (;;) {
+            const void *block = nullptr;
+            size_t size = 0;
+            la_int64_t offset = 0;
+            const int r = archive_read_data_block(reader, &block, &size, &offset);
+            if (r == ARCHIVE_EOF)
+                return QString();
+            if (r != ARCHIVE_OK && r != ARCHIVE_WARN)
+                return QStringLiteral("%1: %2").arg(name, archiveError(reader));
+            m_writer2.data(block, size, offset);
+            if (archive_write_data_block(m_writer1.get(), block, size, offset) != ARCHIVE_OK)
+                return QStringLiteral("%1: %2").arg(name, archiveWriteError(m_writer1.get()));
+        }
+    }
+
+    QByteArray m_first;
+    QByteArray m_second;
+    WriteArchive m_writer1;
+    SecondTreeWriter m_writer2;
+    QString m_secondError;
+};
+
+// The name that extractArchive gives the gzip layer's one file; empty, with
+// *error set, when the header's name cannot be used.
+QString gzipMemberName(const GzipStream::Inflater &inflater, const QString &archivePath, QString *error)
+{
+    if (!inflater.hasName())
+        return fallbackMemberName(archivePath);
+    QByteArray base = inflater.name();
+    base = base.mid(base.lastIndexOf('/') + 1);
+    if (base.isEmpty() || base == "." || base == "..") {
+        *error = QStringLiteral("unusable original name \"%1\" in the gzip header").arg(shown(inflater.name()));
+        return QString();
+    }
+    return shown(base);
+}
+
+QString newTemporaryDirectory()
+{
+    QTemporaryDir temporary;
+    temporary.setAutoRemove(false);
+    if (!temporary.isValid()) {
+        qCDebug(lcArchive) << "Couldnt create temorary file";
+        return QString();
+    }
+    placeTreeApart(temporary.path());
+    return QFileInfo(temporary.path()).canonicalFilePath();
+}
+
+// ---- packing the overlaid tree
+
+struct OverlayPack
+{
+    PackState state;
+    const Archive::TreeOverlay *overlay = nullptr;
+};
+
+// The regular-file branch of packEntry, with the contents from memory.
+QString packReplacedFile(archive *writer, const QByteArray &name, const struct stat &st, const QByteArray &contents,
+                         qint64 mtime)
+{
+    Entry entry(archive_entry_new());
+    if (!entry)
+        return QStringLiteral("out of memory");
+    archive_entry_set_perm(entry.get(), st.st_mode & 07777);
+    archive_entry_set_mtime(entry.get(), time_t(mtime), 0);
+    archive_entry_set_uid(entry.get(), 0);
+    archive_entry_set_gid(entry.get(), 0);
+    archive_entry_set_filetype(entry.get(), AE_IFREG);
+    archive_entry_set_pathname(entry.get(), name.constData());
+    archive_entry_set_size(entry.get(), contents.size());
+    if (archive_write_header(writer, entry.get()) < ARCHIVE_WARN)
+        return archiveWriteError(writer);
+    if (!contents.isEmpty() && archive_write_data(writer, contents.constData(), size_t(contents.size())) != contents.size())
+        return archiveWriteError(writer);
+    if (archive_write_finish_entry(writer) != ARCHIVE_OK)
+        return archiveWriteError(writer);
+    return QString();
+}
+
+// packDirectory over the overlaid tree: entries sorted by the names they
+// will have, rewritten files taken from the overlay.
+QString packOverlaidDirectory(OverlayPack &pack, const QByteArray &path, const QByteArray &relative,
+                              const QByteArray &prefix)
+{
+    std::vector<std::pair<std::string, std::string>> names; // name in the archive, name on the disk
+    {
+        Dir dir(::opendir(path.constData()));
+        if (!dir)
+            return QStringLiteral("%1: %2").arg(shown(path), errnoText(errno));
+        for (;;) {
+            errno = 0;
+            const dirent *item = ::readdir(dir.get());
+            if (!item) {
+                if (errno != 0)
+                    return QStringLiteral("%1: %2").arg(shown(path), errnoText(errno));
+                break;
+            }
+            if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0)
+                continue;
+            const QByteArray onDisk(item->d_name);
+            const auto renamed = pack.overlay->renames.constFind(relative + onDisk);
+            const QByteArray shownName = renamed != pack.overlay->renames.cend() ? *renamed : onDisk;
+            names.emplace_back(shownName.toStdString(), onDisk.toStdString());
+        }
+    }
+    std::sort(names.begin(), names.end());
+
+    for (const auto &item : names) {
+        const QByteArray childPath = path + '/' + item.second.c_str();
+        const QByteArray childRelative = relative + item.second.c_str();
+        const QByteArray childName = prefix + item.first.c_str();
+        struct stat st {};
+        if (::lstat(childPath.constData(), &st) != 0)
+            return QStringLiteral("%1: %2").arg(shown(childPath), errnoText(errno));
+        if (st.st_dev == pack.state.outputDevice && st.st_ino == pack.state.outputInode)
+            continue;
+        if (pack.overlay->touched.contains(childRelative))
+            st.st_mtime = time_t(pack.overlay->now);
+        const auto replaced = pack.overlay->files.constFind(childRelative);
+        const QString error = replaced != pack.overlay->files.cend() && S_ISREG(st.st_mode)
+                                  ? packReplacedFile(pack.state.writer, childName, st, *replaced, st.st_mtime)
+                                  : packEntry(pack.state, childPath, childName, st);
+        if (!error.isEmpty())
+            return QStringLiteral("%1: %2").arg(shown(childPath), error);
+        if (S_ISDIR(st.st_mode)) {
+            const QString inner = packOverlaidDirectory(pack, childPath, childRelative + '/', childName + '/');
+            if (!inner.isEmpty())
+                return inner;
+        }
+    }
+    return QString();
+}
+
+struct StreamSink
+{
+    TarPatch::StreamPatcher *patcher = nullptr;
+};
+
+la_ssize_t writeToPatcher(archive *, void *client, const void *buffer, size_t length)
+{
+    auto *sink = static_cast<StreamSink *>(client);
+    if (!sink->patcher->write(static_cast<const char *>(buffer), qint64(length)))
+        return -1;
+    return la_ssize_t(length);
+}
+
+QString writeOverlaidGzip(const QString &workingDirectory, const Archive::TreeOverlay &overlay,
+                          const QList<QPair<QByteArray, QByteArray>> &namePatches, const QByteArray &memberName,
+                          const QString &gzipPath)
+{
+    const QByteArray root = QFile::encodeName(QDir::cleanPath(QFileInfo(workingDirectory).absoluteFilePath()));
+    struct stat rootStat {};
+    if (::stat(root.constData(), &rootStat) != 0)
+        return QStringLiteral("%1: %2").arg(shown(root), errnoText(errno));
+    if (!S_ISDIR(rootStat.st_mode))
+        return QStringLiteral("%1: not a directory").arg(shown(root));
+
+    Fd output(::open(QFile::encodeName(gzipPath).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!output.valid())
+        return errnoText(errno);
+    struct stat outputStat {};
+    if (::fstat(output.get(), &outputStat) != 0)
+        return errnoText(errno);
+
+    const int threads = std::max(1, int(std::thread::hardware_concurrency()));
+    GzipStream::ParallelDeflater deflater(output.get(), memberName, quint32(QDateTime::currentSecsSinceEpoch()),
+                                          threads);
+    TarPatch::StreamPatcher patcher(namePatches,
+                                    [&deflater](const char *data, qint64 size) { return deflater.write(data, size); });
+    StreamSink sink;
+    sink.patcher = &patcher;
+
+    WriteArchive writer(archive_write_new());
+    if (!writer)
+        return QStringLiteral("out of memory");
+    // As archive_write_open_fd does for a regular file: the last block is not padded.
+    if (archive_write_set_format_pax_restricted(writer.get()) != ARCHIVE_OK
+        || archive_write_set_bytes_in_last_block(writer.get(), 1) != ARCHIVE_OK
+        || archive_write_open2(writer.get(), &sink, nullptr, writeToPatcher, nullptr, nullptr) != ARCHIVE_OK)
+        return archiveWriteError(writer.get());
+
+    OverlayPack pack;
+    pack.state.writer = writer.get();
+    pack.state.outputDevice = outputStat.st_dev;
+    pack.state.outputInode = outputStat.st_ino;
+    pack.overlay = &overlay;
+    QString error = packOverlaidDirectory(pack, root, QByteArray(), QByteArray());
+    if (error.isEmpty() && archive_write_close(writer.get()) != ARCHIVE_OK)
+        error = archiveWriteError(writer.get());
+    if (!error.isEmpty()) {
+        const QString reason = !deflater.error().isEmpty() ? deflater.error() : patcher.error();
+        return reason.isEmpty() ? error : reason;
+    }
+    if (!patcher.finish())
+        return patcher.error();
+    if (!deflater.finish())
+        return deflater.error();
+    if (!output.close())
+        return errnoText(errno);
+    return QString();
+}
+
+} // namespace
+
+namespace Archive {
+
+TwoTrees extractTarTwice(const QString &archivePath, QString *work, QString *backup)
+{
+    work->clear();
+    backup->clear();
+    QFile input(archivePath);
+    if (!input.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || input.read(2) != QByteArray("\x1f\x8b", 2)
+        || !input.seek(0))
+        return TwoTrees::NotApplicable;
+
+    GzipStream::Inflater inflater;
+    inflater.start(input.handle());
+    QString error;
+    QString memberName;
+    if (inflater.waitForHeader())
+        memberName = gzipMemberName(inflater, archivePath, &error);
+    else
+        error = inflater.error();
+    if (error.isEmpty()) {
+        // The gzip layer's one file is found by loading only as "*.tar" (and not hidden).
+        if (memberName.startsWith(QLatin1Char('.')) || !memberName.endsWith(QLatin1String(".tar"), Qt::CaseInsensitive))
+            return TwoTrees::NotApplicable;
+    }
+
+    QString first;
+    QString second;
+    if (error.isEmpty()) {
+        first = newTemporaryDirectory();
+        second = first.isEmpty() ? QString() : newTemporaryDirectory();
+        if (second.isEmpty()) {
+            if (!first.isEmpty())
+                QDir(first).removeRecursively();
+            return TwoTrees::Failed;
+        }
+    }
+
+    QString secondError;
+    if (error.isEmpty()) {
+        ReadArchive reader(archive_read_new());
+        TwoTreeWriter writer(QFile::encodeName(first), QFile::encodeName(second));
+        if (!reader)
+            error = QStringLiteral("out of memory");
+        else if (archive_read_support_format_tar(reader.get()) != ARCHIVE_OK)
+            error = archiveError(reader.get());
+        else
+            error = writer.open();
+        if (error.isEmpty()
+            && archive_read_open(reader.get(), &inflater, nullptr, readInflated, nullptr) != ARCHIVE_OK)
+            error = archiveError(reader.get());
+        if (error.isEmpty())
+            error = writer.unpack(reader.get());
+        secondError = writer.secondError();
+        // The whole gzip layer is checked, as unpacking it to a file would.
+        if (error.isEmpty()) {
+            while (!inflater.next().isEmpty()) {
+            }
+        }
+        if (!inflater.error().isEmpty())
+            error = inflater.error();
+    }
+
+    if (!error.isEmpty()) {
+        qCDebug(lcArchive).noquote() << QStringLiteral("Cannot unpack %1: %2").arg(archivePath, error);
+        if (!first.isEmpty())
+            QDir(first).removeRecursively();
+        if (!second.isEmpty())
+            QDir(second).removeRecursively();
+        return TwoTrees::Failed;
+    }
+    if (!secondError.isEmpty()) {
+        qCDebug(lcArchive).noquote() << QStringLiteral("Cannot unpack %1: %2").arg(archivePath, secondError);
+        QDir(second).removeRecursively();
+        second.clear();
+    }
+    *work = first;
+    *backup = second;
+    return TwoTrees::Done;
+}
+
+bool packOverlaidTreeToGzip(const QString &workingDirectory, const TreeOverlay &overlay,
+                            const QList<QPair<QByteArray, QByteArray>> &namePatches, const QByteArray &memberName,
+                            const QString &gzipPath)
+{
+    QFile::remove(gzipPath);
+    const QString error = writeOverlaidGzip(workingDirectory, overlay, namePatches, memberName, gzipPath);
+    if (error.isEmpty())
+        return true;
+    qCDebug(lcArchive).noquote() << QStringLiteral("Cannot pack %1 into %2: %3").arg(workingDirectory, gzipPath, error);
     QFile::remove(gzipPath);
     return false;
 }

@@ -1,5 +1,10 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QSet>
 #include <QString>
 
 // The gzip and tar layers of a project archive, in-process with libarchive.
@@ -26,5 +31,37 @@ bool packTar(const QString &workingDirectory, const QString &tarPath);
 // Writes a new gzip file at gzipPath whose single member is the file at
 // tarPath byte for byte, with tarPath's file name as the original name.
 bool packGzip(const QString &tarPath, const QString &gzipPath);
+
+// ---- One-pass forms of the above, for loading and storing large projects.
+
+enum class TwoTrees { Done, NotApplicable, Failed };
+
+// Unpacks a gzip-compressed tar into two new temporary directories, a
+// working and a backup tree, from one decoding of the gzip layer: what
+// extractArchive does for the gzip layer and then twice for the tar in it.
+// NotApplicable, with nothing left on disk, when the file is no gzip file or
+// its member would not be named "*.tar"; the caller then goes layer by layer.
+// Failed, after a debug line, with nothing left on disk. When only the
+// backup tree cannot be written, *backup is empty and the result is Done.
+TwoTrees extractTarTwice(const QString &archivePath, QString *work, QString *backup);
+
+// A working tree as a store's edits would leave it, without touching it.
+// Paths are relative to the tree's root, "/" between components, and name
+// entries as they are on the disk.
+struct TreeOverlay
+{
+    QHash<QByteArray, QByteArray> files;   // new contents of rewritten files
+    QHash<QByteArray, QByteArray> renames; // new last component of renamed entries
+    QSet<QByteArray> touched;              // entries whose modification time becomes `now`
+    qint64 now = 0;
+};
+
+// packTar of the overlaid tree, the tar's names patched with the pairs as
+// TarPatch::patchTarNames does, and packGzip of the result, in one pass and
+// on several threads: the tar never exists as a file. The gzip member is
+// named memberName. False, after a debug line, on any failure.
+bool packOverlaidTreeToGzip(const QString &workingDirectory, const TreeOverlay &overlay,
+                            const QList<QPair<QByteArray, QByteArray>> &namePatches, const QByteArray &memberName,
+                            const QString &gzipPath);
 
 } // namespace Archive

@@ -8,10 +8,12 @@
 #include "mac.h"
 #include "projectentity.h"
 #include "tarpatch.h"
+#include "workspaceinternal.h"
 #include "xmlio.h"
 
 #include <QDir>
 #include <QFile>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QSet>
 #include <QTemporaryDir>
@@ -19,9 +21,13 @@
 #include <QTextCodec>
 #include <QUrl>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace Workspace {
 
@@ -150,6 +156,26 @@ void storeTandoLabel(const QString &prefsPath, const QString &label)
     Xml::saveXml(doc, prefsPath);
 }
 
+// Every "mac" that names a device by its old MAC gets the new one, its
+// paired "unitname" the device's new label.
+void rewriteProfile(QDomDocument &doc, const QMap<QString, DeviceEntity *> &byOldMac)
+{
+    const QDomNodeList macs = doc.elementsByTagName(QStringLiteral("mac"));
+    const QDomNodeList names = doc.elementsByTagName(QStringLiteral("unitname"));
+    for (int i = 0; i < macs.size(); ++i) {
+        QDomNode macText = macs.item(i).firstChild();
+        const QString key = Mac::normalizeMac(macText.nodeValue(), colon);
+        const DeviceEntity *match = byOldMac.value(key);
+        if (!match)
+            continue;
+        if (!macText.isNull())
+            macText.setNodeValue(Mac::normalizeMac(match->newMac(), colon));
+        QDomNode nameText = names.item(i).firstChild();
+        if (!nameText.isNull())
+            nameText.setNodeValue(match->newLabel());
+    }
+}
+
 void storeProfiles(const ProjectEntity &project, const QString &deviceDirName,
                    const QMap<QString, DeviceEntity *> &byOldMac)
 {
@@ -157,22 +183,18 @@ void storeProfiles(const ProjectEntity &project, const QString &deviceDirName,
         QDomDocument doc;
         if (!openForRewrite(path, doc))
             continue;
-        const QDomNodeList macs = doc.elementsByTagName(QStringLiteral("mac"));
-        const QDomNodeList names = doc.elementsByTagName(QStringLiteral("unitname"));
-        for (int i = 0; i < macs.size(); ++i) {
-            QDomNode macText = macs.item(i).firstChild();
-            const QString key = Mac::normalizeMac(macText.nodeValue(), colon);
-            const DeviceEntity *match = byOldMac.value(key);
-            if (!match)
-                continue;
-            if (!macText.isNull())
-                macText.setNodeValue(Mac::normalizeMac(match->newMac(), colon));
-            QDomNode nameText = names.item(i).firstChild();
-            if (!nameText.isNull())
-                nameText.setNodeValue(match->newLabel());
-        }
+        rewriteProfile(doc, byOldMac);
         Xml::saveXml(doc, path);
     }
+}
+
+// The first 16 bytes of a KSB12 label file: ISO 8859-1, cut or padded with zeros.
+QByteArray ksb12LabelBytes(const QString &label)
+{
+    QByteArray bytes = QTextCodec::codecForName("ISO-8859-1")->fromUnicode(label);
+    bytes = bytes.left(ksb12LabelSize);
+    bytes.append(ksb12LabelSize - bytes.size(), '\0');
+    return bytes;
 }
 
 void storeKsb12Label(const QString &prefsPath, const DeviceEntity &device)
@@ -185,9 +207,7 @@ void storeKsb12Label(const QString &prefsPath, const DeviceEntity &device)
         qCDebug(lcWorkspace) << "Error while loading file";
         return;
     }
-    QByteArray bytes = QTextCodec::codecForName("ISO-8859-1")->fromUnicode(device.newLabel());
-    bytes = bytes.left(ksb12LabelSize);
-    bytes.append(ksb12LabelSize - bytes.size(), '\0');
+    const QByteArray bytes = ksb12LabelBytes(device.newLabel());
     if (prefs.write(bytes) != ksb12LabelSize)
         qCDebug(lcWorkspace).noquote() << "Failed to write " + prefsPath + ": " + prefs.errorString();
 }
@@ -297,9 +317,387 @@ bool writeArchive(const ProjectEntity &project, const QString &outpath)
 
 } // namespace
 
+// ---------------------------------------------------------------- fast paths
+
+namespace {
+
+bool fastPathsEnabled = true;
+
+// Working trees whose restore after a store failed: they are no longer as
+// loaded, so only the step-by-step store (which restores them) may pack them.
+QSet<QString> &unrestoredTrees()
+{
+    static QSet<QString> trees;
+    return trees;
+}
+
+// Removes the trees on many threads: most of the time goes into waiting for
+// the disk (online discard of every freed extent), and those waits overlap.
+void removeTreesTogether(const QString &first, const QString &second)
+{
+    removeDirectoryTrees({first, second}, 16);
+}
+
+// The tar name patches of patchTarDevicePaths.
+QList<QPair<QByteArray, QByteArray>> devicePathPatches(const ProjectEntity &project)
+{
+    QList<QPair<QByteArray, QByteArray>> replacements;
+    QTextCodec *latin1 = QTextCodec::codecForName("ISO-8859-1");
+    for (const DeviceEntity *device : devicesOf(project)) {
+        if (!isKnownType(*device))
+            continue;
+        const QString family = device->deviceType() == tandoType ? QStringLiteral("active-project/devices/tando/")
+                                                                 : QStringLiteral("active-project/devices/ksb12/");
+        const QByteArray find = latin1->fromUnicode(family + Mac::normalizeMac(device->newMac(), underscore));
+        const QByteArray replace = latin1->fromUnicode(family + Mac::normalizeMac(device->newMac(), colon));
+        if (find != replace)
+            replacements.append({find, replace});
+    }
+    return replacements;
+}
+
+// What a store would write into the working tree, collected without
+// writing it. `usable` turns false as soon as a step meets a case whose
+// effect on the disk is not known exactly (links, odd file types, renames
+// that would fail); the store then goes step by step instead.
+class StoreOverlay
+{
+public:
+    explicit StoreOverlay(const QString &root) : m_root(root), m_rootDir(root) {}
+
+    Archive::TreeOverlay overlay;
+    bool usable = true;
+
+    // openForRewrite against the overlaid tree.
+    bool openForRewrite(const QString &path, QDomDocument &doc)
+    {
+        const QByteArray key = relative(path);
+        const auto replaced = overlay.files.constFind(key);
+        if (replaced != overlay.files.cend()) {
+            if (Xml::parseBytes(*replaced, &doc))
+                return true;
+            qCDebug(lcWorkspace).noquote() << "Not well-formed, left as it is: " + path;
+            return false;
+        }
+        if (!isPlainFile(path, true))
+            return false;
+        return Workspace::openForRewrite(path, doc);
+    }
+
+    // saveXml into the overlay; the directory of the file gets a new
+    // modification time as the replacement of the file would give it.
+    void saveXml(const QDomDocument &doc, const QString &path)
+    {
+        const QByteArray key = relative(path);
+        overlay.files.insert(key, Xml::toBytes(doc));
+        overlay.touched.insert(key);
+        overlay.touched.insert(parentOf(key));
+    }
+
+    // The bytes of a file as the overlaid tree holds them.
+    bool currentBytes(const QString &path, QByteArray *bytes)
+    {
+        const QByteArray key = relative(path);
+        const auto replaced = overlay.files.constFind(key);
+        if (replaced != overlay.files.cend()) {
+            *bytes = *replaced;
+            return true;
+        }
+        if (!isPlainFile(path, false)) {
+            usable = false;
+            return false;
+        }
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            usable = false;
+            return false;
+        }
+        *bytes = file.readAll();
+        return true;
+    }
+
+    // Written in place: the file's own time changes, its directory's not.
+    void writeInPlace(const QString &path, const QByteArray &bytes)
+    {
+        const QByteArray key = relative(path);
+        overlay.files.insert(key, bytes);
+        overlay.touched.insert(key);
+    }
+
+    QByteArray relative(const QString &path) const { return QFile::encodeName(m_rootDir.relativeFilePath(path)); }
+
+private:
+    static QByteArray parentOf(const QByteArray &key)
+    {
+        const int slash = key.lastIndexOf('/');
+        return slash < 0 ? QByteArray() : key.left(slash);
+    }
+
+    // A regular file with one name, reached without symbolic links, that
+    // the store could replace. A missing file is left to the reading step,
+    // which reports it as the step-by-step store does.
+    bool isPlainFile(const QString &path, bool missingIsFine)
+    {
+        struct stat st {};
+        const QByteArray encoded = QFile::encodeName(path);
+        if (::lstat(encoded.constData(), &st) != 0) {
+            if (errno == ENOENT && missingIsFine && QFileInfo(QFileInfo(path).absolutePath()).canonicalFilePath()
+                                                        == QDir::cleanPath(QFileInfo(path).absolutePath()))
+                return true;
+            usable = false;
+            return false;
+        }
+        if (!S_ISREG(st.st_mode) || st.st_nlink != 1
+            || QFileInfo(path).canonicalFilePath() != QDir::cleanPath(QFileInfo(path).absoluteFilePath())
+            || ::access(encoded.constData(), R_OK | W_OK) != 0
+            || ::access(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), W_OK) != 0) {
+            usable = false;
+            return false;
+        }
+        return true;
+    }
+
+    QString m_root;
+    QDir m_rootDir;
+};
+
+void overlaySettings(const ProjectEntity &project, StoreOverlay &store)
+{
+    QDomDocument doc;
+    const QString path = project.projectFilePath();
+    if (!store.openForRewrite(path, doc))
+        return;
+    Xml::setFirstElementText(doc, QStringLiteral("name"), project.name());
+    Xml::setFirstElementText(doc, QStringLiteral("author"), project.author());
+    Xml::setFirstElementText(doc, QStringLiteral("description"), project.description());
+    store.saveXml(doc, path);
+}
+
+void overlayTandoLabel(const QString &prefsPath, const QString &label, StoreOverlay &store)
+{
+    QDomDocument doc;
+    if (!store.openForRewrite(prefsPath, doc))
+        return;
+    Xml::setFirstElementText(doc, QStringLiteral("UnitName"), label);
+    store.saveXml(doc, prefsPath);
+}
+
+void overlayProfiles(const ProjectEntity &project, const QString &deviceDirName,
+                     const QMap<QString, DeviceEntity *> &byOldMac, StoreOverlay &store)
+{
+    for (const QString &path : project.profileFiles(deviceDirName)) {
+        QDomDocument doc;
+        if (!store.openForRewrite(path, doc))
+            continue;
+        rewriteProfile(doc, byOldMac);
+        store.saveXml(doc, path);
+    }
+}
+
+void overlayKsb12Label(const QString &prefsPath, const DeviceEntity &device, StoreOverlay &store)
+{
+    if (device.newLabel() == device.oldLabel())
+        return;
+    QByteArray bytes;
+    if (!store.currentBytes(prefsPath, &bytes))
+        return;
+    const QByteArray label = ksb12LabelBytes(device.newLabel());
+    if (bytes.size() < label.size())
+        bytes.resize(label.size());
+    std::memcpy(bytes.data(), label.constData(), size_t(label.size()));
+    store.writeInPlace(prefsPath, bytes);
+}
+
+// renameDeviceDirectories played on the names of the family directories.
+void overlayRenames(const ProjectEntity &project, StoreOverlay &store)
+{
+    struct Move
+    {
+        QString dirPath;
+        QString from;
+        QString through;
+        QString to;
+    };
+    QHash<QString, QSet<QString>> names; // family directory → its entries now
+    auto entriesOf = [&names](const QString &dirPath) -> QSet<QString> & {
+        auto it = names.find(dirPath);
+        if (it == names.end()) {
+            const QStringList list = QDir(dirPath).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                                             | QDir::NoDotAndDotDot);
+            it = names.insert(dirPath, QSet<QString>(list.cbegin(), list.cend()));
+        }
+        return *it;
+    };
+    QList<Move> moves;
+    int counter = 0;
+    for (const DeviceEntity *device : devicesOf(project)) {
+        if (!isKnownType(*device))
+            continue;
+        const QString from = Mac::normalizeMac(device->oldMac(), underscore);
+        const QString to = Mac::normalizeMac(device->newMac(), underscore);
+        if (from == to)
+            continue;
+        const QString dirPath = familyDir(project, *device).absolutePath();
+        Move move{dirPath, from, QStringLiteral(".renaming-%1-%2").arg(++counter).arg(from), to};
+        QSet<QString> &entries = entriesOf(dirPath);
+        if (!entries.contains(from) || entries.contains(move.through) || from.contains(QLatin1Char('/'))
+            || to.contains(QLatin1Char('/'))) {
+            store.usable = false;
+            return;
+        }
+        entries.remove(from);
+        entries.insert(move.through);
+        moves.append(move);
+    }
+    for (const Move &move : moves) {
+        QSet<QString> &entries = entriesOf(move.dirPath);
+        if (entries.contains(move.to) || move.to.isEmpty()) {
+            store.usable = false;
+            return;
+        }
+        entries.remove(move.through);
+        entries.insert(move.to);
+        const QByteArray dirKey = store.relative(move.dirPath);
+        store.overlay.renames.insert(dirKey + '/' + QFile::encodeName(move.from), QFile::encodeName(move.to));
+        store.overlay.touched.insert(dirKey);
+    }
+}
+
+// The store without writing into the working tree: the edits go into an
+// overlay that the packing reads through, so the tree stays as loaded and
+// needs no restore. No value when the overlay cannot stand in exactly.
+std::optional<bool> storeThroughOverlay(ProjectEntity &project, const QString &outpath)
+{
+    const QString root = project.extractedPath();
+    const QString backup = project.extractedBackupPath();
+    if (unrestoredTrees().contains(root) || backup.isEmpty() || !QFileInfo(backup).isDir()
+        || QFileInfo(root).canonicalFilePath() != root)
+        return std::nullopt;
+    // The partial archive beside a target inside the tree would be packed too.
+    const QString targetDir = QFileInfo(QFileInfo(outpath).absolutePath()).canonicalFilePath();
+    if (targetDir.isEmpty() || targetDir == root || targetDir.startsWith(root + QLatin1Char('/')))
+        return std::nullopt;
+
+    StoreOverlay store(root);
+    store.overlay.now = QDateTime::currentSecsSinceEpoch();
+    const QMap<QString, DeviceEntity *> byOldMac = devicesByOldMac(project);
+    overlaySettings(project, store);
+    for (const DeviceEntity *device : devicesOf(project)) {
+        if (!store.usable)
+            break;
+        if (!isKnownType(*device))
+            continue;
+        const QString dirName = Mac::normalizeMac(device->oldMac(), underscore);
+        const QString prefsPath = familyDir(project, *device).filePath(dirName + QStringLiteral("/prefs"));
+        if (device->deviceType() == tandoType) {
+            overlayTandoLabel(prefsPath, device->newLabel(), store);
+            overlayProfiles(project, dirName, byOldMac, store);
+        } else {
+            overlayKsb12Label(prefsPath, *device, store);
+        }
+    }
+    if (store.usable)
+        overlayRenames(project, store);
+    if (!store.usable) {
+        qCDebug(lcWorkspace) << "Storing step by step";
+        return std::nullopt;
+    }
+
+    const QFileInfo target(outpath);
+    QTemporaryFile partial(target.absolutePath() + QStringLiteral("/.") + target.fileName()
+                           + QStringLiteral(".XXXXXX.part"));
+    if (!partial.open()) {
+        qCDebug(lcWorkspace).noquote() << "Cannot write beside " + outpath + ": " + partial.errorString();
+        return false;
+    }
+    partial.close();
+    if (!Archive::packOverlaidTreeToGzip(root, store.overlay, devicePathPatches(project),
+                                         QFile::encodeName(tarNameFor(outpath)), partial.fileName()))
+        return false;
+    if (std::rename(QFile::encodeName(partial.fileName()).constData(),
+                    QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
+        qCDebug(lcWorkspace).noquote() << "Cannot replace " + outpath + ": " + QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    partial.setAutoRemove(false);
+    project.setState(outpath + QStringLiteral(" saved"));
+    return true;
+}
+
+} // namespace
+
+namespace Internal {
+
+void setFastPaths(bool enabled)
+{
+    fastPathsEnabled = enabled;
+}
+
+bool fastPaths()
+{
+    return fastPathsEnabled;
+}
+
+} // namespace Internal
+
+// The last steps of a load: the unpacked trees become the project's, its
+// settings and devices are read.
+void adoptTrees(ProjectEntity &project, const QString &ex, const QString &backup)
+{
+    // A project loaded before this one no longer owns its trees once replaced.
+    const QString previousWork = project.loaded() ? project.extractedPath() : QString();
+    const QString previousBackup = project.loaded() ? project.extractedBackupPath() : QString();
+
+    project.setExtractedPath(ex);
+    project.setExtractedBackupPath(backup);
+    removeTree(previousWork);
+    removeTree(previousBackup);
+
+    const QDomDocument doc = Xml::loadXml(project.projectFilePath());
+    project.setName(Xml::firstElementText(doc, QStringLiteral("name")));
+    project.setAuthor(Xml::firstElementText(doc, QStringLiteral("author")));
+    project.setDescription(Xml::firstElementText(doc, QStringLiteral("description")));
+
+    QList<QObject *> devices;
+    readFamily(project, project.ksb12DevicesDir(), ksb12Type, devices);
+    readFamily(project, project.tandoDevicesDir(), tandoType, devices);
+    project.devices()->append(devices);
+
+    project.setLoaded(true);
+}
+
+
+// A ".tgz" in one pass over its gzip layer. No value when the archive has to
+// be taken layer by layer.
+std::optional<bool> loadInOnePass(ProjectEntity &project, const QString &archivePath)
+{
+    QString work;
+    QString backup;
+    switch (Archive::extractTarTwice(archivePath, &work, &backup)) {
+    case Archive::TwoTrees::NotApplicable:
+        return std::nullopt;
+    case Archive::TwoTrees::Failed:
+        unloadProject(project);
+        return false;
+    case Archive::TwoTrees::Done:
+        break;
+    }
+    if (!QFileInfo(QDir(work).filePath(QStringLiteral("active-project"))).isDir()) {
+        qCDebug(lcWorkspace) << "Couldn't find active-project";
+        removeTreesTogether(work, backup);
+        return false;
+    }
+    adoptTrees(project, work, backup);
+    return true;
+}
+
 bool loadProject(ProjectEntity &project, const QString &path)
 {
     const QString archivePath = archivePathFrom(path);
+    if (fastPathsEnabled && archivePath.endsWith(QLatin1String(".tgz"))) {
+        if (const std::optional<bool> loaded = loadInOnePass(project, archivePath))
+            return *loaded;
+    }
     const QString ex = Archive::extractArchive(archivePath);
     if (ex.isEmpty()) {
         unloadProject(project);
@@ -324,26 +722,7 @@ bool loadProject(ProjectEntity &project, const QString &path)
         return false;
     }
 
-    // A project loaded before this one no longer owns its trees once replaced.
-    const QString previousWork = project.loaded() ? project.extractedPath() : QString();
-    const QString previousBackup = project.loaded() ? project.extractedBackupPath() : QString();
-
-    project.setExtractedPath(ex);
-    project.setExtractedBackupPath(Archive::extractArchive(archivePath));
-    removeTree(previousWork);
-    removeTree(previousBackup);
-
-    const QDomDocument doc = Xml::loadXml(project.projectFilePath());
-    project.setName(Xml::firstElementText(doc, QStringLiteral("name")));
-    project.setAuthor(Xml::firstElementText(doc, QStringLiteral("author")));
-    project.setDescription(Xml::firstElementText(doc, QStringLiteral("description")));
-
-    QList<QObject *> devices;
-    readFamily(project, project.ksb12DevicesDir(), ksb12Type, devices);
-    readFamily(project, project.tandoDevicesDir(), tandoType, devices);
-    project.devices()->append(devices);
-
-    project.setLoaded(true);
+    adoptTrees(project, ex, Archive::extractArchive(archivePath));
     return true;
 }
 
@@ -360,8 +739,12 @@ void discardTrees(ProjectEntity &project)
 {
     if (!project.loaded())
         return;
-    removeTree(project.extractedPath());
-    removeTree(project.extractedBackupPath());
+    if (fastPathsEnabled) {
+        removeTreesTogether(project.extractedPath(), project.extractedBackupPath());
+    } else {
+        removeTree(project.extractedPath());
+        removeTree(project.extractedBackupPath());
+    }
 }
 
 bool validateNewSettings(ProjectEntity &project)
@@ -402,19 +785,7 @@ QMap<QString, DeviceEntity *> devicesByOldMac(const ProjectEntity &project)
 
 bool patchTarDevicePaths(const ProjectEntity &project, const QString &tarPath)
 {
-    QList<QPair<QByteArray, QByteArray>> replacements;
-    QTextCodec *latin1 = QTextCodec::codecForName("ISO-8859-1");
-    for (const DeviceEntity *device : devicesOf(project)) {
-        if (!isKnownType(*device))
-            continue;
-        const QString family = device->deviceType() == tandoType ? QStringLiteral("active-project/devices/tando/")
-                                                                 : QStringLiteral("active-project/devices/ksb12/");
-        const QByteArray find = latin1->fromUnicode(family + Mac::normalizeMac(device->newMac(), underscore));
-        const QByteArray replace = latin1->fromUnicode(family + Mac::normalizeMac(device->newMac(), colon));
-        if (find != replace)
-            replacements.append({find, replace});
-    }
-    return TarPatch::patchTarNames(tarPath, replacements);
+    return TarPatch::patchTarNames(tarPath, devicePathPatches(project));
 }
 
 bool storeCurrentProject(ProjectEntity &project, const QString &outpath)
@@ -424,6 +795,10 @@ bool storeCurrentProject(ProjectEntity &project, const QString &outpath)
     // Without a working tree there is nothing to edit, and no other directory may stand in for it.
     if (!project.loaded() || project.extractedPath().isEmpty())
         return false;
+    if (fastPathsEnabled) {
+        if (const std::optional<bool> stored = storeThroughOverlay(project, outpath))
+            return *stored;
+    }
 
     const QMap<QString, DeviceEntity *> byOldMac = devicesByOldMac(project);
     storeSettings(project);
@@ -434,8 +809,10 @@ bool storeCurrentProject(ProjectEntity &project, const QString &outpath)
     removeTree(project.extractedPath());
     if (!copyDirectory(project.extractedBackupPath(), project.extractedPath())) {
         qCDebug(lcWorkspace) << "Issue when returning back to old project file";
+        unrestoredTrees().insert(project.extractedPath());
         return false;
     }
+    unrestoredTrees().remove(project.extractedPath());
     if (!written)
         return false;
 

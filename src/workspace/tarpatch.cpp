@@ -102,13 +102,14 @@ bool replaceInPlace(char *data, int length, const Replacements &pairs)
         const int n = pair.from.size();
         int i = 0;
         while (i + n <= length) {
-            if (std::memcmp(data + i, pair.from.constData(), size_t(n)) == 0) {
-                std::memcpy(data + i, pair.to.constData(), size_t(n));
-                changed = true;
-                i += n;
-            } else {
-                ++i;
-            }
+            // memmem: a project has a pair per device, and every header meets them all.
+            const void *hit = memmem(data + i, size_t(length - i), pair.from.constData(), size_t(n));
+            if (!hit)
+                break;
+            i = int(static_cast<char *>(const_cast<void *>(hit)) - data);
+            std::memcpy(data + i, pair.to.constData(), size_t(n));
+            changed = true;
+            i += n;
         }
     }
     return changed;
@@ -420,6 +421,194 @@ bool patchTarNames(const QString &tarPath, const QList<QPair<QByteArray, QByteAr
     }
     const bool patched = file.walk(pairs, true);
     return file.close() && patched;
+}
+
+// ------------------------------------------------------------- stream patching
+
+struct StreamPatcher::State
+{
+    struct Held
+    {
+        tar_ustarheader header{};
+        QByteArray data; // with its padding
+        char type = 0;
+    };
+
+    Replacements pairs;
+    Sink sink;
+    QByteArray header;           // bytes of a header not yet complete
+    QVector<Held> held;          // extension entries waiting for their entry's header
+    quint64 dataLeft = 0;        // data and padding of the current entry still to come
+    bool collecting = false;     // that data belongs to held.last()
+    bool pendingSize = false;    // a pax size record applies to the next entry
+    quint64 nextSize = 0;
+    bool ended = false;          // past the end-of-archive block
+    qint64 offset = 0;           // of the next header
+    QString error;
+
+    bool fail(const QString &reason)
+    {
+        if (error.isEmpty())
+            error = reason;
+        qCDebug(lcArchive).noquote() << "Tar patching failed:" << reason;
+        return false;
+    }
+
+    bool out(const char *data, qint64 size) { return size == 0 || sink(data, size) || fail(QStringLiteral("write error")); }
+
+    // Patches and writes the held extension entries, now that the type of the
+    // entry they belong to is known.
+    bool releaseHeld(char followingType)
+    {
+        for (Held &h : held) {
+            patchHeaderNames(&h.header, pairs);
+            bool changed = false;
+            if (h.type == 'x' || h.type == 'g') {
+                bool hasSize = false;
+                quint64 size = 0;
+                const quint64 length = tarEntrySize(&h.header);
+                QByteArray data = h.data.left(int(length));
+                if (!patchPaxRecords(data, pairs, h.type == 'x' && followingType == '1', h.type == 'g', &changed,
+                                     &hasSize, &size))
+                    return fail(QStringLiteral("malformed pax header"));
+                std::memcpy(h.data.data(), data.constData(), size_t(data.size()));
+            } else if (h.type == 'L' || followingType == '1') {
+                const int length = int(tarEntrySize(&h.header));
+                replaceInPlace(h.data.data(), fieldLength(h.data.constData(), length), pairs);
+            }
+            fixTarHeaderChecksum(&h.header);
+            if (!out(reinterpret_cast<const char *>(&h.header), kBlock) || !out(h.data.constData(), h.data.size()))
+                return false;
+        }
+        held.clear();
+        return true;
+    }
+
+    bool headerComplete()
+    {
+        tar_ustarheader h;
+        std::memcpy(&h, header.constData(), kBlock);
+        header.clear();
+        const qint64 at = offset;
+        offset += kBlock;
+        if (isZeroBlock(&h)) {
+            if (!held.isEmpty())
+                return fail(QStringLiteral("extension header without an entry at offset %1").arg(at));
+            ended = true;
+            return out(reinterpret_cast<const char *>(&h), kBlock);
+        }
+        if (!hasValidChecksum(&h))
+            return fail(QStringLiteral("no tar header at offset %1").arg(at));
+        const char type = h.typeflag;
+        if (type == 'S')
+            return fail(QStringLiteral("sparse entry at offset %1").arg(at));
+        quint64 size = tarEntrySize(&h);
+        if (isExtensionType(type)) {
+            if (size > kMaxExtensionData)
+                return fail(QStringLiteral("extended header at offset %1 is too large").arg(at));
+            Held entry;
+            entry.header = h;
+            entry.type = type;
+            entry.data.reserve(int(roundUpToBlock(size)));
+            held.append(entry);
+            collecting = true;
+            dataLeft = roundUpToBlock(size);
+            offset += qint64(dataLeft);
+            return dataLeft > 0 || extensionComplete();
+        }
+        if (pendingSize) {
+            size = nextSize;
+            pendingSize = false;
+        }
+        if (!releaseHeld(type))
+            return false;
+        patchHeaderNames(&h, pairs);
+        fixTarHeaderChecksum(&h);
+        collecting = false;
+        dataLeft = roundUpToBlock(size);
+        offset += qint64(dataLeft);
+        return out(reinterpret_cast<const char *>(&h), kBlock);
+    }
+
+    // A held pax header is read as soon as its data is complete: its size
+    // record decides where the next header starts.
+    bool extensionComplete()
+    {
+        Held &h = held.last();
+        if (h.type != 'x')
+            return true;
+        QByteArray data = h.data.left(int(tarEntrySize(&h.header)));
+        bool changed = false;
+        bool hasSize = false;
+        quint64 size = 0;
+        if (!patchPaxRecords(data, Replacements(), false, false, &changed, &hasSize, &size))
+            return fail(QStringLiteral("malformed pax header"));
+        if (hasSize) {
+            pendingSize = true;
+            nextSize = size;
+        }
+        return true;
+    }
+};
+
+StreamPatcher::StreamPatcher(const QList<QPair<QByteArray, QByteArray>> &replacements, Sink sink)
+    : m_state(std::make_unique<State>())
+{
+    for (const auto &pair : replacements) {
+        if (pair.first.isEmpty() || pair.first.size() != pair.second.size() || pair.first == pair.second)
+            continue;
+        m_state->pairs.append({pair.first, pair.second});
+    }
+    m_state->sink = std::move(sink);
+}
+
+StreamPatcher::~StreamPatcher() = default;
+
+QString StreamPatcher::error() const
+{
+    return m_state->error;
+}
+
+bool StreamPatcher::write(const char *data, qint64 size)
+{
+    State &s = *m_state;
+    if (!s.error.isEmpty())
+        return false;
+    while (size > 0) {
+        if (s.ended)
+            return s.out(data, size);
+        if (s.dataLeft > 0) {
+            const qint64 take = qint64(qMin<quint64>(s.dataLeft, quint64(size)));
+            if (s.collecting) {
+                s.held.last().data.append(data, int(take));
+            } else if (!s.out(data, take)) {
+                return false;
+            }
+            data += take;
+            size -= take;
+            s.dataLeft -= quint64(take);
+            if (s.dataLeft == 0 && s.collecting && !s.extensionComplete())
+                return false;
+            continue;
+        }
+        const int take = int(qMin<qint64>(kBlock - s.header.size(), size));
+        s.header.append(data, take);
+        data += take;
+        size -= take;
+        if (s.header.size() == kBlock && !s.headerComplete())
+            return false;
+    }
+    return true;
+}
+
+bool StreamPatcher::finish()
+{
+    State &s = *m_state;
+    if (!s.error.isEmpty())
+        return false;
+    if (!s.ended || !s.header.isEmpty() || !s.held.isEmpty())
+        return s.fail(QStringLiteral("the tar stream ends inside an entry"));
+    return true;
 }
 
 } // namespace TarPatch

@@ -5,6 +5,7 @@
 #include <QPair>
 #include <QString>
 #include <functional>
+#include <memory>
 
 // The 512-byte header record of a ustar archive.
 struct tar_ustarheader
@@ -64,5 +65,29 @@ QByteArray walkTarHeaders(QByteArray image, const std::function<void(tar_ustarhe
 // the archive is checked completely first, so in these cases (except a write
 // error) the file is left unchanged.
 bool patchTarNames(const QString &tarPath, const QList<QPair<QByteArray, QByteArray>> &replacements);
+
+// The same patching as patchTarNames, applied to a tar stream while it is
+// written: bytes go in as the tar writer produces them and come out patched,
+// in order, to the sink. Extension headers are held back until the header of
+// the entry they belong to has arrived; file data passes through at once.
+// After the first zero block everything passes unchanged.
+class StreamPatcher
+{
+public:
+    using Sink = std::function<bool(const char *data, qint64 size)>;
+    StreamPatcher(const QList<QPair<QByteArray, QByteArray>> &replacements, Sink sink);
+    ~StreamPatcher();
+    StreamPatcher(const StreamPatcher &) = delete;
+    StreamPatcher &operator=(const StreamPatcher &) = delete;
+
+    bool write(const char *data, qint64 size);
+    // False when the stream ended inside an entry or an error happened before.
+    bool finish();
+    QString error() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
 
 } // namespace TarPatch

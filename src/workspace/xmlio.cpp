@@ -2,6 +2,7 @@
 
 #include "logging.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -71,6 +72,25 @@ bool saveXml(const QDomDocument &doc, const QString &path)
         return false;
     }
     return true;
+}
+
+QByteArray toBytes(const QDomDocument &doc)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly | QIODevice::Text);
+    QTextStream stream(&buffer);
+    stream.setCodec(declaredCodec(doc));
+    doc.save(stream, 1, QDomNode::EncodingFromDocument);
+    stream.flush();
+    return buffer.data();
+}
+
+bool parseBytes(const QByteArray &content, QDomDocument *doc)
+{
+    *doc = QDomDocument();
+    if (content.contains("<!ENTITY"))
+        return false;
+    return doc->setContent(content);
 }
 
 QString firstElementText(const QDomDocument &doc, const QString &tag)

@@ -26,6 +26,13 @@ QDomDocument loadXml(const QString &path);
 // references. False, after a debug line, when the file cannot be written.
 bool saveXml(const QDomDocument &doc, const QString &path);
 
+// The bytes that saveXml writes for the document.
+QByteArray toBytes(const QDomDocument &doc);
+
+// The document of bytes, parsed as readXml parses a file's contents; false
+// when they are not well-formed or declare entities.
+bool parseBytes(const QByteArray &content, QDomDocument *doc);
+
 // Value of the first child node of the first element `tag` in document
 // order; empty when there is no such element or it has no child.
 QString firstElementText(const QDomDocument &doc, const QString &tag);

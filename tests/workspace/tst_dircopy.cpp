@@ -338,6 +338,48 @@ private slots:
         QVERIFY(copyDirectory(src, dst));
         QCOMPARE(modeOf(dst + "/sub/readonly"), mode_t(0444));
     }
+
+    void removeTrees_data()
+    {
+        QTest::addColumn<int>("threads");
+        QTest::newRow("one thread") << 1;
+        QTest::newRow("more threads than directories") << 64;
+    }
+
+    // Both trees go completely, hidden entries and links included; what a
+    // link points to outside stays, and so does a directory beside them.
+    void removeTrees()
+    {
+        QFETCH(int, threads);
+        QTemporaryDir tmp;
+        const QString outside = tmp.filePath("outside");
+        QVERIFY(QDir().mkpath(outside + "/keep"));
+        QFile kept(outside + "/keep/file");
+        QVERIFY(kept.open(QIODevice::WriteOnly));
+        kept.write("kept");
+        kept.close();
+        QStringList trees;
+        for (const QString &name : {QStringLiteral("one"), QStringLiteral("two")}) {
+            const QString root = tmp.filePath(name);
+            for (int d = 0; d < 5; ++d) {
+                const QString dir = root + QStringLiteral("/a%1/b/c").arg(d);
+                QVERIFY(QDir().mkpath(dir));
+                QFile file(dir + "/.hidden");
+                QVERIFY(file.open(QIODevice::WriteOnly));
+                file.write(QByteArray(5000, 'x'));
+            }
+            QVERIFY(QFile::link(outside, root + "/a0/to-outside"));
+            QVERIFY(QFile::link(outside + "/keep/file", root + "/a1/b/file-link"));
+            QVERIFY(QFile::link("missing", root + "/dangling"));
+            QCOMPARE(::chmod(QFile::encodeName(root + "/a2/b/c/.hidden").constData(), 0), 0);
+            trees << root;
+        }
+        removeDirectoryTrees(trees << QString(), threads); // an empty path names nothing
+        QVERIFY(!QFileInfo::exists(trees.at(0)));
+        QVERIFY(!QFileInfo::exists(trees.at(1)));
+        QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"outside"});
+        QVERIFY(QFileInfo(outside + "/keep/file").isFile());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDirCopy)

@@ -4,6 +4,7 @@
 #include "projectfixture.h"
 #include "projectworkspace.h"
 #include "testutil.h"
+#include "workspaceinternal.h"
 
 #include <QSignalSpy>
 #include <QUrl>
@@ -69,7 +70,23 @@ private:
     }
 
 private slots:
-    void init() { m_tempBefore = ownTemporaryDirs(); }
+    // Every case runs on both roads: one pass over a ".tgz" (the default) and
+    // layer by layer.
+    void initTestCase_data()
+    {
+        QTest::addColumn<bool>("onePass");
+        QTest::newRow("one pass") << true;
+        QTest::newRow("layer by layer") << false;
+    }
+
+    void init()
+    {
+        QFETCH_GLOBAL(bool, onePass);
+        Workspace::Internal::setFastPaths(onePass);
+        m_tempBefore = ownTemporaryDirs();
+    }
+
+    void cleanupTestCase() { Workspace::Internal::setFastPaths(true); }
 
     void loadsByPathAndUrl_data()
     {

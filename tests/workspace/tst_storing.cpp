@@ -4,9 +4,11 @@
 #include "projectfixture.h"
 #include "projectworkspace.h"
 #include "testutil.h"
+#include "workspaceinternal.h"
 #include "xmlio.h"
 
 #include <QDirIterator>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -90,6 +92,22 @@ private:
     }
 
 private slots:
+    // Every case runs on both roads: one pass (the default) and step by step.
+    void initTestCase_data()
+    {
+        QTest::addColumn<bool>("onePass");
+        QTest::newRow("one pass") << true;
+        QTest::newRow("step by step") << false;
+    }
+
+    void init()
+    {
+        QFETCH_GLOBAL(bool, onePass);
+        Workspace::Internal::setFastPaths(onePass);
+    }
+
+    void cleanupTestCase() { Workspace::Internal::setFastPaths(true); }
+
     void storesEveryEdit()
     {
         ProjectFixture f;
@@ -364,8 +382,13 @@ private slots:
         ProjectFixture f;
         ProjectEntity project;
         f.addProjectXml("P", "A", "D");
-        for (int i = 0; i < 200; ++i)
-            f.addFile(QStringLiteral("active-project/logs/%1.log").arg(i), QByteArray(1000, char('a' + i % 26)));
+        // Bytes that do not compress: the archive itself is larger than the limit.
+        QRandomGenerator random(7);
+        for (int i = 0; i < 200; ++i) {
+            QByteArray bytes(1000, Qt::Uninitialized);
+            random.fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
+            f.addFile(QStringLiteral("active-project/logs/%1.log").arg(i), bytes);
+        }
         QVERIFY(Workspace::loadProject(project, f.makeTgz("p.tgz")));
         const QString out = f.path("existing.tgz");
         f.addFile("../existing.tgz", "precious old archive");

@@ -1,0 +1,417 @@
+// tando-bench: generates project archives of three sizes and times the
+// command-line tool against the system's tar on the same archives.
+//
+//   tando-bench generate SIZE SEED DIR     writes the project tree of SIZE into DIR
+//   tando-bench run TOOL WORKDIR [ROUNDS] [SIZES] [SEED]
+//
+// Times are wall-clock medians over the rounds; the tar runs and ours alternate
+// within a round, so load from other users of the machine falls on both.
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct SizeSpec
+{
+    const char *name = "";
+    int devices = 0;
+    long long otherBytes = 0; // firmware and logs together, half of each
+};
+
+const SizeSpec sizes[] = {
+    {"small", 20, 200LL * 1000},
+    {"medium", 200, 20LL * 1000 * 1000},
+    {"large", 1000, 200LL * 1000 * 1000},
+};
+
+const SizeSpec *sizeNamed(const std::string &name)
+{
+    for (const SizeSpec &s : sizes) {
+        if (name == s.name)
+            return &s;
+    }
+    return nullptr;
+}
+
+[[noreturn]] void die(const std::string &message)
+{
+    std::fprintf(stderr, "tando-bench: %s\n", message.c_str());
+    std::exit(1);
+}
+
+void makeDirs(const std::string &path)
+{
+    std::string partial;
+    std::stringstream parts(path);
+    std::string part;
+    if (!path.empty() && path[0] == '/')
+        partial = "/";
+    while (std::getline(parts, part, '/')) {
+        if (part.empty())
+            continue;
+        partial += part + "/";
+        if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST)
+            die("cannot create " + partial + ": " + std::strerror(errno));
+    }
+}
+
+void writeFile(const std::string &path, const std::string &bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+    if (!out)
+        die("cannot write " + path);
+}
+
+// ------------------------------------------------------------------ generator
+
+struct Device
+{
+    bool tando = false;
+    std::string mac; // colon form
+    std::string label;
+};
+
+std::string macFor(bool tando, int index)
+{
+    char text[18];
+    std::snprintf(text, sizeof text, "%s:%02x:%02x:%02x", tando ? "00:1a:2b" : "00:1b:3c", (index >> 16) & 0xff,
+                  (index >> 8) & 0xff, index & 0xff);
+    return text;
+}
+
+std::string randomBytes(std::mt19937_64 &rng, long long size)
+{
+    std::string bytes(size_t(size), '\0');
+    size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        const unsigned long long v = rng();
+        std::memcpy(&bytes[i], &v, 8);
+    }
+    for (; i < bytes.size(); ++i)
+        bytes[i] = char(rng());
+    return bytes;
+}
+
+// Log lines as devices write them: timestamps, levels, a few dozen message
+// shapes with changing numbers and peer addresses.
+std::string logText(std::mt19937_64 &rng, long long size, const std::vector<Device> &devices)
+{
+    static const char *const levels[] = {"INFO ", "INFO ", "INFO ", "DEBUG", "WARN ", "ERROR"};
+    static const char *const modules[] = {"dsp", "net", "ptp", "ui", "amp", "fan", "psu", "dante", "cfg", "fw"};
+    static const char *const messages[] = {
+        "level changed ch=%u gain=%d.%udB",     "link up speed=%u Mbit/s duplex=full",
+        "peer %s answered in %u ms",             "clock offset %d ns, path delay %u ns",
+        "temperature %u.%u C, fan at %u rpm",     "preset %u recalled by %s",
+        "packet loss %u of %u frames from %s",   "mute ch=%u state=%u",
+        "config saved, %u bytes, crc %08x",      "voltage rail %u at %u mV",
+        "subscription to %s renewed, lease %u s", "limiter engaged ch=%u threshold %d dB",
+    };
+    std::string text;
+    text.reserve(size_t(size) + 256);
+    unsigned long long t = 1767225600000ULL + rng() % 86400000ULL;
+    while ((long long)text.size() < size) {
+        t += rng() % 5000;
+        const time_t seconds = time_t(t / 1000);
+        struct tm tm {};
+        gmtime_r(&seconds, &tm);
+        char stamp[40];
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
+        const Device &peer = devices[rng() % devices.size()];
+        char message[160];
+        const unsigned a = unsigned(rng() % 64), b = unsigned(rng() % 1000), c = unsigned(rng() % 100000);
+        switch (rng() % 12) {
+        case 0: std::snprintf(message, sizeof message, messages[0], a, -int(b % 60), b % 10); break;
+        case 1: std::snprintf(message, sizeof message, messages[1], a % 2 ? 1000u : 100u); break;
+        case 2: std::snprintf(message, sizeof message, messages[2], peer.mac.c_str(), b % 40); break;
+        case 3: std::snprintf(message, sizeof message, messages[3], int(c) - 50000, b); break;
+        case 4: std::snprintf(message, sizeof message, messages[4], 30 + a % 40, b % 10, 800 + c % 3000); break;
+        case 5: std::snprintf(message, sizeof message, messages[5], a, peer.mac.c_str()); break;
+        case 6: std::snprintf(message, sizeof message, messages[6], a, b + 1000, peer.mac.c_str()); break;
+        case 7: std::snprintf(message, sizeof message, messages[7], a, b % 2); break;
+        case 8: std::snprintf(message, sizeof message, messages[8], c, unsigned(rng())); break;
+        case 9: std::snprintf(message, sizeof message, messages[9], a % 8, 3300 + b % 200); break;
+        case 10: std::snprintf(message, sizeof message, messages[10], peer.mac.c_str(), 60 + b); break;
+        default: std::snprintf(message, sizeof message, messages[11], a, -int(b % 20)); break;
+        }
+        char line[256];
+        std::snprintf(line, sizeof line, "%s.%03u [%s] %s: %s\n", stamp, unsigned(t % 1000), levels[rng() % 6],
+                      modules[rng() % 10], message);
+        text += line;
+    }
+    text.resize(size_t(size));
+    return text;
+}
+
+void generate(const SizeSpec &spec, unsigned long long seed, const std::string &root)
+{
+    std::mt19937_64 rng(seed);
+    std::vector<Device> devices;
+    for (int i = 0; i < spec.devices; ++i) {
+        const bool tando = i % 4 != 3; // three of four are Tando devices
+        Device d;
+        d.tando = tando;
+        d.mac = macFor(tando, i + 1);
+        d.label = (tando ? "Unit " : "Amp ") + std::to_string(i + 1);
+        devices.push_back(d);
+    }
+
+    const std::string ap = root + "/active-project";
+    makeDirs(ap + "/devices/tando");
+    makeDirs(ap + "/devices/ksb12");
+    writeFile(ap + "/project.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<project>\n  <name>Bench "
+                                       + std::string(spec.name) + "</name>\n  <author>Bench</author>\n"
+                                       "  <description>Generated with seed " + std::to_string(seed)
+                                       + "</description>\n</project>\n");
+
+    const long long perDevice = spec.otherBytes / spec.devices / 2; // of each kind, on average
+    for (const Device &d : devices) {
+        const std::string dir = ap + "/devices/" + (d.tando ? "tando/" : "ksb12/") + d.mac;
+        makeDirs(dir + "/logs");
+        if (d.tando) {
+            writeFile(dir + "/prefs", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<prefs>\n  <UnitName>" + d.label
+                                          + "</UnitName>\n  <Mode>stage</Mode>\n</prefs>\n");
+            makeDirs(dir + "/profiles");
+            for (int p = 1; p <= 3; ++p) {
+                std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<profile>\n";
+                const int peers = 6 + int(rng() % 5); // about eight
+                for (int k = 0; k < peers; ++k) {
+                    const Device &peer = devices[rng() % devices.size()];
+                    xml += "  <unit>\n    <mac>" + peer.mac + "</mac>\n    <unitname>" + peer.label
+                           + "</unitname>\n    <gain>" + std::to_string(int(rng() % 24) - 12) + "</gain>\n  </unit>\n";
+                }
+                xml += "</profile>\n";
+                writeFile(dir + "/profiles/profile-" + std::to_string(p) + ".xml", xml);
+            }
+        } else {
+            std::string prefs = d.label;
+            prefs.resize(16, '\0');
+            prefs += randomBytes(rng, 240);
+            writeFile(dir + "/prefs", prefs);
+        }
+        // Sizes vary between half and one and a half times the average.
+        const long long firmware = perDevice / 2 + (long long)(rng() % (unsigned long long)(perDevice + 1));
+        const long long log = perDevice / 2 + (long long)(rng() % (unsigned long long)(perDevice + 1));
+        writeFile(dir + "/firmware.bin", randomBytes(rng, firmware));
+        writeFile(dir + "/logs/system.log", logText(rng, log, devices));
+    }
+}
+
+// -------------------------------------------------------------------- runner
+
+struct Run
+{
+    double seconds = 0;
+    long peakKiB = 0;
+    int status = 0;
+};
+
+Run runCommand(const std::vector<std::string> &argv, bool quiet = true)
+{
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        die("fork failed");
+    if (pid == 0) {
+        if (quiet) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+        }
+        ::execvp(args[0], args.data());
+        std::perror(args[0]);
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (::wait4(pid, &status, 0, &usage) < 0)
+        die("wait4 failed");
+    Run run;
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.peakKiB = usage.ru_maxrss;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    if (run.status != 0) {
+        std::string line;
+        for (const std::string &a : argv)
+            line += a + " ";
+        die("command failed (" + std::to_string(run.status) + "): " + line);
+    }
+    return run;
+}
+
+Run shell(const std::string &command)
+{
+    return runCommand({"/bin/sh", "-c", command}, false);
+}
+
+std::string quoted(const std::string &path)
+{
+    std::string q = "'";
+    for (char c : path)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+long long fileSize(const std::string &path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? (long long)st.st_size : -1;
+}
+
+std::string capture(const std::string &command)
+{
+    std::string out;
+    FILE *p = ::popen(command.c_str(), "r");
+    if (!p)
+        die("popen failed");
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
+        out.append(buffer, n);
+    if (::pclose(p) != 0)
+        die("command failed: " + command);
+    return out;
+}
+
+int run(const std::string &self, const std::string &tool, const std::string &work, int rounds,
+        const std::vector<std::string> &sizeNames, unsigned long long seed)
+{
+    makeDirs(work);
+    std::printf("%-7s %7s %8s | %8s %8s %6s | %8s %8s %6s | %9s %9s | %8s\n", "size", "entries", "tar MB", "tar -xzf",
+                "show", "ratio", "tar x+c", "edit", "ratio", "show KiB", "edit KiB", "out/gz6");
+    std::fflush(stdout);
+    for (const std::string &name : sizeNames) {
+        const SizeSpec *spec = sizeNamed(name);
+        if (!spec)
+            die("unknown size " + name);
+        const std::string base = work + "/" + name + "-" + std::to_string(seed);
+        const std::string archive = base + ".tgz";
+        if (fileSize(archive) <= 0) {
+            shell("rm -rf " + quoted(base + ".tree"));
+            runCommand({self, "generate", name, std::to_string(seed), base + ".tree"});
+            shell("tar -C " + quoted(base + ".tree") + " -cf - active-project | gzip -6 > " + quoted(archive + ".part")
+                  + " && mv " + quoted(archive + ".part") + " " + quoted(archive) + " && rm -rf "
+                  + quoted(base + ".tree"));
+        }
+        const long long tarBytes = std::stoll(capture("gzip -dc " + quoted(archive) + " | wc -c"));
+        const long entries = std::stol(capture("tar -tzf " + quoted(archive) + " | wc -l"));
+
+        // The edit: a new name, one Tando device re-addressed, one KSB12 device relabelled.
+        const std::string tandoMac = macFor(true, 1);
+        const std::string ksbMac = macFor(false, spec->devices >= 4 ? 4 : 1);
+        const std::string out = base + ".out.tgz";
+        const std::vector<std::string> editArgs = {tool, "edit", archive, "-o", out, "--name", "Edited",
+                                                   "--mac", tandoMac + "=3c:4d:ff", "--label", ksbMac + "=Renamed"};
+        // tar unpacks where our tool does: into a new directory in the system's
+        // temporary directory (the file system's placement makes a difference there).
+        const char *tmp = std::getenv("TMPDIR");
+        const std::string unpacked = std::string(tmp && *tmp ? tmp : "/tmp") + "/tando-bench-" + name + ".x";
+        const std::string repacked = base + ".repacked.tgz";
+
+        std::vector<double> tarX, show, tarXC, edit;
+        long showPeak = 0, editPeak = 0;
+        for (int r = 0; r < rounds; ++r) {
+            auto timeTarX = [&] {
+                shell("rm -rf " + quoted(unpacked) + " && mkdir " + quoted(unpacked));
+                tarX.push_back(runCommand({"tar", "-xzf", archive, "-C", unpacked}).seconds);
+            };
+            auto timeShow = [&] {
+                const Run s = runCommand({tool, "show", archive});
+                show.push_back(s.seconds);
+                showPeak = std::max(showPeak, s.peakKiB);
+            };
+            auto timeTarXC = [&] {
+                shell("rm -rf " + quoted(unpacked) + " && mkdir " + quoted(unpacked));
+                const double x = runCommand({"tar", "-xzf", archive, "-C", unpacked}).seconds;
+                const double c = runCommand({"tar", "-C", unpacked, "-czf", repacked, "active-project"}).seconds;
+                tarXC.push_back(x + c);
+            };
+            auto timeEdit = [&] {
+                const Run e = runCommand(editArgs);
+                edit.push_back(e.seconds);
+                editPeak = std::max(editPeak, e.peakKiB);
+            };
+            if (r % 2 == 0) {
+                timeTarX(); timeShow(); timeTarXC(); timeEdit();
+            } else {
+                timeEdit(); timeTarXC(); timeShow(); timeTarX();
+            }
+        }
+        shell("rm -rf " + quoted(unpacked) + " " + quoted(repacked));
+
+        // The stored archive is one gzip member that the system's tools accept;
+        // its size is compared with gzip -6 of the same tar.
+        shell("gzip -t " + quoted(out) + " && tar -tzf " + quoted(out) + " > /dev/null");
+        const long long gz6 = std::stoll(capture("gzip -dc " + quoted(out) + " | gzip -6 | wc -c"));
+        const double sizeRatio = double(fileSize(out)) / double(gz6);
+        shell("rm -f " + quoted(out));
+
+        const double mx = median(tarX), ms = median(show), mxc = median(tarXC), me = median(edit);
+        std::printf("%-7s %7ld %8.1f | %7.3fs %7.3fs %6.2f | %7.3fs %7.3fs %6.2f | %9ld %9ld | %8.3f\n", name.c_str(),
+                    entries, double(tarBytes) / 1e6, mx, ms, ms / mx, mxc, me, me / mxc, showPeak, editPeak, sizeRatio);
+        std::fflush(stdout);
+    }
+    std::printf("(%d rounds, seed %llu; times are medians of whole processes; ratio = ours / tar)\n", rounds, seed);
+    return 0;
+}
+
+std::vector<std::string> split(const std::string &text, char separator)
+{
+    std::vector<std::string> parts;
+    std::stringstream stream(text);
+    std::string part;
+    while (std::getline(stream, part, separator)) {
+        if (!part.empty())
+            parts.push_back(part);
+    }
+    return parts;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const std::string usage = "usage: tando-bench generate SIZE SEED DIR\n"
+                              "       tando-bench run TOOL WORKDIR [ROUNDS] [SIZES] [SEED]";
+    if (argc >= 5 && std::string(argv[1]) == "generate") {
+        const SizeSpec *spec = sizeNamed(argv[2]);
+        if (!spec)
+            die(std::string("unknown size ") + argv[2]);
+        generate(*spec, std::stoull(argv[3]), argv[4]);
+        return 0;
+    }
+    if (argc >= 4 && std::string(argv[1]) == "run") {
+        const int rounds = argc > 4 ? std::atoi(argv[4]) : 5;
+        const std::vector<std::string> names = split(argc > 5 ? argv[5] : "small,medium,large", ',');
+        const unsigned long long seed = argc > 6 ? std::stoull(argv[6]) : 1;
+        return run("/proc/self/exe", argv[2], argv[3], rounds < 1 ? 1 : rounds, names, seed);
+    }
+    std::fprintf(stderr, "%s\n", usage.c_str());
+    return 2;
+}

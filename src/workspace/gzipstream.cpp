@@ -1,0 +1,520 @@
+#include "gzipstream.h"
+
+#include <isa-l/igzip_lib.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include <unistd.h>
+
+namespace GzipStream {
+
+namespace {
+
+constexpr int ReadSize = 256 * 1024;
+constexpr int BlockSize = 256 * 1024;
+constexpr size_t MaxQueuedBlocks = 16; // 4 MiB of decoded data ahead of the reader
+
+constexpr int ChunkSize = 1024 * 1024;
+constexpr int SegmentSize = 64 * 1024;
+constexpr int WindowSize = 32 * 1024;
+constexpr int Level = 6;
+// Segments whose bytes are this close to uniformly distributed are stored:
+// deflate finds nothing in them, at level 6 only more slowly.
+constexpr double StoreAboveBitsPerByte = 7.9;
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString writeAll(int fd, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errnoText(errno) : QStringLiteral("nothing written");
+        data += n;
+        size -= n;
+    }
+    return QString();
+}
+
+double bitsPerByte(const unsigned char *data, int size)
+{
+    if (size <= 0)
+        return 0;
+    unsigned counts[256] = {};
+    for (int i = 0; i < size; ++i)
+        ++counts[data[i]];
+    double entropy = 0;
+    for (unsigned c : counts) {
+        if (c) {
+            const double p = double(c) / size;
+            entropy -= p * std::log2(p);
+        }
+    }
+    return entropy;
+}
+
+struct DeflateEnd
+{
+    void operator()(z_stream *zs) const { deflateEnd(zs); }
+};
+
+} // namespace
+
+// ------------------------------------------------------------------ Inflater
+
+Inflater::Inflater() = default;
+
+Inflater::~Inflater()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_cancelled = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void Inflater::start(int fd)
+{
+    m_thread = std::thread([this, fd] { run(fd); });
+}
+
+bool Inflater::waitForHeader()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_headerDone || m_finished; });
+    return m_headerDone && m_error.isEmpty();
+}
+
+QByteArray Inflater::next()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_blocks.empty() || m_finished; });
+    if (m_blocks.empty() || !m_error.isEmpty()) {
+        m_current.clear();
+        return m_current;
+    }
+    m_current = std::move(m_blocks.front());
+    m_blocks.pop_front();
+    lock.unlock();
+    m_changed.notify_all();
+    return m_current;
+}
+
+QString Inflater::error() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_error;
+}
+
+void Inflater::finish(const QString &error)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_error = error;
+        m_finished = true;
+    }
+    m_changed.notify_all();
+}
+
+namespace {
+
+constexpr int MaxNameLength = 4096;
+
+// Reads a gzip member's header from its first bytes: the header's length
+// once it is complete, 0 while bytes are missing, -1 with *error set.
+int parseGzipHeader(const QByteArray &h, QByteArray *name, bool *hasName, QString *error)
+{
+    const auto *b = reinterpret_cast<const unsigned char *>(h.constData());
+    const int size = h.size();
+    if (size < 10)
+        return 0;
+    if (b[0] != 0x1f || b[1] != 0x8b) {
+        *error = QStringLiteral("incorrect header check");
+        return -1;
+    }
+    if (b[2] != 8) {
+        *error = QStringLiteral("unknown compression method");
+        return -1;
+    }
+    const unsigned flags = b[3];
+    if (flags & 0xe0) {
+        *error = QStringLiteral("unknown header flags set");
+        return -1;
+    }
+    int pos = 10;
+    if (flags & 0x04) { // extra field
+        if (size < pos + 2)
+            return 0;
+        pos += 2 + (b[pos] | (b[pos + 1] << 8));
+        if (size < pos)
+            return 0;
+    }
+    *hasName = false;
+    if (flags & 0x08) { // original name
+        const int nul = h.indexOf('\0', pos);
+        if (nul < 0) {
+            if (size - pos > MaxNameLength) {
+                *error = QStringLiteral("original name in the gzip header is too long");
+                return -1;
+            }
+            return 0;
+        }
+        if (nul - pos > MaxNameLength) {
+            *error = QStringLiteral("original name in the gzip header is too long");
+            return -1;
+        }
+        *name = h.mid(pos, nul - pos);
+        *hasName = true;
+        pos = nul + 1;
+    }
+    if (flags & 0x10) { // comment
+        const int nul = h.indexOf('\0', pos);
+        if (nul < 0)
+            return 0;
+        pos = nul + 1;
+    }
+    if (flags & 0x02) { // header CRC
+        if (size < pos + 2)
+            return 0;
+        const unsigned stored = b[pos] | (b[pos + 1] << 8);
+        if ((crc32(0, b, uInt(pos)) & 0xffff) != stored) {
+            *error = QStringLiteral("header crc mismatch");
+            return -1;
+        }
+        pos += 2;
+    }
+    return pos;
+}
+
+QString isalError(int code)
+{
+    switch (code) {
+    case ISAL_INCORRECT_CHECKSUM:
+        return QStringLiteral("incorrect data or length check");
+    case ISAL_INVALID_BLOCK:
+        return QStringLiteral("invalid block");
+    case ISAL_INVALID_SYMBOL:
+        return QStringLiteral("invalid code");
+    case ISAL_INVALID_LOOKBACK:
+        return QStringLiteral("invalid distance too far back");
+    default:
+        return QStringLiteral("corrupt gzip data");
+    }
+}
+
+} // namespace
+
+// The deflate data is decoded with ISA-L (several times faster than zlib);
+// the members' headers are read here, the trailers (CRC and length) are
+// checked by ISA-L.
+void Inflater::run(int fd)
+{
+    auto state = std::make_unique<inflate_state>();
+    QByteArray in(ReadSize, Qt::Uninitialized);
+    enum { Header, Body, Between } phase = Header;
+    QByteArray header;
+    bool padding = false;
+    bool anyMember = false;
+
+    for (;;) {
+        if (state->avail_in == 0) {
+            ssize_t n = 0;
+            do {
+                n = ::read(fd, in.data(), size_t(in.size()));
+            } while (n < 0 && errno == EINTR);
+            if (n < 0)
+                return finish(errnoText(errno));
+            if (n == 0)
+                break;
+            state->next_in = reinterpret_cast<uint8_t *>(in.data());
+            state->avail_in = uint32_t(n);
+        }
+        if (phase == Between) {
+            // Another member follows, or zero bytes that pad the file.
+            while (state->avail_in > 0 && *state->next_in == 0) {
+                padding = true;
+                ++state->next_in;
+                --state->avail_in;
+            }
+            if (state->avail_in == 0)
+                continue;
+            if (padding)
+                return finish(QStringLiteral("trailing garbage after the gzip data"));
+            phase = Header;
+            header.clear();
+        }
+        if (phase == Header) {
+            const int before = header.size();
+            header.append(reinterpret_cast<const char *>(state->next_in), int(state->avail_in));
+            QByteArray name;
+            bool hasName = false;
+            QString error;
+            const int length = parseGzipHeader(header, &name, &hasName, &error);
+            if (length < 0)
+                return finish(error);
+            if (length == 0) {
+                state->avail_in = 0;
+                continue;
+            }
+            const int used = length - before;
+            if (!anyMember) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_name = name;
+                m_hasName = hasName;
+                m_headerDone = true;
+                m_changed.notify_all();
+            }
+            anyMember = true;
+            uint8_t *next = state->next_in + used;
+            const uint32_t left = state->avail_in - uint32_t(used);
+            isal_inflate_init(state.get());
+            state->crc_flag = ISAL_GZIP_NO_HDR_VER;
+            state->next_in = next;
+            state->avail_in = left;
+            phase = Body;
+        }
+        while (phase == Body) {
+            QByteArray out(BlockSize, Qt::Uninitialized);
+            state->next_out = reinterpret_cast<uint8_t *>(out.data());
+            state->avail_out = uint32_t(out.size());
+            const int r = isal_inflate(state.get());
+            if (r < 0)
+                return finish(isalError(r));
+            const int produced = out.size() - int(state->avail_out);
+            if (produced > 0) {
+                out.truncate(produced);
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_changed.wait(lock, [this] { return m_blocks.size() < MaxQueuedBlocks || m_cancelled; });
+                if (m_cancelled)
+                    return;
+                m_blocks.push_back(std::move(out));
+                lock.unlock();
+                m_changed.notify_all();
+            }
+            if (state->block_state == ISAL_BLOCK_FINISH)
+                phase = Between;
+            else if (state->avail_out > 0)
+                break; // all input taken: read more
+        }
+    }
+    if (phase != Between)
+        return finish(QStringLiteral("unexpected end of the gzip data"));
+    finish(QString());
+}
+
+// ----------------------------------------------------------- ParallelDeflater
+
+struct ParallelDeflater::Job
+{
+    QByteArray input;
+    QByteArray dictionary;
+    bool last = false;
+    QByteArray output;
+    quint32 crc = 0;
+    bool done = false;
+    QString error;
+};
+
+ParallelDeflater::ParallelDeflater(int fd, const QByteArray &memberName, quint32 mtime, int threads) : m_fd(fd)
+{
+    m_crc = quint32(crc32(0, nullptr, 0));
+    QByteArray header("\x1f\x8b\x08\x08", 4); // deflate, original name follows
+    for (int i = 0; i < 4; ++i)
+        header.append(char((mtime >> (8 * i)) & 0xff));
+    header.append('\0'); // extra flags, as zlib writes them for level 6
+    header.append('\3'); // Unix
+    header.append(memberName);
+    header.append('\0');
+    const QString error = writeAll(m_fd, header.constData(), header.size());
+    if (!error.isEmpty())
+        m_error = error;
+    m_chunk.reserve(ChunkSize);
+    for (int i = 0; i < qMax(1, threads); ++i)
+        m_workers.emplace_back([this] { work(); });
+}
+
+ParallelDeflater::~ParallelDeflater()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_jobReady.notify_all();
+    for (std::thread &worker : m_workers)
+        worker.join();
+}
+
+QString ParallelDeflater::error() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_error;
+}
+
+void ParallelDeflater::fail(const QString &error)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_error.isEmpty())
+        m_error = error;
+}
+
+bool ParallelDeflater::write(const char *data, qint64 size)
+{
+    while (size > 0) {
+        if (!error().isEmpty())
+            return false;
+        const int take = int(qMin<qint64>(size, ChunkSize - m_chunk.size()));
+        m_chunk.append(data, take);
+        data += take;
+        size -= take;
+        if (m_chunk.size() == ChunkSize)
+            submit(false);
+    }
+    return error().isEmpty();
+}
+
+bool ParallelDeflater::finish()
+{
+    if (m_finished)
+        return error().isEmpty();
+    m_finished = true;
+    if (!error().isEmpty())
+        return false;
+    submit(true);
+    if (!drain(true))
+        return false;
+    unsigned char trailer[8];
+    for (int i = 0; i < 4; ++i) {
+        trailer[i] = (m_crc >> (8 * i)) & 0xff;
+        trailer[4 + i] = (m_length >> (8 * i)) & 0xff;
+    }
+    const QString e = writeAll(m_fd, reinterpret_cast<const char *>(trailer), sizeof trailer);
+    if (!e.isEmpty())
+        fail(e);
+    return error().isEmpty();
+}
+
+void ParallelDeflater::submit(bool last)
+{
+    auto job = std::make_shared<Job>();
+    job->input = m_chunk;
+    job->dictionary = m_previousTail;
+    job->last = last;
+    m_previousTail = m_chunk.right(WindowSize);
+    if (m_previousTail.size() < WindowSize && !job->dictionary.isEmpty())
+        m_previousTail = job->dictionary.right(WindowSize - m_previousTail.size()) + m_previousTail;
+    m_chunk.clear();
+    m_chunk.reserve(ChunkSize);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pending.push_back(job);
+        m_inOrder.push_back(job);
+    }
+    m_jobReady.notify_one();
+    // Bounded memory: at most a few chunks per worker in flight.
+    drain(false);
+}
+
+// Writes finished chunks in stream order; with all, waits for every chunk,
+// otherwise only until few enough are in flight.
+bool ParallelDeflater::drain(bool all)
+{
+    const size_t limit = all ? 0 : 2 * m_workers.size() + 1;
+    for (;;) {
+        std::shared_ptr<Job> job;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (m_inOrder.empty())
+                return m_error.isEmpty();
+            const bool mustWait = m_inOrder.size() > limit;
+            if (!m_inOrder.front()->done && !mustWait)
+                return m_error.isEmpty();
+            m_jobDone.wait(lock, [this] { return m_inOrder.front()->done; });
+            job = m_inOrder.front();
+            m_inOrder.pop_front();
+            if (!job->error.isEmpty() && m_error.isEmpty())
+                m_error = job->error;
+            if (!m_error.isEmpty())
+                return false;
+        }
+        m_crc = quint32(crc32_combine(m_crc, job->crc, z_off_t(job->input.size())));
+        m_length += quint64(job->input.size());
+        const QString e = writeAll(m_fd, job->output.constData(), job->output.size());
+        if (!e.isEmpty()) {
+            fail(e);
+            return false;
+        }
+    }
+}
+
+void ParallelDeflater::work()
+{
+    z_stream zs{};
+    const bool ready = deflateInit2(&zs, Level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    std::unique_ptr<z_stream, DeflateEnd> guard(ready ? &zs : nullptr);
+    for (;;) {
+        std::shared_ptr<Job> job;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_jobReady.wait(lock, [this] { return m_stopping || !m_pending.empty(); });
+            if (m_pending.empty())
+                return;
+            job = m_pending.front();
+            m_pending.pop_front();
+        }
+        const auto *input = reinterpret_cast<const unsigned char *>(job->input.constData());
+        const int size = job->input.size();
+        job->crc = quint32(crc32(0, input, uInt(size)));
+        if (!ready || deflateReset(&zs) != Z_OK || deflateParams(&zs, Level, Z_DEFAULT_STRATEGY) != Z_OK
+            || (!job->dictionary.isEmpty()
+                && deflateSetDictionary(&zs, reinterpret_cast<const Bytef *>(job->dictionary.constData()),
+                                        uInt(job->dictionary.size()))
+                       != Z_OK)) {
+            job->error = QStringLiteral("cannot start zlib");
+        } else {
+            job->output.resize(int(deflateBound(&zs, uLong(size))) + 64 * (size / SegmentSize + 2) + 1024);
+            zs.next_out = reinterpret_cast<Bytef *>(job->output.data());
+            zs.avail_out = uInt(job->output.size());
+            int level = Level;
+            for (int offset = 0; offset < size || offset == 0; offset += SegmentSize) {
+                const int length = qMin(SegmentSize, size - offset);
+                const int wanted = bitsPerByte(input + offset, length) > StoreAboveBitsPerByte ? 0 : Level;
+                if (wanted != level) {
+                    if (deflateParams(&zs, wanted, Z_DEFAULT_STRATEGY) != Z_OK) {
+                        job->error = QStringLiteral("zlib failed");
+                        break;
+                    }
+                    level = wanted;
+                }
+                const bool end = offset + length >= size;
+                zs.next_in = const_cast<Bytef *>(input + offset);
+                zs.avail_in = uInt(length);
+                const int flush = !end ? Z_NO_FLUSH : job->last ? Z_FINISH : Z_SYNC_FLUSH;
+                const int r = deflate(&zs, flush);
+                if (r == Z_STREAM_ERROR || zs.avail_in != 0 || (flush != Z_NO_FLUSH && zs.avail_out == 0)) {
+                    job->error = QStringLiteral("zlib failed");
+                    break;
+                }
+                if (end)
+                    break;
+            }
+            job->output.truncate(job->output.size() - int(zs.avail_out));
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            job->done = true;
+        }
+        m_jobDone.notify_all();
+    }
+}
+
+} // namespace GzipStream

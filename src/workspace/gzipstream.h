@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// Streaming gzip, so that no layer of an archive needs a file of its own.
+namespace GzipStream {
+
+// Decodes a gzip file on a thread of its own and hands the decoded bytes out
+// in order, a block at a time. Reads as extractArchive's gzip layer does:
+// members that follow one another form one stream, zero bytes may pad the
+// end, every member's CRC and length are checked; the first member's
+// original name is reported.
+class Inflater
+{
+public:
+    Inflater();
+    ~Inflater();
+    Inflater(const Inflater &) = delete;
+    Inflater &operator=(const Inflater &) = delete;
+
+    // Starts decoding the already opened file descriptor (not taken over).
+    void start(int fd);
+
+    // Waits until the first member's header is read. False on an error (see error()).
+    bool waitForHeader();
+    // The original file name of the first member's header; hasName() false when it has none.
+    bool hasName() const { return m_hasName; }
+    QByteArray name() const { return m_name; }
+
+    // The next block of decoded bytes; empty at the end of the data or on an
+    // error. The block stays valid until the next call.
+    QByteArray next();
+    // Empty while everything read so far was valid.
+    QString error() const;
+
+private:
+    void run(int fd);
+    void finish(const QString &error);
+
+    std::thread m_thread;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<QByteArray> m_blocks;
+    QByteArray m_current;
+    QString m_error;
+    QByteArray m_name;
+    bool m_hasName = false;
+    bool m_headerDone = false;
+    bool m_finished = false;
+    bool m_cancelled = false;
+};
+
+// Compresses a byte stream into one gzip member on several threads, as
+// parallel gzip tools do: the stream is cut into chunks, each deflated with
+// the 32 KiB before it as its dictionary and ended with a sync flush, so
+// that the pieces join into one valid deflate stream; the CRCs of the chunks
+// are combined in order.
+class ParallelDeflater
+{
+public:
+    // Writes to fd (not taken over); the header names the member memberName
+    // with modification time mtime.
+    ParallelDeflater(int fd, const QByteArray &memberName, quint32 mtime, int threads);
+    ~ParallelDeflater();
+    ParallelDeflater(const ParallelDeflater &) = delete;
+    ParallelDeflater &operator=(const ParallelDeflater &) = delete;
+
+    // Appends bytes to the stream. False after an error.
+    bool write(const char *data, qint64 size);
+    // Compresses what is left and writes the trailer. False after an error.
+    bool finish();
+    QString error() const;
+
+private:
+    struct Job;
+    void submit(bool last);
+    void work();
+    bool drain(bool all);
+    void fail(const QString &error);
+
+    int m_fd = -1;
+    std::vector<std::thread> m_workers;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_jobReady;
+    std::condition_variable m_jobDone;
+    std::deque<std::shared_ptr<Job>> m_pending; // waiting for a worker
+    std::deque<std::shared_ptr<Job>> m_inOrder; // waiting to be written, in stream order
+    QByteArray m_chunk;
+    QByteArray m_previousTail;
+    QString m_error;
+    quint32 m_crc = 0;
+    quint64 m_length = 0;
+    bool m_stopping = false;
+    bool m_finished = false;
+};
+
+} // namespace GzipStream
