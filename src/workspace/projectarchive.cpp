@@ -2,6 +2,8 @@
 
 #include "logging.h"
 #include "mac.h"
+#include "treeremoval.h"
+#include "unpackbudget.h"
 
 #include <QByteArrayList>
 #include <QDateTime>
@@ -16,6 +18,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -263,7 +266,11 @@ QString prepareEntry(archive_entry *entry, const QByteArray &destination, bool *
         perm |= type == AE_IFDIR ? 0700 : 0600;
         archive_entry_set_perm(entry, perm);
     }
-    archive_entry_set_pathname(entry, joined(destination, parts).constData());
+    const QByteArray path = joined(destination, parts);
+    // Longer paths cannot be opened, listed or removed by their name.
+    if (path.size() >= PATH_MAX)
+        return QStringLiteral("%1...: path too long").arg(shown(name.left(100)));
+    archive_entry_set_pathname(entry, path.constData());
     return QString();
 }
 
@@ -285,7 +292,7 @@ QString copyEntryData(archive *reader, archive *writer)
     }
 }
 
-QString unpackTar(int fd, const QByteArray &destination)
+QString unpackTar(int fd, const QByteArray &destination, Archive::UnpackBudget &budget)
 {
     ReadArchive reader(archive_read_new());
     WriteArchive writer(archive_write_disk_new());
@@ -319,6 +326,10 @@ QString unpackTar(int fd, const QByteArray &destination)
             return refusal;
         if (skip)
             continue;
+        const bool withData = archive_entry_filetype(entry) == AE_IFREG && archive_entry_size_is_set(entry);
+        const QString overBudget = budget.takeEntry(withData ? archive_entry_size(entry) : 0);
+        if (!overBudget.isEmpty())
+            return QStringLiteral("%1: %2").arg(name, overBudget);
         if (archive_write_header(writer.get(), entry) != ARCHIVE_OK)
             return QStringLiteral("%1: %2").arg(name, archiveWriteError(writer.get()));
         const QString error = copyEntryData(reader.get(), writer.get());
@@ -354,7 +365,8 @@ QString fallbackMemberName(const QString &archivePath)
 
 // The gzip layer is read with zlib rather than libarchive: zlib checks the
 // member's CRC and length, libarchive's gzip filter does not.
-QString unpackGzip(QFile &input, const QString &archivePath, const QString &destination)
+QString unpackGzip(QFile &input, const QString &archivePath, const QString &destination,
+                   Archive::UnpackBudget &budget)
 {
     z_stream zs{};
     if (inflateInit2(&zs, 15 + 16) != Z_OK)
@@ -416,7 +428,9 @@ QString unpackGzip(QFile &input, const QString &archivePath, const QString &dest
                     if (base.isEmpty() || base == "." || base == "..")
                         return QStringLiteral("unusable original name \"%1\" in the gzip header")
                             .arg(QFile::decodeName(originalName.constData()));
-                    name = base;
+                    // A name the local encoding cannot show could not be listed again.
+                    if (QFile::encodeName(QFile::decodeName(base)) == base)
+                        name = base;
                 }
                 const QByteArray path = QFile::encodeName(destination) + '/' + name;
                 memberPath = shown(path);
@@ -429,6 +443,9 @@ QString unpackGzip(QFile &input, const QString &archivePath, const QString &dest
             if (produced > 0 && !member)
                 return QStringLiteral("gzip data before the end of its header");
             if (produced > 0) {
+                const QString overBudget = budget.takeBytes(produced);
+                if (!overBudget.isEmpty())
+                    return overBudget;
                 const QString error = member->writeAll(out.constData(), produced);
                 if (!error.isEmpty())
                     return QStringLiteral("%1: %2").arg(memberPath, error);
@@ -689,6 +706,7 @@ QString extractArchive(const QString &archivePath)
 
     QString error;
     QFile input(archivePath);
+    Archive::UnpackBudget budget(destination);
     if (destination.isEmpty()) {
         error = QStringLiteral("the temporary directory vanished");
     } else if (!input.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
@@ -700,15 +718,15 @@ QString extractArchive(const QString &archivePath)
         else if (!input.seek(0))
             error = input.errorString();
         else if (magic == QByteArray("\x1f\x8b", 2))
-            error = unpackGzip(input, archivePath, destination);
+            error = unpackGzip(input, archivePath, destination, budget);
         else
-            error = unpackTar(input.handle(), QFile::encodeName(destination));
+            error = unpackTar(input.handle(), QFile::encodeName(destination), budget);
     }
     if (error.isEmpty())
         return destination;
 
     qCDebug(lcArchive).noquote() << QStringLiteral("Cannot unpack %1: %2").arg(archivePath, error);
-    QDir(temporary.path()).removeRecursively();
+    removeDirectoryTree(temporary.path());
     return QString();
 }
 

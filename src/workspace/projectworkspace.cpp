@@ -8,6 +8,7 @@
 #include "mac.h"
 #include "projectentity.h"
 #include "tarpatch.h"
+#include "treeremoval.h"
 #include "xmlio.h"
 
 #include <QDir>
@@ -39,7 +40,7 @@ void removeTree(const QString &path)
     // An empty path names no directory; it must never stand for the current one.
     if (path.isEmpty())
         return;
-    QDir(path).removeRecursively();
+    removeDirectoryTree(path);
 }
 
 // The default listing of a directory: files and directories alike, hidden
