@@ -2,6 +2,7 @@
 
 #include "logging.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -55,18 +56,33 @@ QDomDocument loadXml(const QString &path)
 
 bool saveXml(const QDomDocument &doc, const QString &path)
 {
+    QByteArray bytes;
+    {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QTextStream stream(&buffer);
+        stream.setCodec(declaredCodec(doc));
+        // Saving with the stream's codec turns what it cannot encode into character references.
+        doc.save(stream, 1, QDomNode::EncodingFromDocument);
+        stream.flush();
+    }
+    // A document can hold what its text form cannot say again: an XML
+    // declaration the parser read loosely (version="1'0" comes back as
+    // version='1'0'), or one the reader honours where we do not
+    // ("<?xmlfoo encoding=...?>"). A file that would not load again as the
+    // same document is not written.
+    QDomDocument reread;
+    if (!reread.setContent(bytes) || reread.toString(1) != doc.toString(1)) {
+        qCDebug(lcWorkspace).noquote() << "Failed to write " + path + ": the document would not read back";
+        return false;
+    }
     // QSaveFile: a failed write (full disk) never leaves a truncated file behind.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
         qCDebug(lcWorkspace) << "Failed to open file for writing.";
         return false;
     }
-    QTextStream stream(&file);
-    stream.setCodec(declaredCodec(doc));
-    // Saving with the stream's codec turns what it cannot encode into character references.
-    doc.save(stream, 1, QDomNode::EncodingFromDocument);
-    stream.flush();
-    if (stream.status() != QTextStream::Ok || !file.commit()) {
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
         qCDebug(lcWorkspace).noquote() << "Failed to write " + path + ": " + file.errorString();
         return false;
     }
