@@ -11,6 +11,9 @@ packages=(
   qml-module-qtqml-models2 qml-module-qtquick-templates2
   libarchive-dev zlib1g-dev fonts-liberation
   tar gzip
+  # The fuzz targets: clang with libFuzzer (libclang_rt.fuzzer lives in
+  # libclang-rt-14-dev) and llvm-symbolizer for readable reports.
+  clang libclang-rt-14-dev llvm-14
 )
 
 missing=()

@@ -396,7 +396,7 @@ private slots:
         f.addTando("00:1a:2b:3c:4d:5e", "Front");
         QByteArray chunk(1 << 20, '\0');
         for (int i = 0; i < chunk.size(); ++i)
-            chunk[i] = char((i * 7919) >> 5);
+            chunk[i] = char((unsigned(i) * 7919u) >> 5);
         {
             QFile big(f.root() + "/active-project/devices/tando/00:1a:2b:3c:4d:5e/firmware.bin");
             QVERIFY(big.open(QIODevice::WriteOnly));
