@@ -7,8 +7,15 @@
 #include <QFileInfo>
 
 #ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
 #endif
 
 namespace {
@@ -136,4 +143,134 @@ bool copyDirectory(QString source, QString destination)
         }
     }
     return true;
+}
+
+#ifdef Q_OS_UNIX
+namespace {
+
+QString systemError(const QByteArray &path)
+{
+    return QFile::decodeName(path) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+}
+
+QString copyFileExactly(const QByteArray &source, const QByteArray &destination, mode_t mode)
+{
+    const int in = ::open(source.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (in < 0)
+        return systemError(source);
+    const int out = ::open(destination.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (out < 0) {
+        const QString error = systemError(destination);
+        ::close(in);
+        return error;
+    }
+    QString error;
+    char buffer[64 * 1024];
+    for (;;) {
+        ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = systemError(source);
+            break;
+        }
+        if (n == 0)
+            break;
+        for (const char *p = buffer; n > 0;) {
+            const ssize_t written = ::write(out, p, size_t(n));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0) {
+                error = systemError(destination);
+                break;
+            }
+            p += written;
+            n -= written;
+        }
+        if (!error.isEmpty())
+            break;
+    }
+    if (error.isEmpty() && ::fchmod(out, mode & 07777) != 0)
+        error = systemError(destination);
+    ::close(in);
+    if (::close(out) != 0 && error.isEmpty())
+        error = systemError(destination);
+    return error;
+}
+
+QString copyTreeExactly(const QByteArray &source, const QByteArray &destination, mode_t mode)
+{
+    if (::mkdir(destination.constData(), 0700) != 0)
+        return systemError(destination);
+    std::vector<std::string> names;
+    DIR *dir = ::opendir(source.constData());
+    if (!dir)
+        return systemError(source);
+    errno = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    }
+    const int readError = errno;
+    ::closedir(dir);
+    if (readError != 0) {
+        errno = readError;
+        return systemError(source);
+    }
+    for (const std::string &name : names) {
+        const QByteArray from = source + '/' + name.c_str();
+        const QByteArray to = destination + '/' + name.c_str();
+        struct stat st {};
+        if (::lstat(from.constData(), &st) != 0)
+            return systemError(from);
+        QString error;
+        if (S_ISDIR(st.st_mode)) {
+            error = copyTreeExactly(from, to, st.st_mode);
+        } else if (S_ISREG(st.st_mode)) {
+            error = copyFileExactly(from, to, st.st_mode);
+        } else if (S_ISLNK(st.st_mode)) {
+            QByteArray target(int(st.st_size) + 1, Qt::Uninitialized);
+            const ssize_t length = ::readlink(from.constData(), target.data(), size_t(target.size()));
+            if (length < 0 || length >= target.size())
+                error = length < 0 ? systemError(from) : QFile::decodeName(from) + QStringLiteral(": link changed while copied");
+            else if (::symlink(target.left(int(length)).constData(), to.constData()) != 0)
+                error = systemError(to);
+        } else {
+            error = QFile::decodeName(from) + QStringLiteral(": neither a file, a directory nor a link");
+        }
+        if (!error.isEmpty())
+            return error;
+    }
+    // Last, so that a directory without write permission could still be filled.
+    if (::chmod(destination.constData(), mode & 07777) != 0)
+        return systemError(destination);
+    return QString();
+}
+
+} // namespace
+#endif
+
+bool copyDirectoryExactly(const QString &source, const QString &destination)
+{
+    if (source.isEmpty() || destination.isEmpty()) {
+        qCDebug(lcWorkspace).noquote() << "Copy didnt work: no source or no destination";
+        return false;
+    }
+#ifdef Q_OS_UNIX
+    const QByteArray from = QFile::encodeName(source);
+    struct stat st {};
+    QString error;
+    if (::stat(from.constData(), &st) != 0)
+        error = systemError(from);
+    else if (!S_ISDIR(st.st_mode))
+        error = source + QStringLiteral(": not a directory");
+    else
+        error = copyTreeExactly(from, QFile::encodeName(destination), st.st_mode);
+    if (error.isEmpty())
+        return true;
+    qCDebug(lcWorkspace).noquote() << QStringLiteral("Copy didnt work ") + source + QLatin1Char(' ') + destination + QStringLiteral(": ") + error;
+    return false;
+#else
+    return copyDirectory(source, destination);
+#endif
 }

@@ -130,30 +130,34 @@ bool openForRewrite(const QString &path, QDomDocument &doc)
     return true;
 }
 
-void storeSettings(const ProjectEntity &project)
+// The rewrites below answer false only when a file they should change was not
+// written (a full disk, a document that would not read back): the archive
+// would then miss an edit.
+bool storeSettings(const ProjectEntity &project)
 {
     QDomDocument doc;
     const QString path = project.projectFilePath();
     if (!openForRewrite(path, doc))
-        return;
+        return true;
     Xml::setFirstElementText(doc, QStringLiteral("name"), project.name());
     Xml::setFirstElementText(doc, QStringLiteral("author"), project.author());
     Xml::setFirstElementText(doc, QStringLiteral("description"), project.description());
-    Xml::saveXml(doc, path);
+    return Xml::saveXml(doc, path);
 }
 
-void storeTandoLabel(const QString &prefsPath, const QString &label)
+bool storeTandoLabel(const QString &prefsPath, const QString &label)
 {
     QDomDocument doc;
     if (!openForRewrite(prefsPath, doc))
-        return;
+        return true;
     Xml::setFirstElementText(doc, QStringLiteral("UnitName"), label);
-    Xml::saveXml(doc, prefsPath);
+    return Xml::saveXml(doc, prefsPath);
 }
 
-void storeProfiles(const ProjectEntity &project, const QString &deviceDirName,
+bool storeProfiles(const ProjectEntity &project, const QString &deviceDirName,
                    const QMap<QString, DeviceEntity *> &byOldMac)
 {
+    bool ok = true;
     for (const QString &path : project.profileFiles(deviceDirName)) {
         QDomDocument doc;
         if (!openForRewrite(path, doc))
@@ -172,41 +176,47 @@ void storeProfiles(const ProjectEntity &project, const QString &deviceDirName,
             if (!nameText.isNull())
                 nameText.setNodeValue(match->newLabel());
         }
-        Xml::saveXml(doc, path);
+        ok = Xml::saveXml(doc, path) && ok;
     }
+    return ok;
 }
 
-void storeKsb12Label(const QString &prefsPath, const DeviceEntity &device)
+bool storeKsb12Label(const QString &prefsPath, const DeviceEntity &device)
 {
     // An unedited label keeps its bytes exactly, whatever encoding they were in.
     if (device.newLabel() == device.oldLabel())
-        return;
+        return true;
     QFile prefs(prefsPath);
     if (!prefs.open(QIODevice::ReadWrite)) {
         qCDebug(lcWorkspace) << "Error while loading file";
-        return;
+        return false;
     }
     QByteArray bytes = QTextCodec::codecForName("ISO-8859-1")->fromUnicode(device.newLabel());
     bytes = bytes.left(ksb12LabelSize);
     bytes.append(ksb12LabelSize - bytes.size(), '\0');
-    if (prefs.write(bytes) != ksb12LabelSize)
+    if (prefs.write(bytes) != ksb12LabelSize || !prefs.flush()) {
         qCDebug(lcWorkspace).noquote() << "Failed to write " + prefsPath + ": " + prefs.errorString();
+        return false;
+    }
+    return true;
 }
 
-void storeLabels(const ProjectEntity &project, const QMap<QString, DeviceEntity *> &byOldMac)
+bool storeLabels(const ProjectEntity &project, const QMap<QString, DeviceEntity *> &byOldMac)
 {
+    bool ok = true;
     for (const DeviceEntity *device : devicesOf(project)) {
         if (!isKnownType(*device))
             continue;
         const QString dirName = Mac::normalizeMac(device->oldMac(), underscore);
         const QString prefsPath = familyDir(project, *device).filePath(dirName + QStringLiteral("/prefs"));
         if (device->deviceType() == tandoType) {
-            storeTandoLabel(prefsPath, device->newLabel());
-            storeProfiles(project, dirName, byOldMac);
+            ok = storeTandoLabel(prefsPath, device->newLabel()) && ok;
+            ok = storeProfiles(project, dirName, byOldMac) && ok;
         } else {
-            storeKsb12Label(prefsPath, *device);
+            ok = storeKsb12Label(prefsPath, *device) && ok;
         }
     }
+    return ok;
 }
 
 // Renames in two steps, through unique intermediate names, so that devices
@@ -420,13 +430,15 @@ bool storeCurrentProject(ProjectEntity &project, const QString &outpath)
         return false;
 
     const QMap<QString, DeviceEntity *> byOldMac = devicesByOldMac(project);
-    storeSettings(project);
-    storeLabels(project, byOldMac);
+    const bool settingsStored = storeSettings(project);
+    const bool labelsStored = storeLabels(project, byOldMac);
     const bool renamed = renameDeviceDirectories(project);
-    const bool written = renamed && writeArchive(project, outpath);
+    const bool written = settingsStored && labelsStored && renamed && writeArchive(project, outpath);
 
     removeTree(project.extractedPath());
-    if (!copyDirectory(project.extractedBackupPath(), project.extractedPath())) {
+    // Exactly as loaded, hidden files and names in any byte form included:
+    // the next store starts from the whole project again.
+    if (!copyDirectoryExactly(project.extractedBackupPath(), project.extractedPath())) {
         qCDebug(lcWorkspace) << "Issue when returning back to old project file";
         return false;
     }
