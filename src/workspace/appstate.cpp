@@ -4,6 +4,7 @@
 #include "projectentity.h"
 #include "projectworkspace.h"
 #include "savepathdialog.h"
+#include "treeremoval.h"
 
 #include <QQuickWindow>
 
@@ -11,6 +12,15 @@ AppState::AppState(QQuickItem *parent)
     : QQuickItem(parent)
     , m_project(new ProjectEntity(this))
 {
+}
+
+AppState::~AppState()
+{
+    // Without signals: the window that shows the project is going away too.
+    if (m_project && m_project->loaded()) {
+        removeDirectoryTree(m_project->extractedPath());
+        removeDirectoryTree(m_project->extractedBackupPath());
+    }
 }
 
 bool AppState::loadProject(QString path)

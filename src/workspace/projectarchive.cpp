@@ -406,7 +406,8 @@ QString unpackGzip(QFile &input, const QString &archivePath, const QString &dest
             }
             if (zs.avail_in == 0)
                 continue;
-            if (padding)
+            // Another member starts with the gzip magic; anything else is garbage.
+            if (padding || *zs.next_in != 0x1f)
                 return QStringLiteral("trailing garbage after the gzip data");
             if (inflateReset(&zs) != Z_OK)
                 return QStringLiteral("cannot restart zlib");

@@ -48,6 +48,7 @@ UnpackLimits unpackLimits()
     if (!limitsSet) {
         currentLimits.maxBytes = fromEnvironment("TANDO_UNPACK_MAX_BYTES", currentLimits.maxBytes);
         currentLimits.maxEntries = fromEnvironment("TANDO_UNPACK_MAX_ENTRIES", currentLimits.maxEntries);
+        currentLimits.reserveBytes = fromEnvironment("TANDO_UNPACK_RESERVE_BYTES", currentLimits.reserveBytes);
         limitsSet = true;
     }
     return currentLimits;

@@ -14,9 +14,9 @@ struct UnpackLimits
     quint64 reserveBytes = quint64(64) << 20;  // left free on the temporary file system
 };
 
-// The limits in force: the defaults above, where the environment variables
-// TANDO_UNPACK_MAX_BYTES and TANDO_UNPACK_MAX_ENTRIES (decimal numbers) do
-// not lower or raise them, or what setUnpackLimits set last.
+// The limits in force: the defaults above, unless the environment variables
+// TANDO_UNPACK_MAX_BYTES, TANDO_UNPACK_MAX_ENTRIES and TANDO_UNPACK_RESERVE_BYTES
+// (decimal numbers) set them, or what setUnpackLimits set last.
 UnpackLimits unpackLimits();
 void setUnpackLimits(const UnpackLimits &limits);
 
