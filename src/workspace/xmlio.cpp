@@ -77,8 +77,10 @@ bool saveXml(const QDomDocument &doc, const QString &path)
         return false;
     }
     // QSaveFile: a failed write (full disk) never leaves a truncated file behind.
+    // Unbuffered: QSaveFile misses a write error that happens only when its
+    // buffer is flushed at commit, and then puts an empty file in place.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         qCDebug(lcWorkspace) << "Failed to open file for writing.";
         return false;
     }
