@@ -54,7 +54,7 @@ inline void listTree(const QByteArray &root, const QByteArray &prefix, QMap<QByt
     ::closedir(dir);
 }
 
-inline QMap<QByteArray, QByteArray> treeOf(const QString &root)
+inline QMap<QByteArray, QByteArray> rawTree(const QString &root)
 {
     QMap<QByteArray, QByteArray> tree;
     listTree(QFile::encodeName(root), QByteArray(), &tree);

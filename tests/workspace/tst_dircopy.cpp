@@ -1,4 +1,5 @@
 #include "dircopy.h"
+#include "treelisting.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -337,6 +339,84 @@ private slots:
         // A second copy replaces the read-only file as well.
         QVERIFY(copyDirectory(src, dst));
         QCOMPARE(modeOf(dst + "/sub/readonly"), mode_t(0444));
+    }
+
+    // ------------------------------------------------ copyDirectoryExactly
+
+    // Everything comes back: hidden entries, names that are not valid UTF-8,
+    // links (dangling ones too) as links, empty directories, every mode.
+    void exactCopyKeepsEverything()
+    {
+        QTemporaryDir dir;
+        const QString src = dir.filePath("src");
+        QVERIFY(writeFile(src + "/plain.txt", "plain"));
+        QVERIFY(writeFile(src + "/.hidden", "hidden"));
+        QVERIFY(writeFile(src + "/.hiddendir/inner", "inner"));
+        QVERIFY(writeFile(src + "/sub/deeper/file.bin", QByteArray(100000, '\x5a')));
+        QVERIFY(QDir().mkpath(src + "/empty"));
+        const QByteArray rawSrc = QFile::encodeName(src);
+        const QByteArray badName = rawSrc + "/B\xfchne.txt";
+        const QByteArray badDir = rawSrc + "/\xff\xfe";
+        QCOMPARE(::mkdir(badDir.constData(), 0755), 0);
+        for (const QByteArray &path : {badName, badDir + "/prefs"}) {
+            FILE *f = std::fopen(path.constData(), "wb");
+            QVERIFY(f);
+            std::fputs("latin-1", f);
+            std::fclose(f);
+        }
+        QCOMPARE(::symlink("sub/deeper/file.bin", (rawSrc + "/link").constData()), 0);
+        QCOMPARE(::symlink("nowhere", (rawSrc + "/dangling").constData()), 0);
+        QCOMPARE(::chmod((rawSrc + "/plain.txt").constData(), 0640), 0);
+        QCOMPARE(::chmod((rawSrc + "/sub/deeper/file.bin").constData(), 0755), 0);
+        QCOMPARE(::chmod((rawSrc + "/sub/deeper").constData(), 0500), 0);
+
+        MessageCapture capture;
+        QVERIFY(copyDirectoryExactly(src, dir.filePath("dst")));
+        QCOMPARE(capture.lines(), QStringList());
+        QCOMPARE(rawTree(dir.filePath("dst")), rawTree(src));
+        QCOMPARE(rawTree(src).size(), 13);
+        QCOMPARE(::chmod((rawSrc + "/sub/deeper").constData(), 0700), 0);
+        QCOMPARE(::chmod(QFile::encodeName(dir.filePath("dst/sub/deeper")).constData(), 0700), 0);
+    }
+
+    void exactCopyFailures_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("destination exists") << "exists";
+        QTest::newRow("source missing") << "missing";
+        QTest::newRow("empty source path") << "empty";
+        QTest::newRow("destination parent missing") << "noparent";
+        QTest::newRow("FIFO in the source") << "fifo";
+    }
+
+    void exactCopyFailures()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        QString src = dir.filePath("src");
+        QString dst = dir.filePath("dst");
+        QVERIFY(writeFile(src + "/a.txt", "a"));
+        if (kind == "exists")
+            QVERIFY(writeFile(dst + "/old.txt", "old"));
+        if (kind == "missing")
+            src = dir.filePath("nothing");
+        if (kind == "empty")
+            src.clear();
+        if (kind == "noparent")
+            dst = dir.filePath("no/parent/dst");
+        if (kind == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(src + "/pipe").constData(), 0644), 0);
+        const auto before = rawTree(dir.path());
+
+        MessageCapture capture;
+        QVERIFY(!copyDirectoryExactly(src, dst));
+        QCOMPARE(capture.lines().size(), 1);
+        QVERIFY2(capture.lines().first().startsWith("Copy didnt work"), qPrintable(capture.lines().first()));
+        if (kind == "fifo") {
+            QVERIFY(capture.lines().first().contains("pipe: neither a file, a directory nor a link"));
+            QVERIFY(QDir(dst).removeRecursively());
+        }
+        QCOMPARE(rawTree(dir.path()), before);
     }
 };
 

@@ -113,8 +113,8 @@ private:
     // Nothing left in the temporary directory, nothing changed around it.
     void checkNothingLeft(const QMap<QByteArray, QByteArray> &before)
     {
-        QCOMPARE(treeOf(m_tmp), (QMap<QByteArray, QByteArray>()));
-        QCOMPARE(treeOf(m_sandbox.path()), before);
+        QCOMPARE(rawTree(m_tmp), (QMap<QByteArray, QByteArray>()));
+        QCOMPARE(rawTree(m_sandbox.path()), before);
     }
 
 private slots:
@@ -201,7 +201,7 @@ private slots:
         QFETCH(QString, reason);
         QFETCH(int, devices);
         QFETCH(qint64, maxBytes);
-        const auto before = treeOf(m_sandbox.path());
+        const auto before = rawTree(m_sandbox.path());
 
         const QStringList environment = maxBytes ? QStringList{QStringLiteral("TANDO_UNPACK_MAX_BYTES=%1").arg(maxBytes)}
                                                  : QStringList();
@@ -228,7 +228,7 @@ private slots:
         QFETCH(QString, reason);
         QFETCH(int, devices);
         QFETCH(qint64, maxBytes);
-        const auto before = treeOf(m_sandbox.path());
+        const auto before = rawTree(m_sandbox.path());
 
         Archive::UnpackLimits limits = Archive::unpackLimits();
         if (maxBytes)
@@ -257,7 +257,7 @@ private slots:
     // byte, store after store.
     void invalidUtf8NamesAreCarriedThrough()
     {
-        const auto before = treeOf(m_sandbox.path());
+        const auto before = rawTree(m_sandbox.path());
         AppState state;
         QVERIFY(state.loadProject(archive("invalid-utf8.tar")));
         QCOMPARE(deviceMacs(*state.project()), QStringList{"00:1a:2b:3c:4d:5e"});
@@ -280,7 +280,7 @@ private slots:
 
     void deepNestingIsStored()
     {
-        const auto before = treeOf(m_sandbox.path());
+        const auto before = rawTree(m_sandbox.path());
         AppState state;
         QVERIFY(state.loadProject(archive("deep-nesting.tar")));
         const QString out = m_sandbox.filePath("deep.tgz");
@@ -324,7 +324,7 @@ private slots:
             QCOMPARE(statvfs(QFile::encodeName(m_tmp).constData(), &fs), 0);
             limits.reserveBytes = quint64(fs.f_bavail) * fs.f_frsize - quint64(32 * MiB);
         }
-        const auto before = treeOf(m_sandbox.path());
+        const auto before = rawTree(m_sandbox.path());
         const QByteArray savedTmp = qgetenv("TMPDIR");
         qputenv("TMPDIR", QFile::encodeName(tmp));
 
@@ -347,8 +347,8 @@ private slots:
         QCOMPARE(loaded, loads);
         if (!loads)
             QVERIFY2(diagnostics.contains("unpacked, the archive would not fit into the temporary directory"), qPrintable(diagnostics));
-        QCOMPARE(treeOf(tmp), (QMap<QByteArray, QByteArray>()));
-        QCOMPARE(treeOf(m_sandbox.path()), before);
+        QCOMPARE(rawTree(tmp), (QMap<QByteArray, QByteArray>()));
+        QCOMPARE(rawTree(m_sandbox.path()), before);
     }
 };
 

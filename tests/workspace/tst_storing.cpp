@@ -320,6 +320,29 @@ private slots:
         Workspace::unloadProject(project);
     }
 
+    // Hidden files are files of the project like any other: every store of a
+    // session carries them, not only the first (the working tree is rebuilt
+    // from the backup exactly).
+    void hiddenFilesSurviveEveryStore()
+    {
+        ProjectFixture f;
+        f.addProjectXml("P", "A", "D");
+        f.addTando("00:1a:2b:3c:4d:5e", "Front");
+        f.addFile("active-project/.settings/.keep", "keep");
+        f.addFile("active-project/devices/tando/00:1a:2b:3c:4d:5e/.calibration", "calibrated");
+        ProjectEntity project;
+        QVERIFY(Workspace::loadProject(project, f.makeTgz("p.tgz")));
+        deviceByMac(project, "TANDO/QL3", "00:1a:2b:3c:4d:5e")->setNewMac("00:1a:2b:3c:4d:ff");
+        for (int store = 1; store <= 3; ++store) {
+            const QString out = f.path(QStringLiteral("out%1.tgz").arg(store));
+            QVERIFY(Workspace::storeCurrentProject(project, out));
+            const QString x = f.unpack(out) + "/active-project";
+            QCOMPARE(ProjectFixture::readFile(x + "/.settings/.keep"), QByteArray("keep"));
+            QCOMPARE(ProjectFixture::readFile(x + "/devices/tando/00:1a:2b:3c:4d:ff/.calibration"), QByteArray("calibrated"));
+        }
+        Workspace::unloadProject(project);
+    }
+
     void targetNames_data()
     {
         QTest::addColumn<QString>("name");
