@@ -629,8 +629,12 @@ QString writeTar(const QString &workingDirectory, const QString &tarPath)
     state.outputDevice = outputStat.st_dev;
     state.outputInode = outputStat.st_ino;
     const QString error = packDirectory(state, root, QByteArray());
-    if (!error.isEmpty())
+    if (!error.isEmpty()) {
+        // libarchive 3.6 frees a writer whose output failed without closing
+        // that output, and so loses its buffer; closing first frees it.
+        archive_write_close(writer.get());
         return error;
+    }
     if (archive_write_close(writer.get()) != ARCHIVE_OK)
         return archiveWriteError(writer.get());
     if (!output.close())
