@@ -352,5 +352,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestHostile)
+QTEST_GUILESS_MAIN(TestHostile)
 #include "tst_hostile.moc"
