@@ -21,3 +21,7 @@ cmake --build "$asan_dir" --parallel "$(nproc)"
 
 echo "== Fuzz targets, ${FUZZ_SECONDS:-20} s each"
 "$here/scripts/fuzz.sh" "${FUZZ_SECONDS:-20}"
+
+# Reached only when every step passed (set -e).
+count() { (cd "$1" && ctest -N | sed -n 's/^Total Tests: //p'); }
+echo "all: $(( $(count "${BUILD_DIR:-$here/build}") + $(count "$asan_dir") + 5 )) passed, 0 failed"

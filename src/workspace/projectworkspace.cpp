@@ -339,8 +339,16 @@ bool loadProject(ProjectEntity &project, const QString &path)
     const QString previousWork = project.loaded() ? project.extractedPath() : QString();
     const QString previousBackup = project.loaded() ? project.extractedBackupPath() : QString();
 
+    // Without its backup a store could not restore the working tree (it
+    // would remove it and fail): a project that does not fit twice is refused.
+    const QString backup = Archive::extractArchive(archivePath);
+    if (backup.isEmpty()) {
+        qCDebug(lcWorkspace) << "Couldn't unpack the backup copy";
+        removeTree(ex);
+        return false;
+    }
     project.setExtractedPath(ex);
-    project.setExtractedBackupPath(Archive::extractArchive(archivePath));
+    project.setExtractedBackupPath(backup);
     removeTree(previousWork);
     removeTree(previousBackup);
 
