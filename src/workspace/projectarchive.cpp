@@ -18,12 +18,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <map>
 #include <memory>
