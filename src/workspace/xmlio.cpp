@@ -99,7 +99,12 @@ QString firstElementText(const QDomDocument &doc, const QString &tag)
 void setFirstElementText(QDomDocument &doc, const QString &tag, const QString &value)
 {
     QDomNode child = doc.elementsByTagName(tag).item(0).firstChild();
-    if (!child.isNull())
+    // Only nodes that hold a value take one (text, CDATA, comment, processing
+    // instruction). QDom keeps a value set on an element and hands it out
+    // again, but never writes it: the document in memory would claim an edit
+    // that the file does not have.
+    if (child.isCharacterData() || child.isText() || child.isCDATASection() || child.isComment()
+        || child.isProcessingInstruction())
         child.setNodeValue(value);
 }
 

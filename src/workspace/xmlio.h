@@ -30,7 +30,8 @@ bool saveXml(const QDomDocument &doc, const QString &path);
 // order; empty when there is no such element or it has no child.
 QString firstElementText(const QDomDocument &doc, const QString &tag);
 
-// Sets that value where the element exists and has a first child node.
+// Sets that value where the element exists and has a first child node that
+// holds a value (text, CDATA, comment, processing instruction).
 void setFirstElementText(QDomDocument &doc, const QString &tag, const QString &value);
 
 } // namespace Xml

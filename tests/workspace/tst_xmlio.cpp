@@ -107,6 +107,35 @@ private slots:
         QCOMPARE(Xml::firstElementText(Xml::readXml(path).document, "name"), QStringLiteral("B\u00fchne \u20ac"));
     }
 
+    // The first child decides: a text, CDATA or comment takes the value; an
+    // element does not, in memory as in the file.
+    void setFirstElementText_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("read");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("text") << QByteArray("<p><name>old</name></p>") << "new" << "<name>new</name>";
+        QTest::newRow("CDATA") << QByteArray("<p><name><![CDATA[old]]></name></p>") << "new" << "<name><![CDATA[new]]></name>";
+        QTest::newRow("comment first") << QByteArray("<p><name><!--c-->old</name></p>") << "new" << "<!--new-->old</name>";
+        QTest::newRow("element first") << QByteArray("<p><name><b>old</b></name></p>") << "" << "<b>old</b>";
+        QTest::newRow("empty element") << QByteArray("<p><name/></p>") << "" << "<name/>";
+    }
+
+    void setFirstElementText()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, read);
+        QFETCH(QString, written);
+        QDomDocument doc;
+        QVERIFY(doc.setContent(content));
+        Xml::setFirstElementText(doc, "name", "new");
+        QCOMPARE(Xml::firstElementText(doc, "name"), read);
+        const QString path = m_dir.filePath("set.xml");
+        QVERIFY(Xml::saveXml(doc, path));
+        QVERIFY2(QString::fromUtf8(readFile(path)).contains(written), readFile(path).constData());
+        QCOMPARE(Xml::firstElementText(Xml::readXml(path).document, "name"), read);
+    }
+
     // A write that fails for lack of space answers false and keeps the old
     // file: on a full tmpfs where one can be mounted, and under a file-size
     // limit anywhere. (QSaveFile alone, buffered, put an empty file in place.)
