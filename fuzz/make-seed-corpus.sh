@@ -57,6 +57,7 @@ for t in ustar gnu pax gnu-long pax-long; do
 done
 # The gzip layer: with the original name, without it, and two members.
 cp "$work/ustar.tar" "$work/project.tar"
+touch -d @1600000000 "$work/project.tar"  # gzip -N keeps the time: the same bytes on every run
 gzip -9 -N -c "$work/project.tar" > "$corpus/fuzz_load_tgz/named.tgz"
 gzip -9 -n -c "$work/gnu.tar" > "$corpus/fuzz_load_tgz/unnamed.tgz"
 head -c 3072 "$work/pax.tar" > "$work/first" && tail -c +3073 "$work/pax.tar" > "$work/rest"
@@ -70,4 +71,21 @@ printf '<?xml version="1.0" encoding="ISO-8859-1"?>\n<project><name>B\374hne</na
   > "$corpus/fuzz_xml/latin1.xml"
 printf '<?xml version="1.0"?>\n<!DOCTYPE project [<!ELEMENT project ANY>]>\n<!-- c --><project a="1"><name>x&amp;y&#x20ac;</name><?pi data?></project>\n' \
   > "$corpus/fuzz_xml/doctype.xml"
+# Inputs that once broke a check, kept as seeds so that every run tries them.
+printf '<?xml version="1\0470" encoding="ISO-8859-1"?>\n<project><name>B\374hne</name></project>\n' \
+  > "$corpus/fuzz_xml/found-quote-in-version.xml"
+printf '<?xmljips version="1.0" encoding="ISO-8859-1"?>\n<project><name>x</name></project>\n' \
+  > "$corpus/fuzz_xml/found-look-alike-declaration.xml"
+printf '<?xml version="1.0" encoding="ISO-8-->859-1"?>\n<project><name>\n<project><name>B\374hne</name></project>x</name></project>\n' \
+  > "$corpus/fuzz_xml/found-element-first-child.xml"
+utf="$work/utf"
+mkdir -p "$utf/active-project/devices/tando/00_1a_2b_"$'\x8b'"c_4d_5e"
+cp "$ap/project.xml" "$utf/active-project/"
+printf '<prefs/>\n' > "$utf/active-project/devices/tando/00_1a_2b_"$'\x8b'"c_4d_5e/prefs"
+tar -C "$utf" --format=ustar --blocking-factor=1 --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner \
+  -cf "$corpus/fuzz_load_tar/found-name-not-utf8.tar" active-project
+cp "$work/ustar.tar" "$work/B"$'\xfc'"hne.tar"
+touch -d @1600000000 "$work/B"$'\xfc'"hne.tar"
+(cd "$work" && gzip -9 -N -c "B"$'\xfc'"hne.tar") > "$corpus/fuzz_load_tgz/found-member-name-not-utf8.tgz"
+
 echo "seed corpus written to $corpus"
