@@ -13,8 +13,6 @@
 
 namespace {
 
-FuzzSupport::Sandbox *sandbox = nullptr;
-
 bool isInside(const QString &path, const std::string &dir)
 {
     return QFile::encodeName(path).startsWith(QByteArray::fromStdString(dir + "/"));
@@ -25,35 +23,35 @@ bool isInside(const QString &path, const std::string &dir)
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     FuzzSupport::startQt(argc, argv);
-    sandbox = new FuzzSupport::Sandbox;
+    FuzzSupport::sandbox();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString input = sandbox->workPath("input" FUZZ_SUFFIX);
-    const QString output = sandbox->workPath("stored.tgz");
+    const QString input = FuzzSupport::sandbox().workPath("input" FUZZ_SUFFIX);
+    const QString output = FuzzSupport::sandbox().workPath("stored.tgz");
     QFile::remove(output);
     if (!FuzzSupport::writeFile(input, data, size))
         FuzzSupport::fail("cannot write the input");
 
     const QString unpacked = Archive::extractArchive(input);
     if (!unpacked.isEmpty()) {
-        if (!isInside(unpacked, sandbox->tmp()))
+        if (!isInside(unpacked, FuzzSupport::sandbox().tmp()))
             FuzzSupport::fail("unpacked outside the temporary directory:", unpacked.toStdString());
         removeDirectoryTree(unpacked);
     }
-    sandbox->check({"input" FUZZ_SUFFIX});
+    FuzzSupport::sandbox().check({"input" FUZZ_SUFFIX});
 
     ProjectEntity project;
     if (Workspace::loadProject(project, input)) {
-        if (!isInside(project.extractedPath(), sandbox->tmp()) || !isInside(project.extractedBackupPath(), sandbox->tmp()))
+        if (!isInside(project.extractedPath(), FuzzSupport::sandbox().tmp()) || !isInside(project.extractedBackupPath(), FuzzSupport::sandbox().tmp()))
             FuzzSupport::fail("a project tree outside the temporary directory");
         Workspace::validateNewSettings(project);
         Workspace::storeCurrentProject(project, output);
     }
     Workspace::unloadProject(project);
     QFile::remove(output);
-    sandbox->check({"input" FUZZ_SUFFIX});
+    FuzzSupport::sandbox().check({"input" FUZZ_SUFFIX});
     return 0;
 }

@@ -8,8 +8,6 @@
 
 namespace {
 
-FuzzSupport::Sandbox *sandbox = nullptr;
-
 quint64 storedChecksum(const tar_ustarheader *header)
 {
     quint64 value = 0;
@@ -32,7 +30,7 @@ QByteArray readAll(const QString &path)
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     FuzzSupport::startQt(argc, argv);
-    sandbox = new FuzzSupport::Sandbox;
+    FuzzSupport::sandbox();
     return 0;
 }
 
@@ -62,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // Patch names in a file: a refusal leaves the file exactly as it was; a
     // patch never changes the file's size.
-    const QString path = sandbox->workPath("patch.tar");
+    const QString path = FuzzSupport::sandbox().workPath("patch.tar");
     if (!FuzzSupport::writeFile(path, data, size))
         FuzzSupport::fail("cannot write the tar file");
     const QList<QPair<QByteArray, QByteArray>> pairs{
@@ -75,6 +73,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FuzzSupport::fail("a refused patch changed the file");
     if (after.size() != original.size())
         FuzzSupport::fail("patching changed the file's size");
-    sandbox->check({"patch.tar"});
+    FuzzSupport::sandbox().check({"patch.tar"});
     return 0;
 }

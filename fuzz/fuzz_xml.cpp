@@ -16,16 +16,11 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
-FuzzSupport::Sandbox &sandbox()
-{
-    static FuzzSupport::Sandbox box;
-    return box;
-}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString path = sandbox().workPath("project.xml");
+    const QString path = FuzzSupport::sandbox().workPath("project.xml");
     if (!FuzzSupport::writeFile(path, data, size))
         FuzzSupport::fail("cannot write the input");
 
@@ -44,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         QDomDocument doc = file.document;
         Xml::setFirstElementText(doc, QStringLiteral("name"), QStringLiteral("Renamed \u00e9\u20ac"));
         const QString expected = Xml::firstElementText(doc, QStringLiteral("name"));
-        const QString rewritten = sandbox().workPath("rewritten.xml");
+        const QString rewritten = FuzzSupport::sandbox().workPath("rewritten.xml");
         if (!FuzzSupport::writeFile(rewritten, data, size))
             FuzzSupport::fail("cannot write the file to rewrite");
         if (Xml::saveXml(doc, rewritten)) {
@@ -58,6 +53,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         QFile::remove(rewritten);
     }
-    sandbox().check({"project.xml"});
+    FuzzSupport::sandbox().check({"project.xml"});
     return 0;
 }

@@ -100,6 +100,14 @@ private:
     std::string m_tmp;
 };
 
+// The sandbox of the run, removed when the run ends normally. (A run that
+// stops at a finding keeps it, for a look at what was left.)
+inline Sandbox &sandbox()
+{
+    static Sandbox box;
+    return box;
+}
+
 inline bool writeFile(const QString &path, const uint8_t *data, size_t size)
 {
     FILE *f = std::fopen(QFile::encodeName(path).constData(), "wb");

@@ -1,9 +1,11 @@
 #include "dircopy.h"
 #include "treelisting.h"
+#include "treeremoval.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -348,6 +350,9 @@ private slots:
     void exactCopyKeepsEverything()
     {
         QTemporaryDir dir;
+        // QTemporaryDir cannot remove names that are not UTF-8.
+        dir.setAutoRemove(false);
+        const auto remove = qScopeGuard([&dir] { removeDirectoryTree(dir.path()); });
         const QString src = dir.filePath("src");
         QVERIFY(writeFile(src + "/plain.txt", "plain"));
         QVERIFY(writeFile(src + "/.hidden", "hidden"));
