@@ -12,6 +12,9 @@ packages=(
   libarchive-dev zlib1g-dev libisal-dev fonts-liberation
   tar gzip
   librsvg2-bin desktop-file-utils appstream dpkg-dev file man-db  # icons, the .deb and its checks
+  # The fuzz targets: clang with libFuzzer (libclang_rt.fuzzer lives in
+  # libclang-rt-14-dev) and llvm-symbolizer for readable reports.
+  clang libclang-rt-14-dev llvm-14
 )
 
 missing=()

@@ -7,6 +7,7 @@
 #include "mac.h"
 #include "projectentity.h"
 #include "projectworkspace.h"
+#include "unpackbudget.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -43,6 +44,10 @@ edit   applies the edits, validates the new MACs as the editor's "Store Project"
                      A-Z, a-z, 0-9 and space (empty is allowed).
   --dry-run          validate and report, write nothing (-o is then optional).
 
+Environment: TANDO_UNPACK_MAX_BYTES, TANDO_UNPACK_MAX_ENTRIES and
+TANDO_UNPACK_RESERVE_BYTES (decimal) bound what one unpacking may write
+(defaults: 16 GiB, 1000000 entries, 64 MiB kept free).
+
 Exit codes: 0 success; 1 the archive cannot be loaded, the settings are invalid
 or the store failed; 2 a usage error. Nothing is written unless the code is 0.
 
@@ -60,6 +65,23 @@ void keepDiagnostic(QtMsgType type, const QMessageLogContext &context, const QSt
         return;
     }
     std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+// Bounds on unpacking, for archives that expand far beyond their size; the
+// defaults suit every real project, scripts may tighten or widen them.
+void applyUnpackLimitsFromEnvironment()
+{
+    Archive::UnpackLimits limits = Archive::unpackLimits();
+    auto take = [](const char *name, quint64 &value) {
+        bool ok = false;
+        const quint64 given = qEnvironmentVariable(name).toULongLong(&ok);
+        if (ok)
+            value = given;
+    };
+    take("TANDO_UNPACK_MAX_BYTES", limits.maxBytes);
+    take("TANDO_UNPACK_MAX_ENTRIES", limits.maxEntries);
+    take("TANDO_UNPACK_RESERVE_BYTES", limits.reserveBytes);
+    Archive::setUnpackLimits(limits);
 }
 
 QTextStream &err()
@@ -220,6 +242,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("tando-project"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TANDO_VERSION " (revision " TANDO_SOURCE_REVISION ")"));
     qInstallMessageHandler(keepDiagnostic);
+    applyUnpackLimitsFromEnvironment();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(helpText));

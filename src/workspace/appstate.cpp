@@ -4,6 +4,7 @@
 #include "projectentity.h"
 #include "projectworkspace.h"
 #include "savepathdialog.h"
+#include "treeremoval.h"
 
 #include <QQuickWindow>
 

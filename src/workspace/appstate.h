@@ -14,6 +14,8 @@ class AppState : public QQuickItem
 
 public:
     explicit AppState(QQuickItem *parent = nullptr);
+    // Removes the unpacked trees of a project still loaded: they do not
+    // outlive the editor.
     ~AppState() override;
 
     ProjectEntity *project() const { return m_project; }

@@ -1,6 +1,7 @@
 #include "dircopy.h"
 
 #include "logging.h"
+#include "treeremoval.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +14,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 #endif
@@ -148,56 +151,107 @@ bool copyDirectory(QString source, QString destination)
 #ifdef Q_OS_UNIX
 namespace {
 
-// Empties the directory open as fd (taken over); true when it is empty.
-bool emptyDirectory(int fd)
+QString systemError(const QByteArray &path)
 {
-    DIR *dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return false;
+    return QFile::decodeName(path) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+}
+
+QString copyFileExactly(const QByteArray &source, const QByteArray &destination, mode_t mode)
+{
+    const int in = ::open(source.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (in < 0)
+        return systemError(source);
+    const int out = ::open(destination.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (out < 0) {
+        const QString error = systemError(destination);
+        ::close(in);
+        return error;
     }
-    bool ok = true;
-    while (const dirent *item = ::readdir(dir)) {
-        const char *name = item->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+    QString error;
+    char buffer[64 * 1024];
+    for (;;) {
+        ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
             continue;
-        bool isDirectory = item->d_type == DT_DIR;
-        if (item->d_type == DT_UNKNOWN) {
-            struct stat st {};
-            isDirectory = ::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+        if (n < 0) {
+            error = systemError(source);
+            break;
         }
-        if (isDirectory) {
-            const int child = ::openat(::dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            ok = child >= 0 && emptyDirectory(child) && ok;
-            ok = ::unlinkat(::dirfd(dir), name, AT_REMOVEDIR) == 0 && ok;
-        } else {
-            ok = ::unlinkat(::dirfd(dir), name, 0) == 0 && ok;
+        if (n == 0)
+            break;
+        for (const char *p = buffer; n > 0;) {
+            const ssize_t written = ::write(out, p, size_t(n));
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0) {
+                error = systemError(destination);
+                break;
+            }
+            p += written;
+            n -= written;
         }
+        if (!error.isEmpty())
+            break;
     }
-    ::closedir(dir);
-    return ok;
+    if (error.isEmpty() && ::fchmod(out, mode & 07777) != 0)
+        error = systemError(destination);
+    ::close(in);
+    if (::close(out) != 0 && error.isEmpty())
+        error = systemError(destination);
+    return error;
 }
 
-} // namespace
-#endif
-
-namespace {
-
-bool removeDirectoryTree(const QString &path)
+QString copyTreeExactly(const QByteArray &source, const QByteArray &destination, mode_t mode)
 {
-    if (path.isEmpty())
-        return false;
-#ifdef Q_OS_UNIX
-    const QByteArray encoded = QFile::encodeName(path);
-    const int fd = ::open(encoded.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0 && emptyDirectory(fd) && ::rmdir(encoded.constData()) == 0)
-        return true;
-#endif
-    // What could not go this way (odd permissions, another platform) goes Qt's way.
-    return QDir(path).removeRecursively();
+    if (::mkdir(destination.constData(), 0700) != 0)
+        return systemError(destination);
+    std::vector<std::string> names;
+    DIR *dir = ::opendir(source.constData());
+    if (!dir)
+        return systemError(source);
+    errno = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    }
+    const int readError = errno;
+    ::closedir(dir);
+    if (readError != 0) {
+        errno = readError;
+        return systemError(source);
+    }
+    for (const std::string &name : names) {
+        const QByteArray from = source + '/' + name.c_str();
+        const QByteArray to = destination + '/' + name.c_str();
+        struct stat st {};
+        if (::lstat(from.constData(), &st) != 0)
+            return systemError(from);
+        QString error;
+        if (S_ISDIR(st.st_mode)) {
+            error = copyTreeExactly(from, to, st.st_mode);
+        } else if (S_ISREG(st.st_mode)) {
+            error = copyFileExactly(from, to, st.st_mode);
+        } else if (S_ISLNK(st.st_mode)) {
+            QByteArray target(int(st.st_size) + 1, Qt::Uninitialized);
+            const ssize_t length = ::readlink(from.constData(), target.data(), size_t(target.size()));
+            if (length < 0 || length >= target.size())
+                error = length < 0 ? systemError(from) : QFile::decodeName(from) + QStringLiteral(": link changed while copied");
+            else if (::symlink(target.left(int(length)).constData(), to.constData()) != 0)
+                error = systemError(to);
+        } else {
+            error = QFile::decodeName(from) + QStringLiteral(": neither a file, a directory nor a link");
+        }
+        if (!error.isEmpty())
+            return error;
+    }
+    // Last, so that a directory without write permission could still be filled.
+    if (::chmod(destination.constData(), mode & 07777) != 0)
+        return systemError(destination);
+    return QString();
 }
 
 } // namespace
+#endif
 
 #ifdef Q_OS_UNIX
 namespace {
@@ -290,5 +344,30 @@ void removeDirectoryTrees(const QStringList &paths, int threads)
     for (const QString &path : paths)
         removeDirectoryTree(path);
     Q_UNUSED(threads)
+#endif
+}
+
+bool copyDirectoryExactly(const QString &source, const QString &destination)
+{
+    if (source.isEmpty() || destination.isEmpty()) {
+        qCDebug(lcWorkspace).noquote() << "Copy didnt work: no source or no destination";
+        return false;
+    }
+#ifdef Q_OS_UNIX
+    const QByteArray from = QFile::encodeName(source);
+    struct stat st {};
+    QString error;
+    if (::stat(from.constData(), &st) != 0)
+        error = systemError(from);
+    else if (!S_ISDIR(st.st_mode))
+        error = source + QStringLiteral(": not a directory");
+    else
+        error = copyTreeExactly(from, QFile::encodeName(destination), st.st_mode);
+    if (error.isEmpty())
+        return true;
+    qCDebug(lcWorkspace).noquote() << QStringLiteral("Copy didnt work ") + source + QLatin1Char(' ') + destination + QStringLiteral(": ") + error;
+    return false;
+#else
+    return copyDirectory(source, destination);
 #endif
 }

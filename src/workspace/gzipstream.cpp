@@ -248,7 +248,8 @@ void Inflater::run(int fd)
             }
             if (state->avail_in == 0)
                 continue;
-            if (padding)
+            // Another member starts with the gzip magic; anything else is garbage.
+            if (padding || *state->next_in != 0x1f)
                 return finish(QStringLiteral("trailing garbage after the gzip data"));
             phase = Header;
             header.clear();

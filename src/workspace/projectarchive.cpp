@@ -4,6 +4,8 @@
 #include "logging.h"
 #include "tarpatch.h"
 #include "mac.h"
+#include "treeremoval.h"
+#include "unpackbudget.h"
 
 #include <QByteArrayList>
 #include <QDateTime>
@@ -25,6 +27,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -271,7 +274,11 @@ QString prepareEntry(archive_entry *entry, const QByteArray &destination, bool *
         perm |= type == AE_IFDIR ? 0700 : 0600;
         archive_entry_set_perm(entry, perm);
     }
-    archive_entry_set_pathname(entry, joined(destination, parts).constData());
+    const QByteArray path = joined(destination, parts);
+    // Longer paths cannot be opened, listed or removed by their name.
+    if (path.size() >= PATH_MAX)
+        return QStringLiteral("%1...: path too long").arg(shown(name.left(100)));
+    archive_entry_set_pathname(entry, path.constData());
     return QString();
 }
 
@@ -293,7 +300,7 @@ QString copyEntryData(archive *reader, archive *writer)
     }
 }
 
-QString unpackTar(int fd, const QByteArray &destination)
+QString unpackTar(int fd, const QByteArray &destination, Archive::UnpackBudget &budget)
 {
     ReadArchive reader(archive_read_new());
     WriteArchive writer(archive_write_disk_new());
@@ -327,6 +334,10 @@ QString unpackTar(int fd, const QByteArray &destination)
             return refusal;
         if (skip)
             continue;
+        const bool withData = archive_entry_filetype(entry) == AE_IFREG && archive_entry_size_is_set(entry);
+        const QString overBudget = budget.takeEntry(withData ? archive_entry_size(entry) : 0);
+        if (!overBudget.isEmpty())
+            return QStringLiteral("%1: %2").arg(name, overBudget);
         if (archive_write_header(writer.get(), entry) != ARCHIVE_OK)
             return QStringLiteral("%1: %2").arg(name, archiveWriteError(writer.get()));
         const QString error = copyEntryData(reader.get(), writer.get());
@@ -362,7 +373,8 @@ QString fallbackMemberName(const QString &archivePath)
 
 // The gzip layer is read with zlib rather than libarchive: zlib checks the
 // member's CRC and length, libarchive's gzip filter does not.
-QString unpackGzip(QFile &input, const QString &archivePath, const QString &destination)
+QString unpackGzip(QFile &input, const QString &archivePath, const QString &destination,
+                   Archive::UnpackBudget &budget)
 {
     z_stream zs{};
     if (inflateInit2(&zs, 15 + 16) != Z_OK)
@@ -402,7 +414,8 @@ QString unpackGzip(QFile &input, const QString &archivePath, const QString &dest
             }
             if (zs.avail_in == 0)
                 continue;
-            if (padding)
+            // Another member starts with the gzip magic; anything else is garbage.
+            if (padding || *zs.next_in != 0x1f)
                 return QStringLiteral("trailing garbage after the gzip data");
             if (inflateReset(&zs) != Z_OK)
                 return QStringLiteral("cannot restart zlib");
@@ -424,7 +437,9 @@ QString unpackGzip(QFile &input, const QString &archivePath, const QString &dest
                     if (base.isEmpty() || base == "." || base == "..")
                         return QStringLiteral("unusable original name \"%1\" in the gzip header")
                             .arg(QFile::decodeName(originalName.constData()));
-                    name = base;
+                    // A name the local encoding cannot show could not be listed again.
+                    if (QFile::encodeName(QFile::decodeName(base)) == base)
+                        name = base;
                 }
                 const QByteArray path = QFile::encodeName(destination) + '/' + name;
                 memberPath = shown(path);
@@ -437,6 +452,9 @@ QString unpackGzip(QFile &input, const QString &archivePath, const QString &dest
             if (produced > 0 && !member)
                 return QStringLiteral("gzip data before the end of its header");
             if (produced > 0) {
+                const QString overBudget = budget.takeBytes(produced);
+                if (!overBudget.isEmpty())
+                    return overBudget;
                 const QString error = member->writeAll(out.constData(), produced);
                 if (!error.isEmpty())
                     return QStringLiteral("%1: %2").arg(memberPath, error);
@@ -619,8 +637,12 @@ QString writeTar(const QString &workingDirectory, const QString &tarPath)
     state.outputDevice = outputStat.st_dev;
     state.outputInode = outputStat.st_ino;
     const QString error = packDirectory(state, root, QByteArray());
-    if (!error.isEmpty())
+    if (!error.isEmpty()) {
+        // libarchive 3.6 frees a writer whose output failed without closing
+        // that output, and so loses its buffer; closing first frees it.
+        archive_write_close(writer.get());
         return error;
+    }
     if (archive_write_close(writer.get()) != ARCHIVE_OK)
         return archiveWriteError(writer.get());
     if (!output.close())
@@ -697,6 +719,7 @@ QString extractArchive(const QString &archivePath)
 
     QString error;
     QFile input(archivePath);
+    Archive::UnpackBudget budget(destination);
     if (destination.isEmpty()) {
         error = QStringLiteral("the temporary directory vanished");
     } else if (!input.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
@@ -708,15 +731,15 @@ QString extractArchive(const QString &archivePath)
         else if (!input.seek(0))
             error = input.errorString();
         else if (magic == QByteArray("\x1f\x8b", 2))
-            error = unpackGzip(input, archivePath, destination);
+            error = unpackGzip(input, archivePath, destination, budget);
         else
-            error = unpackTar(input.handle(), QFile::encodeName(destination));
+            error = unpackTar(input.handle(), QFile::encodeName(destination), budget);
     }
     if (error.isEmpty())
         return destination;
 
     qCDebug(lcArchive).noquote() << QStringLiteral("Cannot unpack %1: %2").arg(archivePath, error);
-    QDir(temporary.path()).removeRecursively();
+    removeDirectoryTree(temporary.path());
     return QString();
 }
 
@@ -948,7 +971,10 @@ private:
 class TwoTreeWriter
 {
 public:
-    TwoTreeWriter(const QByteArray &first, const QByteArray &second) : m_first(first), m_second(second) {}
+    TwoTreeWriter(const QByteArray &first, const QByteArray &second)
+        : m_first(first), m_second(second), m_budget(QFile::decodeName(first))
+    {
+    }
 
     QString open()
     {
@@ -990,6 +1016,13 @@ private:
                 return refusal;
             if (skip)
                 continue;
+            // Both trees lie in the temporary directory: every entry is written twice.
+            const bool withData = archive_entry_filetype(entry) == AE_IFREG && archive_entry_size_is_set(entry);
+            for (int tree = 0; tree < 2; ++tree) {
+                const QString overBudget = m_budget.takeEntry(withData ? archive_entry_size(entry) : 0);
+                if (!overBudget.isEmpty())
+                    return QStringLiteral("%1: %2").arg(name, overBudget);
+            }
             // Directories near the top (down to the family directories) spread
             // what is made in them; below, a device's files stay together.
             const bool spread = archive_entry_filetype(entry) == AE_IFDIR && !archive_entry_hardlink(entry)
@@ -1035,6 +1068,7 @@ private:
     WriteArchive m_writer1;
     SecondTreeWriter m_writer2;
     QString m_secondError;
+    Archive::UnpackBudget m_budget;
 };
 
 // The name that extractArchive gives the gzip layer's one file; empty, with

@@ -9,6 +9,7 @@
 #include "projectentity.h"
 #include "tarpatch.h"
 #include "workspaceinternal.h"
+#include "treeremoval.h"
 #include "xmlio.h"
 
 #include <QDir>
@@ -45,7 +46,7 @@ void removeTree(const QString &path)
     // An empty path names no directory; it must never stand for the current one.
     if (path.isEmpty())
         return;
-    QDir(path).removeRecursively();
+    removeDirectoryTree(path);
 }
 
 // The default listing of a directory: files and directories alike, hidden
@@ -135,25 +136,28 @@ bool openForRewrite(const QString &path, QDomDocument &doc)
     return true;
 }
 
-void storeSettings(const ProjectEntity &project)
+// The rewrites below answer false only when a file they should change was not
+// written (a full disk, a document that would not read back): the archive
+// would then miss an edit.
+bool storeSettings(const ProjectEntity &project)
 {
     QDomDocument doc;
     const QString path = project.projectFilePath();
     if (!openForRewrite(path, doc))
-        return;
+        return true;
     Xml::setFirstElementText(doc, QStringLiteral("name"), project.name());
     Xml::setFirstElementText(doc, QStringLiteral("author"), project.author());
     Xml::setFirstElementText(doc, QStringLiteral("description"), project.description());
-    Xml::saveXml(doc, path);
+    return Xml::saveXml(doc, path);
 }
 
-void storeTandoLabel(const QString &prefsPath, const QString &label)
+bool storeTandoLabel(const QString &prefsPath, const QString &label)
 {
     QDomDocument doc;
     if (!openForRewrite(prefsPath, doc))
-        return;
+        return true;
     Xml::setFirstElementText(doc, QStringLiteral("UnitName"), label);
-    Xml::saveXml(doc, prefsPath);
+    return Xml::saveXml(doc, prefsPath);
 }
 
 // Every "mac" that names a device by its old MAC gets the new one, its
@@ -176,16 +180,18 @@ void rewriteProfile(QDomDocument &doc, const QMap<QString, DeviceEntity *> &byOl
     }
 }
 
-void storeProfiles(const ProjectEntity &project, const QString &deviceDirName,
+bool storeProfiles(const ProjectEntity &project, const QString &deviceDirName,
                    const QMap<QString, DeviceEntity *> &byOldMac)
 {
+    bool ok = true;
     for (const QString &path : project.profileFiles(deviceDirName)) {
         QDomDocument doc;
         if (!openForRewrite(path, doc))
             continue;
         rewriteProfile(doc, byOldMac);
-        Xml::saveXml(doc, path);
+        ok = Xml::saveXml(doc, path) && ok;
     }
+    return ok;
 }
 
 // The first 16 bytes of a KSB12 label file: ISO 8859-1, cut or padded with zeros.
@@ -197,35 +203,40 @@ QByteArray ksb12LabelBytes(const QString &label)
     return bytes;
 }
 
-void storeKsb12Label(const QString &prefsPath, const DeviceEntity &device)
+bool storeKsb12Label(const QString &prefsPath, const DeviceEntity &device)
 {
     // An unedited label keeps its bytes exactly, whatever encoding they were in.
     if (device.newLabel() == device.oldLabel())
-        return;
+        return true;
     QFile prefs(prefsPath);
     if (!prefs.open(QIODevice::ReadWrite)) {
         qCDebug(lcWorkspace) << "Error while loading file";
-        return;
+        return false;
     }
     const QByteArray bytes = ksb12LabelBytes(device.newLabel());
-    if (prefs.write(bytes) != ksb12LabelSize)
+    if (prefs.write(bytes) != ksb12LabelSize || !prefs.flush()) {
         qCDebug(lcWorkspace).noquote() << "Failed to write " + prefsPath + ": " + prefs.errorString();
+        return false;
+    }
+    return true;
 }
 
-void storeLabels(const ProjectEntity &project, const QMap<QString, DeviceEntity *> &byOldMac)
+bool storeLabels(const ProjectEntity &project, const QMap<QString, DeviceEntity *> &byOldMac)
 {
+    bool ok = true;
     for (const DeviceEntity *device : devicesOf(project)) {
         if (!isKnownType(*device))
             continue;
         const QString dirName = Mac::normalizeMac(device->oldMac(), underscore);
         const QString prefsPath = familyDir(project, *device).filePath(dirName + QStringLiteral("/prefs"));
         if (device->deviceType() == tandoType) {
-            storeTandoLabel(prefsPath, device->newLabel());
-            storeProfiles(project, dirName, byOldMac);
+            ok = storeTandoLabel(prefsPath, device->newLabel()) && ok;
+            ok = storeProfiles(project, dirName, byOldMac) && ok;
         } else {
-            storeKsb12Label(prefsPath, *device);
+            ok = storeKsb12Label(prefsPath, *device) && ok;
         }
     }
+    return ok;
 }
 
 // Renames in two steps, through unique intermediate names, so that devices
@@ -389,7 +400,13 @@ public:
     void saveXml(const QDomDocument &doc, const QString &path)
     {
         const QByteArray key = relative(path);
-        overlay.files.insert(key, Xml::toBytes(doc));
+        QByteArray bytes;
+        // A document that cannot be written is left to the step-by-step store, which reports it.
+        if (!Xml::toBytes(doc, &bytes)) {
+            usable = false;
+            return;
+        }
+        overlay.files.insert(key, bytes);
         overlay.touched.insert(key);
         overlay.touched.insert(parentOf(key));
     }
@@ -722,7 +739,15 @@ bool loadProject(ProjectEntity &project, const QString &path)
         return false;
     }
 
-    adoptTrees(project, ex, Archive::extractArchive(archivePath));
+    // Without its backup a store could not restore the working tree (it
+    // would remove it and fail): a project that does not fit twice is refused.
+    const QString backup = Archive::extractArchive(archivePath);
+    if (backup.isEmpty()) {
+        qCDebug(lcWorkspace) << "Couldn't unpack the backup copy";
+        removeTree(ex);
+        return false;
+    }
+    adoptTrees(project, ex, backup);
     return true;
 }
 
@@ -801,13 +826,15 @@ bool storeCurrentProject(ProjectEntity &project, const QString &outpath)
     }
 
     const QMap<QString, DeviceEntity *> byOldMac = devicesByOldMac(project);
-    storeSettings(project);
-    storeLabels(project, byOldMac);
+    const bool settingsStored = storeSettings(project);
+    const bool labelsStored = storeLabels(project, byOldMac);
     const bool renamed = renameDeviceDirectories(project);
-    const bool written = renamed && writeArchive(project, outpath);
+    const bool written = settingsStored && labelsStored && renamed && writeArchive(project, outpath);
 
     removeTree(project.extractedPath());
-    if (!copyDirectory(project.extractedBackupPath(), project.extractedPath())) {
+    // Exactly as loaded, hidden files and names in any byte form included:
+    // the next store starts from the whole project again.
+    if (!copyDirectoryExactly(project.extractedBackupPath(), project.extractedPath())) {
         qCDebug(lcWorkspace) << "Issue when returning back to old project file";
         unrestoredTrees().insert(project.extractedPath());
         return false;

@@ -39,13 +39,11 @@ XmlFile readXml(const QString &path)
     }
     result.readable = true;
     const QByteArray content = file.readAll();
-    // Entity declarations are the road to exponential expansion ("billion
-    // laughs"); the project's files never need them, so the parser never sees one.
-    if (content.contains("<!ENTITY")) {
+    if (content.contains("<!ENTITY"))
         qCDebug(lcWorkspace).noquote() << "Entity declarations refused in " + path;
-        return result;
-    }
-    result.wellFormed = result.document.setContent(content);
+    result.wellFormed = parseBytes(content, &result.document);
+    if (!result.wellFormed)
+        result.document = QDomDocument(); // what precedes an error is not used
     return result;
 }
 
@@ -54,43 +52,56 @@ QDomDocument loadXml(const QString &path)
     return readXml(path).document;
 }
 
-bool saveXml(const QDomDocument &doc, const QString &path)
+bool toBytes(const QDomDocument &doc, QByteArray *bytes)
 {
-    // QSaveFile: a failed write (full disk) never leaves a truncated file behind.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        qCDebug(lcWorkspace) << "Failed to open file for writing.";
-        return false;
+    bytes->clear();
+    {
+        QBuffer buffer(bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QTextStream stream(&buffer);
+        stream.setCodec(declaredCodec(doc));
+        // Saving with the stream's codec turns what it cannot encode into character references.
+        doc.save(stream, 1, QDomNode::EncodingFromDocument);
+        stream.flush();
     }
-    QTextStream stream(&file);
-    stream.setCodec(declaredCodec(doc));
-    // Saving with the stream's codec turns what it cannot encode into character references.
-    doc.save(stream, 1, QDomNode::EncodingFromDocument);
-    stream.flush();
-    if (stream.status() != QTextStream::Ok || !file.commit()) {
-        qCDebug(lcWorkspace).noquote() << "Failed to write " + path + ": " + file.errorString();
-        return false;
-    }
-    return true;
-}
-
-QByteArray toBytes(const QDomDocument &doc)
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly | QIODevice::Text);
-    QTextStream stream(&buffer);
-    stream.setCodec(declaredCodec(doc));
-    doc.save(stream, 1, QDomNode::EncodingFromDocument);
-    stream.flush();
-    return buffer.data();
+    // A document can hold what its text form cannot say again: an XML
+    // declaration the parser read loosely (version="1'0" comes back as
+    // version='1'0'), or one the reader honours where we do not
+    // ("<?xmlfoo encoding=...?>"). Such text is not handed out.
+    QDomDocument reread;
+    return reread.setContent(*bytes) && reread.toString(1) == doc.toString(1);
 }
 
 bool parseBytes(const QByteArray &content, QDomDocument *doc)
 {
     *doc = QDomDocument();
+    // Entity declarations are the road to exponential expansion ("billion
+    // laughs"); the project's files never need them, so the parser never sees one.
     if (content.contains("<!ENTITY"))
         return false;
     return doc->setContent(content);
+}
+
+bool saveXml(const QDomDocument &doc, const QString &path)
+{
+    QByteArray bytes;
+    if (!toBytes(doc, &bytes)) {
+        qCDebug(lcWorkspace).noquote() << "Failed to write " + path + ": the document would not read back";
+        return false;
+    }
+    // QSaveFile: a failed write (full disk) never leaves a truncated file behind.
+    // Unbuffered: QSaveFile misses a write error that happens only when its
+    // buffer is flushed at commit, and then puts an empty file in place.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        qCDebug(lcWorkspace) << "Failed to open file for writing.";
+        return false;
+    }
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        qCDebug(lcWorkspace).noquote() << "Failed to write " + path + ": " + file.errorString();
+        return false;
+    }
+    return true;
 }
 
 QString firstElementText(const QDomDocument &doc, const QString &tag)
@@ -101,7 +112,12 @@ QString firstElementText(const QDomDocument &doc, const QString &tag)
 void setFirstElementText(QDomDocument &doc, const QString &tag, const QString &value)
 {
     QDomNode child = doc.elementsByTagName(tag).item(0).firstChild();
-    if (!child.isNull())
+    // Only nodes that hold a value take one (text, CDATA, comment, processing
+    // instruction). QDom keeps a value set on an element and hands it out
+    // again, but never writes it: the document in memory would claim an edit
+    // that the file does not have.
+    if (child.isCharacterData() || child.isText() || child.isCDATASection() || child.isComment()
+        || child.isProcessingInstruction())
         child.setNodeValue(value);
 }
 

@@ -26,8 +26,9 @@ QDomDocument loadXml(const QString &path);
 // references. False, after a debug line, when the file cannot be written.
 bool saveXml(const QDomDocument &doc, const QString &path);
 
-// The bytes that saveXml writes for the document.
-QByteArray toBytes(const QDomDocument &doc);
+// The bytes that saveXml writes for the document; false when they would
+// not read back as the same document.
+bool toBytes(const QDomDocument &doc, QByteArray *bytes);
 
 // The document of bytes, parsed as readXml parses a file's contents; false
 // when they are not well-formed or declare entities.
@@ -37,7 +38,8 @@ bool parseBytes(const QByteArray &content, QDomDocument *doc);
 // order; empty when there is no such element or it has no child.
 QString firstElementText(const QDomDocument &doc, const QString &tag);
 
-// Sets that value where the element exists and has a first child node.
+// Sets that value where the element exists and has a first child node that
+// holds a value (text, CDATA, comment, processing instruction).
 void setFirstElementText(QDomDocument &doc, const QString &tag, const QString &value);
 
 } // namespace Xml

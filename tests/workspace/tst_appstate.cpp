@@ -2,6 +2,7 @@
 #include "dataobjectmodel.h"
 #include "deviceentity.h"
 #include "projectentity.h"
+#include "projectfixture.h"
 #include "testutil.h"
 
 #include <QAbstractItemModelTester>
@@ -111,17 +112,22 @@ private slots:
         QVERIFY(QFile::remove(cwdMarker));
     }
 
-    void closingWithAProjectLoadedRemovesItsTrees()
+    // The editor closing with a project loaded takes the unpacked trees with it.
+    void destroyedWithAProjectLoadedLeavesNoTrees()
     {
-        QTemporaryDir scratch;
-        QVERIFY(scratch.isValid());
-        const QString work = makeTree(scratch.path(), "work");
-        const QString backup = makeTree(scratch.path(), "backup");
+        ProjectFixture f;
+        f.addProjectXml("Show", "Ann", "Hall");
+        f.addTando("00:1a:2b:3c:4d:5e", "Front");
+        const QString archive = f.makeTgz("show.tgz");
+        QString work;
+        QString backup;
         {
             AppState state;
-            state.project()->setExtractedPath(work);
-            state.project()->setExtractedBackupPath(backup);
-            state.project()->setLoaded(true);
+            QVERIFY(state.loadProject(archive));
+            work = state.project()->extractedPath();
+            backup = state.project()->extractedBackupPath();
+            QVERIFY(QFileInfo(work + "/active-project/project.xml").isFile());
+            QVERIFY(QFileInfo(backup + "/active-project/project.xml").isFile());
         }
         QVERIFY(!QFileInfo::exists(work));
         QVERIFY(!QFileInfo::exists(backup));

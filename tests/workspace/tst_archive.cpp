@@ -1,4 +1,5 @@
 #include "projectarchive.h"
+#include "unpackbudget.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -7,6 +8,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <limits>
 #include <cstring>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -335,6 +337,62 @@ private slots:
         QVERIFY2(log.lines().first().contains(reason), qPrintable(log.lines().first()));
         QCOMPARE(snapshot(m_sandbox.path()), before);
         QCOMPARE(appTempDirs(), tempBefore);
+    }
+
+    // The unpacking limits, set small: a tar entry is refused by the size in
+    // its header before anything of it is written, the gzip layer as soon as
+    // its output passes the limit.
+    void unpackLimits_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("limit"); // bytes, entries or reserve
+        QTest::addColumn<QString>("reason");
+
+        QByteArray five;
+        for (int i = 0; i < 5; ++i)
+            five += tarFile("f" + QByteArray::number(i), "x");
+        QTest::newRow("more entries than allowed") << five + tarEnd() << "entries" << "the archive has more than 3 entries";
+        QTest::newRow("tar entry larger than allowed") << tarFile("big.bin", QByteArray(20000, 'b')) + tarEnd() << "bytes"
+                                                       << "big.bin: unpacked, the archive would be larger than the limit of 10.00 KiB";
+        QTest::newRow("gzip output larger than allowed") << run("gzip", {"-n", "-c"}, randomBytes(50000)) << "bytes"
+                                                         << "unpacked, the archive would be larger than the limit of 10.00 KiB";
+        QTest::newRow("no free space left by the reserve") << tarFile("a.txt", "a") + tarEnd() << "reserve"
+                                                           << "a.txt: unpacked, the archive would not fit into the temporary directory";
+    }
+
+    void unpackLimits()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, limit);
+        QFETCH(QString, reason);
+        const QString archive = fixtureDir() + "/input.tgz";
+        QVERIFY(writeFile(archive, bytes));
+        const auto before = snapshot(m_sandbox.path());
+        const QStringList tempBefore = appTempDirs();
+
+        const Archive::UnpackLimits previous = Archive::unpackLimits();
+        Archive::UnpackLimits limits = previous;
+        if (limit == "entries")
+            limits.maxEntries = 3;
+        else if (limit == "bytes")
+            limits.maxBytes = 10 * 1024;
+        else
+            limits.reserveBytes = std::numeric_limits<quint64>::max();
+        Archive::setUnpackLimits(limits);
+        ArchiveLog log;
+        const QString out = Archive::extractArchive(archive);
+        Archive::setUnpackLimits(previous);
+
+        QCOMPARE(out, QString());
+        QCOMPARE(log.lines().size(), 1);
+        QVERIFY2(log.lines().first().contains(reason), qPrintable(log.lines().first()));
+        QCOMPARE(snapshot(m_sandbox.path()), before);
+        QCOMPARE(appTempDirs(), tempBefore);
+
+        // Within the default limits the same input unpacks.
+        const QString unpacked = Archive::extractArchive(archive);
+        QVERIFY(!unpacked.isEmpty());
+        dispose(unpacked);
     }
 
     void unreadableInputLeavesNothing_data()

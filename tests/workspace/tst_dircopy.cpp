@@ -1,11 +1,15 @@
 #include "dircopy.h"
+#include "treelisting.h"
+#include "treeremoval.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -379,6 +383,87 @@ private slots:
         QVERIFY(!QFileInfo::exists(trees.at(1)));
         QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"outside"});
         QVERIFY(QFileInfo(outside + "/keep/file").isFile());
+    }
+
+    // ------------------------------------------------ copyDirectoryExactly
+
+    // Everything comes back: hidden entries, names that are not valid UTF-8,
+    // links (dangling ones too) as links, empty directories, every mode.
+    void exactCopyKeepsEverything()
+    {
+        QTemporaryDir dir;
+        // QTemporaryDir cannot remove names that are not UTF-8.
+        dir.setAutoRemove(false);
+        const auto remove = qScopeGuard([&dir] { removeDirectoryTree(dir.path()); });
+        const QString src = dir.filePath("src");
+        QVERIFY(writeFile(src + "/plain.txt", "plain"));
+        QVERIFY(writeFile(src + "/.hidden", "hidden"));
+        QVERIFY(writeFile(src + "/.hiddendir/inner", "inner"));
+        QVERIFY(writeFile(src + "/sub/deeper/file.bin", QByteArray(100000, '\x5a')));
+        QVERIFY(QDir().mkpath(src + "/empty"));
+        const QByteArray rawSrc = QFile::encodeName(src);
+        const QByteArray badName = rawSrc + "/B\xfchne.txt";
+        const QByteArray badDir = rawSrc + "/\xff\xfe";
+        QCOMPARE(::mkdir(badDir.constData(), 0755), 0);
+        for (const QByteArray &path : {badName, badDir + "/prefs"}) {
+            FILE *f = std::fopen(path.constData(), "wb");
+            QVERIFY(f);
+            std::fputs("latin-1", f);
+            std::fclose(f);
+        }
+        QCOMPARE(::symlink("sub/deeper/file.bin", (rawSrc + "/link").constData()), 0);
+        QCOMPARE(::symlink("nowhere", (rawSrc + "/dangling").constData()), 0);
+        QCOMPARE(::chmod((rawSrc + "/plain.txt").constData(), 0640), 0);
+        QCOMPARE(::chmod((rawSrc + "/sub/deeper/file.bin").constData(), 0755), 0);
+        QCOMPARE(::chmod((rawSrc + "/sub/deeper").constData(), 0500), 0);
+
+        MessageCapture capture;
+        QVERIFY(copyDirectoryExactly(src, dir.filePath("dst")));
+        QCOMPARE(capture.lines(), QStringList());
+        QCOMPARE(rawTree(dir.filePath("dst")), rawTree(src));
+        QCOMPARE(rawTree(src).size(), 13);
+        QCOMPARE(::chmod((rawSrc + "/sub/deeper").constData(), 0700), 0);
+        QCOMPARE(::chmod(QFile::encodeName(dir.filePath("dst/sub/deeper")).constData(), 0700), 0);
+    }
+
+    void exactCopyFailures_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("destination exists") << "exists";
+        QTest::newRow("source missing") << "missing";
+        QTest::newRow("empty source path") << "empty";
+        QTest::newRow("destination parent missing") << "noparent";
+        QTest::newRow("FIFO in the source") << "fifo";
+    }
+
+    void exactCopyFailures()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        QString src = dir.filePath("src");
+        QString dst = dir.filePath("dst");
+        QVERIFY(writeFile(src + "/a.txt", "a"));
+        if (kind == "exists")
+            QVERIFY(writeFile(dst + "/old.txt", "old"));
+        if (kind == "missing")
+            src = dir.filePath("nothing");
+        if (kind == "empty")
+            src.clear();
+        if (kind == "noparent")
+            dst = dir.filePath("no/parent/dst");
+        if (kind == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(src + "/pipe").constData(), 0644), 0);
+        const auto before = rawTree(dir.path());
+
+        MessageCapture capture;
+        QVERIFY(!copyDirectoryExactly(src, dst));
+        QCOMPARE(capture.lines().size(), 1);
+        QVERIFY2(capture.lines().first().startsWith("Copy didnt work"), qPrintable(capture.lines().first()));
+        if (kind == "fifo") {
+            QVERIFY(capture.lines().first().contains("pipe: neither a file, a directory nor a link"));
+            QVERIFY(QDir(dst).removeRecursively());
+        }
+        QCOMPARE(rawTree(dir.path()), before);
     }
 };
 

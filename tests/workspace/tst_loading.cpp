@@ -5,7 +5,11 @@
 #include "projectworkspace.h"
 #include "testutil.h"
 #include "workspaceinternal.h"
+#include "tmpfsmount.h"
+#include "unpackbudget.h"
 
+#include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QUrl>
 #include <QtTest>
@@ -352,6 +356,46 @@ private slots:
         // Expanded, the name would be ten billion characters long.
         QVERIFY(Workspace::loadProject(project, f.makeTgz("p.tgz")));
         QVERIFY(project.name().isEmpty());
+        Workspace::unloadProject(project);
+    }
+
+    // A project that fits into the temporary directory once but not twice has
+    // no backup, and a store could not restore its working tree: the load is
+    // refused, nothing is left, and a project loaded before stays as it was.
+    void projectThatFitsOnlyOnceIsRefused()
+    {
+        ProjectFixture good;
+        fillSample(good);
+        ProjectEntity project;
+        QVERIFY(Workspace::loadProject(project, good.makeTgz("good.tgz")));
+        const QString work = project.extractedPath();
+
+        ProjectFixture f;
+        f.addProjectXml("Big", "A", "D");
+        QByteArray noise(2 << 20, Qt::Uninitialized);
+        QRandomGenerator(11).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+        f.addFile("active-project/firmware.bin", noise);
+        const QString tar = f.makeTar("big.tar");
+
+        TmpfsMount small(f.path("small"), 3 << 20);
+        if (!small.isMounted())
+            QSKIP(qPrintable("no tmpfs: " + small.reason()));
+        const Archive::UnpackLimits limits = Archive::unpackLimits();
+        Archive::UnpackLimits noReserve = limits;
+        noReserve.reserveBytes = 0;
+        Archive::setUnpackLimits(noReserve);
+        const QByteArray savedTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(small.path()));
+        const auto restore = qScopeGuard([&] {
+            qputenv("TMPDIR", savedTmp);
+            Archive::setUnpackLimits(limits);
+        });
+
+        QVERIFY(!Workspace::loadProject(project, tar));
+        QCOMPARE(QDir(small.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+        QVERIFY(project.loaded());
+        QCOMPARE(project.extractedPath(), work);
+        QCOMPARE(project.name(), QStringLiteral("Main Hall"));
         Workspace::unloadProject(project);
     }
 

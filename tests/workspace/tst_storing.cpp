@@ -5,14 +5,18 @@
 #include "projectworkspace.h"
 #include "testutil.h"
 #include "workspaceinternal.h"
+#include "tmpfsmount.h"
+#include "unpackbudget.h"
 #include "xmlio.h"
 
 #include <QDirIterator>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
 #include <sys/resource.h>
 
 namespace {
@@ -333,6 +337,29 @@ private slots:
         Workspace::unloadProject(project);
     }
 
+    // Hidden files are files of the project like any other: every store of a
+    // session carries them, not only the first (the working tree is rebuilt
+    // from the backup exactly).
+    void hiddenFilesSurviveEveryStore()
+    {
+        ProjectFixture f;
+        f.addProjectXml("P", "A", "D");
+        f.addTando("00:1a:2b:3c:4d:5e", "Front");
+        f.addFile("active-project/.settings/.keep", "keep");
+        f.addFile("active-project/devices/tando/00:1a:2b:3c:4d:5e/.calibration", "calibrated");
+        ProjectEntity project;
+        QVERIFY(Workspace::loadProject(project, f.makeTgz("p.tgz")));
+        deviceByMac(project, "TANDO/QL3", "00:1a:2b:3c:4d:5e")->setNewMac("00:1a:2b:3c:4d:ff");
+        for (int store = 1; store <= 3; ++store) {
+            const QString out = f.path(QStringLiteral("out%1.tgz").arg(store));
+            QVERIFY(Workspace::storeCurrentProject(project, out));
+            const QString x = f.unpack(out) + "/active-project";
+            QCOMPARE(ProjectFixture::readFile(x + "/.settings/.keep"), QByteArray("keep"));
+            QCOMPARE(ProjectFixture::readFile(x + "/devices/tando/00:1a:2b:3c:4d:ff/.calibration"), QByteArray("calibrated"));
+        }
+        Workspace::unloadProject(project);
+    }
+
     void targetNames_data()
     {
         QTest::addColumn<QString>("name");
@@ -375,41 +402,117 @@ private slots:
         Workspace::unloadProject(project);
     }
 
-    // A store that cannot write its archive (here: a file-size limit, as on a
-    // full disk) answers false, keeps the old target and restores the tree.
-    void failedWriteKeepsTheTarget()
+    // A store that runs out of space answers false, leaves an existing target
+    // byte for byte, leaves nothing beside it and restores the working tree.
+    // The disk is full at the target, in the temporary directory, or where the
+    // working tree lies (a tmpfs each, where one can be mounted), or every
+    // file is limited in size (RLIMIT_FSIZE, which works anywhere).
+    void fullDiskKeepsTheTarget_data()
     {
+        QTest::addColumn<QString>("full");
+        QTest::newRow("file-size limit") << "limit";
+        QTest::newRow("full file system at the target") << "target";
+        QTest::newRow("full temporary directory") << "temporary";
+        QTest::newRow("full file system of the working tree") << "tree";
+    }
+
+    void fullDiskKeepsTheTarget()
+    {
+        QFETCH(QString, full);
         ProjectFixture f;
-        ProjectEntity project;
         f.addProjectXml("P", "A", "D");
-        // Bytes that do not compress: the archive itself is larger than the limit.
-        QRandomGenerator random(7);
-        for (int i = 0; i < 200; ++i) {
-            QByteArray bytes(1000, Qt::Uninitialized);
-            random.fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
-            f.addFile(QStringLiteral("active-project/logs/%1.log").arg(i), bytes);
+        f.addTando("00:1a:2b:3c:4d:5e", "Front");
+        // 2 MiB in files of 16 KiB: incompressible, so that the archive is as
+        // large as the tree, and each file small enough to fit the file-size limit.
+        QRandomGenerator generator(4711);
+        for (int i = 0; i < 128; ++i) {
+            QByteArray noise(16 << 10, Qt::Uninitialized);
+            generator.fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+            f.addFile(QStringLiteral("active-project/logs/%1.bin").arg(i), noise);
         }
-        QVERIFY(Workspace::loadProject(project, f.makeTgz("p.tgz")));
-        const QString out = f.path("existing.tgz");
-        f.addFile("../existing.tgz", "precious old archive");
-        const QMap<QString, QByteArray> before = snapshot(project.extractedPath());
+        const QString archive = f.makeTgz("p.tgz");
 
-        struct rlimit old {};
-        QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
-        auto *previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit small = old;
-        small.rlim_cur = 64 * 1024;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        const bool stored = Workspace::storeCurrentProject(project, out);
-        setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, previousHandler);
+        const QByteArray savedTmp = qgetenv("TMPDIR");
+        const auto restoreTmp = qScopeGuard([&savedTmp] { qputenv("TMPDIR", savedTmp); });
+        std::unique_ptr<TmpfsMount> tmpfs;
+        if (full != "limit") {
+            // The tree's file system holds the project twice and a little more.
+            tmpfs = std::make_unique<TmpfsMount>(f.path("small"), full == "tree" ? 8 << 20 : 1 << 20);
+            if (!tmpfs->isMounted())
+                QSKIP(qPrintable("no tmpfs: " + tmpfs->reason() + "; the file-size limit row stands in"));
+        }
 
+        ProjectEntity project;
+        const Archive::UnpackLimits limits = Archive::unpackLimits();
+        if (full == "tree") {
+            Archive::UnpackLimits noReserve = limits;
+            noReserve.reserveBytes = 0;
+            Archive::setUnpackLimits(noReserve);
+            qputenv("TMPDIR", QFile::encodeName(tmpfs->path()));
+        }
+        const bool loaded = Workspace::loadProject(project, archive);
+        Archive::setUnpackLimits(limits);
+        QVERIFY(loaded);
+        if (full == "tree") {
+            qputenv("TMPDIR", savedTmp);
+            // Fill what is left, so that not one more block can be written.
+            QFile filler(tmpfs->path() + "/filler");
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            const QByteArray block(4096, 'f');
+            while (filler.write(block) == block.size()) {
+            }
+        }
+        project.setName("Edited");
+
+        const QString out = full == "target" ? tmpfs->path() + "/existing.tgz" : f.path("existing.tgz");
+        {
+            QFile existing(out);
+            QVERIFY(existing.open(QIODevice::WriteOnly));
+            existing.write("precious old archive");
+        }
+        const QMap<QString, QByteArray> before = snapshot(project.extractedBackupPath());
+
+        bool stored = true;
+        if (full == "limit") {
+            struct rlimit old {};
+            QCOMPARE(getrlimit(RLIMIT_FSIZE, &old), 0);
+            auto *previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit small = old;
+            small.rlim_cur = 64 * 1024;
+            QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+            stored = Workspace::storeCurrentProject(project, out);
+            setrlimit(RLIMIT_FSIZE, &old);
+            std::signal(SIGXFSZ, previousHandler);
+        } else {
+            if (full == "temporary")
+                qputenv("TMPDIR", QFile::encodeName(tmpfs->path()));
+            stored = Workspace::storeCurrentProject(project, out);
+            qputenv("TMPDIR", savedTmp);
+        }
+
+        QFETCH_GLOBAL(bool, onePass);
+        QCOMPARE(QDir(QFileInfo(out).path()).entryList({".*part*", "*.tar"}, QDir::Files | QDir::Hidden), QStringList());
+        if (onePass && (full == "temporary" || full == "tree")) {
+            // Streamed from the tree to the target, the store needs no room in
+            // the temporary directory and writes nothing into the working tree:
+            // it succeeds, and the target is the new archive.
+            QVERIFY(stored);
+            ProjectEntity again;
+            QVERIFY(Workspace::loadProject(again, out));
+            QCOMPARE(again.name(), QStringLiteral("Edited"));
+            Workspace::unloadProject(again);
+            QCOMPARE(snapshot(project.extractedPath()), before);
+            Workspace::unloadProject(project);
+            QFile::remove(tmpfs->path() + "/filler");
+            return;
+        }
         QVERIFY(!stored);
         QCOMPARE(ProjectFixture::readFile(out), QByteArray("precious old archive"));
-        QCOMPARE(QDir(f.path(QString())).entryList({".*part*"}, QDir::Files | QDir::Hidden), QStringList());
         QCOMPARE(snapshot(project.extractedPath()), before);
         QVERIFY(project.state().isEmpty());
         Workspace::unloadProject(project);
+        if (tmpfs)
+            QFile::remove(tmpfs->path() + "/filler");
     }
 
     void largeFileStoresWithoutHoldingIt()
@@ -419,7 +522,7 @@ private slots:
         f.addTando("00:1a:2b:3c:4d:5e", "Front");
         QByteArray chunk(1 << 20, '\0');
         for (int i = 0; i < chunk.size(); ++i)
-            chunk[i] = char((i * 7919) >> 5);
+            chunk[i] = char((unsigned(i) * 7919u) >> 5);
         {
             QFile big(f.root() + "/active-project/devices/tando/00:1a:2b:3c:4d:5e/firmware.bin");
             QVERIFY(big.open(QIODevice::WriteOnly));

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+// Removes the directory at path with everything below it, links not followed
+// and other file systems mounted below it not entered. Works on names in any
+// byte form (QDir skips names that are not valid in the local encoding, and
+// so cannot remove a tree that holds one). An empty path names no directory
+// and removes nothing. True when nothing is left; false, after a debug line
+// naming what could not be removed, otherwise.
+bool removeDirectoryTree(const QString &path);

@@ -1,0 +1,356 @@
+// The corpus of hostile and broken archives that scripts/make-hostile-archives.sh
+// writes, opened through the command-line tool and through AppState: each is
+// refused with its reason or loaded correctly, nothing is created outside the
+// temporary directory, and nothing is left in it.
+
+#include "appstate.h"
+#include "dataobjectmodel.h"
+#include "deviceentity.h"
+#include "projectentity.h"
+#include "tmpfsmount.h"
+#include "treelisting.h"
+#include "unpackbudget.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QtTest>
+
+#include <sys/statvfs.h>
+
+namespace {
+
+// Collects the workspace's diagnostics (categories "tando.*").
+class Diagnostics
+{
+public:
+    Diagnostics() { s_previous = qInstallMessageHandler(&Diagnostics::handle); }
+    ~Diagnostics()
+    {
+        qInstallMessageHandler(s_previous);
+        s_lines.clear();
+    }
+    QString all() const { return s_lines.join('\n'); }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        if (context.category && QByteArray(context.category).startsWith("tando."))
+            s_lines.append(text);
+        else if (s_previous)
+            s_previous(type, context, text);
+    }
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline QStringList s_lines;
+};
+
+// Sets the unpacking limits for one scope.
+class Limits
+{
+public:
+    explicit Limits(const Archive::UnpackLimits &limits) { Archive::setUnpackLimits(limits); }
+    ~Limits() { Archive::setUnpackLimits(m_previous); }
+
+private:
+    Archive::UnpackLimits m_previous = Archive::unpackLimits();
+};
+
+// A tmpfs makes the many small files of the corpus cheap; any directory does.
+QString sandboxBase()
+{
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    return shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath();
+}
+
+QStringList deviceMacs(const ProjectEntity &project)
+{
+    QStringList macs;
+    for (const DeviceEntity *d : project.devices()->objectsOfType<DeviceEntity>())
+        macs.append(d->oldMac());
+    return macs;
+}
+
+constexpr qint64 MiB = 1 << 20;
+
+} // namespace
+
+class TestHostile : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_sandbox{sandboxBase() + QStringLiteral("/tando-hostile-XXXXXX")};
+    QString m_tmp;    // TMPDIR for everything under test; escapes of up to three levels land in the sandbox
+    QString m_escape; // where absolute names and links aim
+    QString m_corpus;
+    QByteArray m_savedTmpDir;
+
+    QString archive(const QString &name) const { return m_corpus + '/' + name; }
+
+    struct Run
+    {
+        int code = -1;
+        QString out;
+        QString err;
+    };
+
+    Run tool(const QStringList &args, const QStringList &extraEnvironment = {}) const
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", QDir::tempPath());
+        for (const QString &assignment : extraEnvironment)
+            env.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(TANDO_PROJECT_BIN), args);
+        if (!p.waitForFinished(240000))
+            p.kill();
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    // Nothing left in the temporary directory, nothing changed around it.
+    void checkNothingLeft(const QMap<QByteArray, QByteArray> &before)
+    {
+        QCOMPARE(rawTree(m_tmp), (QMap<QByteArray, QByteArray>()));
+        QCOMPARE(rawTree(m_sandbox.path()), before);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_sandbox.isValid());
+        m_tmp = m_sandbox.filePath("up1/up2/tmp");
+        m_escape = m_sandbox.filePath("outside");
+        m_corpus = m_sandbox.filePath("corpus");
+        QVERIFY(QDir().mkpath(m_tmp));
+        QVERIFY(QDir().mkpath(m_escape));
+        QVERIFY(QDir().mkpath(m_sandbox.filePath("scratch")));
+
+        QProcess script;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", m_sandbox.filePath("scratch"));
+        script.setProcessEnvironment(env);
+        script.start("bash", {HOSTILE_SCRIPT, m_corpus, m_escape});
+        QVERIFY(script.waitForFinished(240000));
+        QVERIFY2(script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0, script.readAllStandardError().constData());
+        QVERIFY(QDir().rmdir(m_sandbox.filePath("scratch")));
+
+        m_savedTmpDir = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(m_tmp));
+        QCOMPARE(QDir::tempPath(), m_tmp);
+    }
+
+    void cleanupTestCase() { qputenv("TMPDIR", m_savedTmpDir); }
+
+    void corpus_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("reason");  // empty: loads
+        QTest::addColumn<int>("devices");     // when it loads
+        QTest::addColumn<qint64>("maxBytes"); // a configured cap on the unpacked size; 0: the default
+
+        const QString escape = m_sandbox.filePath("outside");
+        QTest::newRow("name with ..") << "dotdot.tar" << "active-project/../../escaped.txt: path contains \"..\"" << 0 << qint64(0);
+        QTest::newRow("name with .., gzipped") << "dotdot.tgz" << "path contains \"..\"" << 0 << qint64(0);
+        QTest::newRow("absolute name") << "absolute.tar" << escape + "/absolute.txt: absolute path" << 0 << qint64(0);
+        QTest::newRow("symlink to an absolute path")
+            << "symlink-absolute.tar" << "active-project/out: symbolic link to the absolute path " + escape << 0 << qint64(0);
+        QTest::newRow("symlink climbing out") << "symlink-climbing.tar"
+                                              << "active-project/up: symbolic link to ../../.. leaves the unpacked tree" << 0 << qint64(0);
+        QTest::newRow("file written through a symlink") << "symlink-through.tar"
+                                                        << "active-project/inner/through.txt: Cannot extract through symlink" << 0 << qint64(0);
+        QTest::newRow("hard link climbing out") << "hardlink-climbing.tar"
+                                                << "active-project/second: hard link target ../../first: path contains \"..\"" << 0 << qint64(0);
+        QTest::newRow("hard link to an absolute path") << "hardlink-absolute.tar" << "hard link target " + escape + "/first: absolute path"
+                                                       << 0 << qint64(0);
+        QTest::newRow("character device") << "chardev.tar" << "active-project/null: character device" << 0 << qint64(0);
+        QTest::newRow("block device") << "blockdev.tar" << "active-project/disk: block device" << 0 << qint64(0);
+        QTest::newRow("FIFO") << "fifo.tar" << "active-project/pipe: FIFO" << 0 << qint64(0);
+        QTest::newRow("wrong checksum") << "bad-checksum.tar" << "Damaged tar archive" << 0 << qint64(0);
+        QTest::newRow("base-256 size of 1 TiB") << "base256-terabyte.tar"
+                                                << "active-project/huge.bin: unpacked, the archive would be larger than the limit of 16.00 GiB"
+                                                << 0 << qint64(0);
+        QTest::newRow("sparse file of 1 TiB") << "sparse-terabyte.tar"
+                                              << "active-project/sparse.bin: unpacked, the archive would be larger than the limit of 16.00 GiB"
+                                              << 0 << qint64(0);
+        QTest::newRow("gzip bomb against a cap") << "bomb.tgz" << "unpacked, the archive would be larger than the limit of 64.00 MiB"
+                                                 << 0 << 64 * MiB;
+        QTest::newRow("path over PATH_MAX") << "path-too-long.tar" << "path too long" << 0 << qint64(0);
+        QTest::newRow("garbage after the gzip member") << "trailing-garbage.tgz" << "trailing garbage after the gzip data" << 0 << qint64(0);
+        QTest::newRow("garbage after zero padding") << "padded-garbage.tgz" << "trailing garbage after the gzip data" << 0 << qint64(0);
+
+        QTest::newRow("gzip padded with zeros") << "zero-padded.tgz" << "" << 1 << qint64(0);
+        QTest::newRow("two gzip members") << "concatenated.tgz" << "" << 1 << qint64(0);
+        QTest::newRow("base-256 size") << "base256-size.tar" << "" << 1 << qint64(0);
+        QTest::newRow("names not valid UTF-8") << "invalid-utf8.tar" << "" << 1 << qint64(0);
+        QTest::newRow("gzip member name not valid UTF-8") << "invalid-utf8-member.tgz" << "" << 1 << qint64(0);
+        QTest::newRow("1000 nested directories") << "deep-nesting.tar" << "" << 1 << qint64(0);
+        QTest::newRow("400 MiB project") << "large-sparse.tar" << "" << 0 << qint64(0);
+        QTest::newRow("10 000 devices") << "10000-devices.tgz" << "" << 10000 << qint64(0);
+        // The bomb itself expands to 256 MiB: with room for it and no cap it loads.
+        QTest::newRow("gzip bomb without a cap") << "bomb.tgz" << "" << 1 << qint64(0);
+    }
+
+    void throughCommandLine_data() { corpus_data(); }
+
+    void throughCommandLine()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, reason);
+        QFETCH(int, devices);
+        QFETCH(qint64, maxBytes);
+        const auto before = rawTree(m_sandbox.path());
+
+        const QStringList environment = maxBytes ? QStringList{QStringLiteral("TANDO_UNPACK_MAX_BYTES=%1").arg(maxBytes)}
+                                                 : QStringList();
+        const Run run = tool({"show", archive(file), "--json"}, environment);
+        if (reason.isEmpty()) {
+            QVERIFY2(run.code == 0, qPrintable(run.err));
+            const QJsonObject project = QJsonDocument::fromJson(run.out.toUtf8()).object();
+            QCOMPARE(project.value("name").toString(), QStringLiteral("Hostile"));
+            QCOMPARE(project.value("devices").toArray().size(), devices);
+        } else {
+            QCOMPARE(run.code, 1);
+            QVERIFY2(run.err.startsWith("tando-project: cannot load " + archive(file) + ": "), qPrintable(run.err));
+            QVERIFY2(run.err.contains(reason), qPrintable(run.err));
+            QCOMPARE(run.out, QString());
+        }
+        checkNothingLeft(before);
+    }
+
+    void throughAppState_data() { corpus_data(); }
+
+    void throughAppState()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, reason);
+        QFETCH(int, devices);
+        QFETCH(qint64, maxBytes);
+        const auto before = rawTree(m_sandbox.path());
+
+        Archive::UnpackLimits limits = Archive::unpackLimits();
+        if (maxBytes)
+            limits.maxBytes = quint64(maxBytes);
+        Limits scoped(limits);
+        AppState state;
+        Diagnostics diagnostics;
+        const bool loaded = state.loadProject(QUrl::fromLocalFile(archive(file)).toString());
+        QCOMPARE(loaded, reason.isEmpty());
+        QCOMPARE(state.project()->loaded(), loaded);
+        if (loaded) {
+            QCOMPARE(state.project()->name(), QStringLiteral("Hostile"));
+            QCOMPARE(state.project()->devices()->count(), devices);
+            QVERIFY(state.project()->extractedPath().startsWith(m_tmp + '/'));
+            QVERIFY(state.project()->extractedBackupPath().startsWith(m_tmp + '/'));
+        } else {
+            QVERIFY2(diagnostics.all().contains(reason), qPrintable(diagnostics.all()));
+            QCOMPARE(state.project()->devices()->count(), 0);
+        }
+        state.unloadProject();
+        checkNothingLeft(before);
+    }
+
+    // Names that are not valid UTF-8 cannot be devices (a MAC is ASCII), but
+    // like every file the editor does not interpret they are stored byte for
+    // byte, store after store.
+    void invalidUtf8NamesAreCarriedThrough()
+    {
+        const auto before = rawTree(m_sandbox.path());
+        AppState state;
+        QVERIFY(state.loadProject(archive("invalid-utf8.tar")));
+        QCOMPARE(deviceMacs(*state.project()), QStringList{"00:1a:2b:3c:4d:5e"});
+        const QByteArray device = "active-project/devices/tando/\xff\xfe/prefs";
+        const QByteArray notes = "active-project/notes/B\xfchne.txt";
+        for (int store = 1; store <= 2; ++store) {
+            const QString out = m_sandbox.filePath(QStringLiteral("stored-%1.tgz").arg(store));
+            QVERIFY(state.storeCurrentProject(out));
+            QProcess tar;
+            tar.start("tar", {"--quoting-style=literal", "-tzf", out});
+            QVERIFY(tar.waitForFinished());
+            const QList<QByteArray> listing = tar.readAllStandardOutput().split('\n');
+            QVERIFY2(listing.contains(device), qPrintable(QString::number(store)));
+            QVERIFY2(listing.contains(notes), qPrintable(QString::number(store)));
+            QVERIFY(QFile::remove(out));
+        }
+        state.unloadProject();
+        checkNothingLeft(before);
+    }
+
+    void deepNestingIsStored()
+    {
+        const auto before = rawTree(m_sandbox.path());
+        AppState state;
+        QVERIFY(state.loadProject(archive("deep-nesting.tar")));
+        const QString out = m_sandbox.filePath("deep.tgz");
+        QVERIFY(state.storeCurrentProject(out));
+        QProcess tar;
+        tar.start("tar", {"--quoting-style=literal", "-tzf", out});
+        QVERIFY(tar.waitForFinished());
+        const QByteArray deepFile = "active-project/" + QByteArray("n/").repeated(1000) + "deep.txt";
+        QVERIFY(tar.readAllStandardOutput().split('\n').contains(deepFile));
+        QVERIFY(QFile::remove(out));
+        state.unloadProject();
+        checkNothingLeft(before);
+    }
+
+    // The bomb against the free space of a small file system: a tmpfs of
+    // 96 MiB, of which the default reserve leaves 32 MiB, where one can be
+    // mounted; else the reserve raised until 32 MiB of the temporary
+    // directory's own file system are left. A small project still loads there.
+    void bombAgainstFreeSpace_data()
+    {
+        QTest::addColumn<bool>("commandLine");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("loads");
+        QTest::newRow("bomb, command-line tool") << true << "bomb.tgz" << false;
+        QTest::newRow("bomb, AppState") << false << "bomb.tgz" << false;
+        QTest::newRow("small project, command-line tool") << true << "concatenated.tgz" << true;
+        QTest::newRow("small project, AppState") << false << "concatenated.tgz" << true;
+    }
+
+    void bombAgainstFreeSpace()
+    {
+        QFETCH(bool, commandLine);
+        QFETCH(QString, file);
+        QFETCH(bool, loads);
+        TmpfsMount small(m_sandbox.filePath("small"), 96 * MiB);
+        const QString tmp = small.isMounted() ? small.path() : m_tmp;
+        Archive::UnpackLimits limits = Archive::unpackLimits();
+        if (!small.isMounted()) {
+            qInfo().noquote() << "No tmpfs (" + small.reason() + "): a larger reserve leaves 32 MiB free instead";
+            struct statvfs fs {};
+            QCOMPARE(statvfs(QFile::encodeName(m_tmp).constData(), &fs), 0);
+            limits.reserveBytes = quint64(fs.f_bavail) * fs.f_frsize - quint64(32 * MiB);
+        }
+        const auto before = rawTree(m_sandbox.path());
+        const QByteArray savedTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(tmp));
+
+        QString diagnostics;
+        bool loaded = false;
+        if (commandLine) {
+            const Run run = tool({"show", archive(file)},
+                                 {QStringLiteral("TANDO_UNPACK_RESERVE_BYTES=%1").arg(limits.reserveBytes)});
+            loaded = run.code == 0;
+            diagnostics = run.err;
+        } else {
+            Limits scoped(limits);
+            AppState state;
+            Diagnostics log;
+            loaded = state.loadProject(archive(file));
+            diagnostics = log.all();
+            state.unloadProject();
+        }
+        qputenv("TMPDIR", savedTmp);
+        QCOMPARE(loaded, loads);
+        if (!loads)
+            QVERIFY2(diagnostics.contains("unpacked, the archive would not fit into the temporary directory"), qPrintable(diagnostics));
+        QCOMPARE(rawTree(tmp), (QMap<QByteArray, QByteArray>()));
+        QCOMPARE(rawTree(m_sandbox.path()), before);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHostile)
+#include "tst_hostile.moc"
