@@ -79,6 +79,12 @@ public:
     }
     int get() const { return m_fd; }
     bool valid() const { return m_fd >= 0; }
+    void reset(int fd)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
     bool close()
     {
         const int fd = m_fd;
@@ -609,21 +615,37 @@ QString packDirectory(PackState &state, const QByteArray &path, const QByteArray
     return QString();
 }
 
+// A tree to pack and the new file it goes into; the output's device and inode
+// let the packing pass over the output should it lie inside the tree.
+struct PackTarget
+{
+    QByteArray root;
+    Fd output{-1};
+    struct stat outputStat {};
+};
+
+QString openPackTarget(const QString &workingDirectory, const QString &outputPath, PackTarget &target)
+{
+    target.root = QFile::encodeName(QDir::cleanPath(QFileInfo(workingDirectory).absoluteFilePath()));
+    struct stat rootStat {};
+    if (::stat(target.root.constData(), &rootStat) != 0)
+        return QStringLiteral("%1: %2").arg(shown(target.root), errnoText(errno));
+    if (!S_ISDIR(rootStat.st_mode))
+        return QStringLiteral("%1: not a directory").arg(shown(target.root));
+    target.output.reset(::open(QFile::encodeName(outputPath).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!target.output.valid() || ::fstat(target.output.get(), &target.outputStat) != 0)
+        return errnoText(errno);
+    return QString();
+}
+
 QString writeTar(const QString &workingDirectory, const QString &tarPath)
 {
-    const QByteArray root = QFile::encodeName(QDir::cleanPath(QFileInfo(workingDirectory).absoluteFilePath()));
-    struct stat rootStat {};
-    if (::stat(root.constData(), &rootStat) != 0)
-        return QStringLiteral("%1: %2").arg(shown(root), errnoText(errno));
-    if (!S_ISDIR(rootStat.st_mode))
-        return QStringLiteral("%1: not a directory").arg(shown(root));
-
-    Fd output(::open(QFile::encodeName(tarPath).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!output.valid())
-        return errnoText(errno);
-    struct stat outputStat {};
-    if (::fstat(output.get(), &outputStat) != 0)
-        return errnoText(errno);
+    PackTarget target;
+    if (const QString error = openPackTarget(workingDirectory, tarPath, target); !error.isEmpty())
+        return error;
+    const QByteArray &root = target.root;
+    Fd &output = target.output;
+    const struct stat &outputStat = target.outputStat;
 
     WriteArchive writer(archive_write_new());
     if (!writer)
@@ -1200,19 +1222,12 @@ QString writeOverlaidGzip(const QString &workingDirectory, const Archive::TreeOv
                           const QList<QPair<QByteArray, QByteArray>> &namePatches, const QByteArray &memberName,
                           const QString &gzipPath)
 {
-    const QByteArray root = QFile::encodeName(QDir::cleanPath(QFileInfo(workingDirectory).absoluteFilePath()));
-    struct stat rootStat {};
-    if (::stat(root.constData(), &rootStat) != 0)
-        return QStringLiteral("%1: %2").arg(shown(root), errnoText(errno));
-    if (!S_ISDIR(rootStat.st_mode))
-        return QStringLiteral("%1: not a directory").arg(shown(root));
-
-    Fd output(::open(QFile::encodeName(gzipPath).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!output.valid())
-        return errnoText(errno);
-    struct stat outputStat {};
-    if (::fstat(output.get(), &outputStat) != 0)
-        return errnoText(errno);
+    PackTarget target;
+    if (const QString error = openPackTarget(workingDirectory, gzipPath, target); !error.isEmpty())
+        return error;
+    const QByteArray &root = target.root;
+    Fd &output = target.output;
+    const struct stat &outputStat = target.outputStat;
 
     const int threads = std::max(1, int(std::thread::hardware_concurrency()));
     GzipStream::ParallelDeflater deflater(output.get(), memberName, quint32(QDateTime::currentSecsSinceEpoch()),

@@ -239,39 +239,49 @@ bool storeLabels(const ProjectEntity &project, const QMap<QString, DeviceEntity 
     return ok;
 }
 
-// Renames in two steps, through unique intermediate names, so that devices
-// that swap addresses do not block each other. False when any rename failed.
-bool renameDeviceDirectories(const ProjectEntity &project)
+// One device directory that a store renames, in its family directory: from
+// the old name through a unique hidden intermediate name to the new one.
+struct DeviceMove
 {
-    struct Move
-    {
-        QDir dir;
-        QString from;
-        QString through;
-        QString to;
-    };
-    QList<Move> moves;
-    bool ok = true;
+    QString dirPath;
+    QString from;
+    QString through;
+    QString to;
+};
+
+QList<DeviceMove> plannedMoves(const ProjectEntity &project)
+{
+    QList<DeviceMove> moves;
     int counter = 0;
     for (const DeviceEntity *device : devicesOf(project)) {
         if (!isKnownType(*device))
             continue;
         const QString from = Mac::normalizeMac(device->oldMac(), underscore);
         const QString to = Mac::normalizeMac(device->newMac(), underscore);
-        if (from == to)
-            continue;
-        Move move{familyDir(project, *device), from,
-                  QStringLiteral(".renaming-%1-%2").arg(++counter).arg(from), to};
-        if (!move.dir.rename(move.from, move.through)) {
-            qCDebug(lcWorkspace).noquote() << "Cannot rename device directory " + move.dir.filePath(from);
+        if (from != to)
+            moves.append({familyDir(project, *device).absolutePath(), from,
+                          QStringLiteral(".renaming-%1-%2").arg(++counter).arg(from), to});
+    }
+    return moves;
+}
+
+// Renames in two steps, so that devices that swap addresses do not block
+// each other. False when any rename failed.
+bool renameDeviceDirectories(const ProjectEntity &project)
+{
+    bool ok = true;
+    QList<DeviceMove> moved;
+    for (const DeviceMove &move : plannedMoves(project)) {
+        if (!QDir(move.dirPath).rename(move.from, move.through)) {
+            qCDebug(lcWorkspace).noquote() << "Cannot rename device directory " + move.dirPath + "/" + move.from;
             ok = false;
             continue;
         }
-        moves.append(move);
+        moved.append(move);
     }
-    for (Move &move : moves) {
-        if (!move.dir.rename(move.through, move.to)) {
-            qCDebug(lcWorkspace).noquote() << "Cannot rename device directory " + move.dir.filePath(move.from)
+    for (const DeviceMove &move : moved) {
+        if (!QDir(move.dirPath).rename(move.through, move.to)) {
+            qCDebug(lcWorkspace).noquote() << "Cannot rename device directory " + move.dirPath + "/" + move.from
                     + " to " + move.to;
             ok = false;
         }
@@ -528,13 +538,6 @@ void overlayKsb12Label(const QString &prefsPath, const DeviceEntity &device, Sto
 // renameDeviceDirectories played on the names of the family directories.
 void overlayRenames(const ProjectEntity &project, StoreOverlay &store)
 {
-    struct Move
-    {
-        QString dirPath;
-        QString from;
-        QString through;
-        QString to;
-    };
     QHash<QString, QSet<QString>> names; // family directory → its entries now
     auto entriesOf = [&names](const QString &dirPath) -> QSet<QString> & {
         auto it = names.find(dirPath);
@@ -545,28 +548,18 @@ void overlayRenames(const ProjectEntity &project, StoreOverlay &store)
         }
         return *it;
     };
-    QList<Move> moves;
-    int counter = 0;
-    for (const DeviceEntity *device : devicesOf(project)) {
-        if (!isKnownType(*device))
-            continue;
-        const QString from = Mac::normalizeMac(device->oldMac(), underscore);
-        const QString to = Mac::normalizeMac(device->newMac(), underscore);
-        if (from == to)
-            continue;
-        const QString dirPath = familyDir(project, *device).absolutePath();
-        Move move{dirPath, from, QStringLiteral(".renaming-%1-%2").arg(++counter).arg(from), to};
-        QSet<QString> &entries = entriesOf(dirPath);
-        if (!entries.contains(from) || entries.contains(move.through) || from.contains(QLatin1Char('/'))
-            || to.contains(QLatin1Char('/'))) {
+    const QList<DeviceMove> moves = plannedMoves(project);
+    for (const DeviceMove &move : moves) {
+        QSet<QString> &entries = entriesOf(move.dirPath);
+        if (!entries.contains(move.from) || entries.contains(move.through) || move.from.contains(QLatin1Char('/'))
+            || move.to.contains(QLatin1Char('/'))) {
             store.usable = false;
             return;
         }
-        entries.remove(from);
+        entries.remove(move.from);
         entries.insert(move.through);
-        moves.append(move);
     }
-    for (const Move &move : moves) {
+    for (const DeviceMove &move : moves) {
         QSet<QString> &entries = entriesOf(move.dirPath);
         if (entries.contains(move.to) || move.to.isEmpty()) {
             store.usable = false;

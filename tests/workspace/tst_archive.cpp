@@ -1,3 +1,4 @@
+#include "testfiles.h"
 #include "projectarchive.h"
 #include "unpackbudget.h"
 
@@ -58,19 +59,6 @@ private:
     rlimit m_previous {};
     void (*m_previousHandler)(int) = nullptr;
 };
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QByteArray randomBytes(int size)
 {

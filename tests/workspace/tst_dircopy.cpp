@@ -1,3 +1,4 @@
+#include "testfiles.h"
 #include "dircopy.h"
 #include "treelisting.h"
 #include "treeremoval.h"
@@ -37,19 +38,6 @@ private:
     QtMessageHandler m_previous = nullptr;
 };
 QStringList MessageCapture::s_lines;
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The target text of a symbolic link, as stored.
 QByteArray linkText(const QString &path)

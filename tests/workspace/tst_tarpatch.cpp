@@ -1,3 +1,4 @@
+#include "testfiles.h"
 #include "tarpatch.h"
 
 #include <QDir>
@@ -44,19 +45,6 @@ Run run(const QString &program, const QStringList &arguments)
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
     return result;
-}
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(data) == data.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QByteArray field(const char *data, int maxLength)

@@ -1,3 +1,4 @@
+#include "testfiles.h"
 #include "tmpfsmount.h"
 #include "xmlio.h"
 
@@ -7,18 +8,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
 
 // Collects the workspace's diagnostics.
 class WorkspaceLog
