@@ -540,7 +540,8 @@ private slots:
         struct rusage after {};
         getrusage(RUSAGE_SELF, &after);
         const long grownKiB = after.ru_maxrss - before.ru_maxrss;
-        QVERIFY2(grownKiB < 16 * 1024, qPrintable(QString::number(grownKiB) + " KiB"));
+        if (peakMemoryIsMeaningful)
+            QVERIFY2(grownKiB < 16 * 1024, qPrintable(QString::number(grownKiB) + " KiB"));
 
         const QString stored = f.unpack(out) + "/active-project/devices/tando/00:1a:2b:3c:4d:ff/firmware.bin";
         QCOMPARE(QFileInfo(stored).size(), qint64(50) << 20);
