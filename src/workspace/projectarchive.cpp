@@ -49,7 +49,13 @@ struct ReadArchiveFree
 };
 struct WriteArchiveFree
 {
-    void operator()(archive *a) const { archive_write_free(a); }
+    void operator()(archive *a) const
+    {
+        // libarchive 3.6 frees a writer whose output failed without closing
+        // that output, and so loses its buffer; closing first frees it.
+        archive_write_close(a);
+        archive_write_free(a);
+    }
 };
 struct EntryFree
 {
@@ -659,12 +665,8 @@ QString writeTar(const QString &workingDirectory, const QString &tarPath)
     state.outputDevice = outputStat.st_dev;
     state.outputInode = outputStat.st_ino;
     const QString error = packDirectory(state, root, QByteArray());
-    if (!error.isEmpty()) {
-        // libarchive 3.6 frees a writer whose output failed without closing
-        // that output, and so loses its buffer; closing first frees it.
-        archive_write_close(writer.get());
+    if (!error.isEmpty())
         return error;
-    }
     if (archive_write_close(writer.get()) != ARCHIVE_OK)
         return archiveWriteError(writer.get());
     if (!output.close())
