@@ -578,27 +578,29 @@ QString packEntry(PackState &state, const QByteArray &path, const QByteArray &na
     return QString();
 }
 
+// The names in a directory, without "." and "..", in the order read.
+QString listDirectory(const QByteArray &path, std::vector<std::string> *names)
+{
+    Dir dir(::opendir(path.constData()));
+    if (!dir)
+        return QStringLiteral("%1: %2").arg(shown(path), errnoText(errno));
+    for (;;) {
+        errno = 0;
+        const dirent *item = ::readdir(dir.get());
+        if (!item)
+            return errno != 0 ? QStringLiteral("%1: %2").arg(shown(path), errnoText(errno)) : QString();
+        if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
+            names->emplace_back(item->d_name);
+    }
+}
+
 // Packs the contents of one directory: names sorted byte-wise, each
 // directory followed at once by its own contents.
 QString packDirectory(PackState &state, const QByteArray &path, const QByteArray &prefix)
 {
     std::vector<std::string> names;
-    {
-        Dir dir(::opendir(path.constData()));
-        if (!dir)
-            return QStringLiteral("%1: %2").arg(shown(path), errnoText(errno));
-        for (;;) {
-            errno = 0;
-            const dirent *item = ::readdir(dir.get());
-            if (!item) {
-                if (errno != 0)
-                    return QStringLiteral("%1: %2").arg(shown(path), errnoText(errno));
-                break;
-            }
-            if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
-                names.emplace_back(item->d_name);
-        }
-    }
+    if (const QString error = listDirectory(path, &names); !error.isEmpty())
+        return error;
     std::sort(names.begin(), names.end());
 
     for (const std::string &item : names) {
@@ -1158,26 +1160,13 @@ QString packReplacedFile(archive *writer, const QByteArray &name, const struct s
 QString packOverlaidDirectory(OverlayPack &pack, const QByteArray &path, const QByteArray &relative,
                               const QByteArray &prefix)
 {
+    std::vector<std::string> onDisk;
+    if (const QString error = listDirectory(path, &onDisk); !error.isEmpty())
+        return error;
     std::vector<std::pair<std::string, std::string>> names; // name in the archive, name on the disk
-    {
-        Dir dir(::opendir(path.constData()));
-        if (!dir)
-            return QStringLiteral("%1: %2").arg(shown(path), errnoText(errno));
-        for (;;) {
-            errno = 0;
-            const dirent *item = ::readdir(dir.get());
-            if (!item) {
-                if (errno != 0)
-                    return QStringLiteral("%1: %2").arg(shown(path), errnoText(errno));
-                break;
-            }
-            if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0)
-                continue;
-            const QByteArray onDisk(item->d_name);
-            const auto renamed = pack.overlay->renames.constFind(relative + onDisk);
-            const QByteArray shownName = renamed != pack.overlay->renames.cend() ? *renamed : onDisk;
-            names.emplace_back(shownName.toStdString(), onDisk.toStdString());
-        }
+    for (const std::string &name : onDisk) {
+        const auto renamed = pack.overlay->renames.constFind(relative + name.c_str());
+        names.emplace_back(renamed != pack.overlay->renames.cend() ? renamed->toStdString() : name, name);
     }
     std::sort(names.begin(), names.end());
 

@@ -289,6 +289,47 @@ bool renameDeviceDirectories(const ProjectEntity &project)
     return ok;
 }
 
+// A new file beside the target, under a hidden temporary name, that takes
+// the target's place only when committed; otherwise it is removed.
+class Replacement
+{
+public:
+    explicit Replacement(const QString &target)
+        : m_target(target)
+        , m_file(QFileInfo(target).absolutePath() + QStringLiteral("/.") + QFileInfo(target).fileName()
+                 + QStringLiteral(".XXXXXX.part"))
+    {
+    }
+
+    bool open()
+    {
+        if (!m_file.open()) {
+            qCDebug(lcWorkspace).noquote() << "Cannot write beside " + m_target + ": " + m_file.errorString();
+            return false;
+        }
+        m_file.close();
+        return true;
+    }
+
+    QString path() const { return m_file.fileName(); }
+
+    // Moves the new file over the target in one step.
+    bool commit()
+    {
+        if (std::rename(QFile::encodeName(m_file.fileName()).constData(),
+                        QFile::encodeName(QFileInfo(m_target).absoluteFilePath()).constData()) != 0) {
+            qCDebug(lcWorkspace).noquote() << "Cannot replace " + m_target + ": " + QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        m_file.setAutoRemove(false);
+        return true;
+    }
+
+private:
+    QString m_target;
+    QTemporaryFile m_file;
+};
+
 // The name of the intermediate tar: the target's file name with ".tgz"
 // replaced by ".tar", so that the gzip header names a tar again.
 QString tarNameFor(const QString &outpath)
@@ -310,14 +351,9 @@ bool writeArchive(const ProjectEntity &project, const QString &outpath)
     }
     const QString tarPath = scratch.filePath(tarNameFor(outpath));
 
-    const QFileInfo target(outpath);
-    QTemporaryFile partial(target.absolutePath() + QStringLiteral("/.") + target.fileName()
-                           + QStringLiteral(".XXXXXX.part"));
-    if (!partial.open()) {
-        qCDebug(lcWorkspace).noquote() << "Cannot write beside " + outpath + ": " + partial.errorString();
+    Replacement partial(outpath);
+    if (!partial.open())
         return false;
-    }
-    partial.close();
 
     if (!Archive::packTar(project.extractedPath(), tarPath))
         return false;
@@ -325,14 +361,10 @@ bool writeArchive(const ProjectEntity &project, const QString &outpath)
         qCDebug(lcWorkspace).noquote() << "Patching device names failed in " + tarPath;
         return false;
     }
-    if (!Archive::packGzip(tarPath, partial.fileName()))
+    if (!Archive::packGzip(tarPath, partial.path()))
         return false;
-    if (std::rename(QFile::encodeName(partial.fileName()).constData(),
-                    QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
-        qCDebug(lcWorkspace).noquote() << "Cannot replace " + outpath + ": " + QString::fromLocal8Bit(std::strerror(errno));
+    if (!partial.commit())
         return false;
-    }
-    partial.setAutoRemove(false);
     return true;
 }
 
@@ -613,23 +645,14 @@ std::optional<bool> storeThroughOverlay(ProjectEntity &project, const QString &o
         return std::nullopt;
     }
 
-    const QFileInfo target(outpath);
-    QTemporaryFile partial(target.absolutePath() + QStringLiteral("/.") + target.fileName()
-                           + QStringLiteral(".XXXXXX.part"));
-    if (!partial.open()) {
-        qCDebug(lcWorkspace).noquote() << "Cannot write beside " + outpath + ": " + partial.errorString();
+    Replacement partial(outpath);
+    if (!partial.open())
         return false;
-    }
-    partial.close();
     if (!Archive::packOverlaidTreeToGzip(root, store.overlay, devicePathPatches(project),
-                                         QFile::encodeName(tarNameFor(outpath)), partial.fileName()))
+                                         QFile::encodeName(tarNameFor(outpath)), partial.path()))
         return false;
-    if (std::rename(QFile::encodeName(partial.fileName()).constData(),
-                    QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
-        qCDebug(lcWorkspace).noquote() << "Cannot replace " + outpath + ": " + QString::fromLocal8Bit(std::strerror(errno));
+    if (!partial.commit())
         return false;
-    }
-    partial.setAutoRemove(false);
     project.setState(outpath + QStringLiteral(" saved"));
     return true;
 }
