@@ -1,5 +1,9 @@
 #pragma once
 
+#include "dataobjectmodel.h"
+#include "deviceentity.h"
+#include "projectentity.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -123,4 +127,14 @@ inline QStringList ownTemporaryDirs()
 {
     return QDir(QDir::tempPath())
         .entryList({QCoreApplication::applicationName() + QStringLiteral("-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+}
+
+// The loaded device of that type whose old MAC is exactly `mac`.
+inline DeviceEntity *deviceByMac(ProjectEntity &project, const QString &type, const QString &mac)
+{
+    for (DeviceEntity *d : project.devices()->objectsOfType<DeviceEntity>()) {
+        if (d->deviceType() == type && d->oldMac() == mac)
+            return d;
+    }
+    return nullptr;
 }

@@ -3,6 +3,7 @@
 #include <QAbstractItemModelTester>
 #include <QIdentityProxyModel>
 #include <QObject>
+#include <QtGlobal>
 #include <QStringList>
 #include <QTest>
 
@@ -72,4 +73,39 @@ private:
     };
     ObjectRoleProxy m_proxy;
     QAbstractItemModelTester *m_tester = nullptr;
+};
+
+// Collects, while it lives, the lines of the logging categories whose names
+// start with `prefix`; every other message goes on to the previous handler.
+class LogCapture
+{
+public:
+    explicit LogCapture(const char *prefix = "tando.")
+    {
+        s_prefix = prefix;
+        s_lines.clear();
+        s_previous = qInstallMessageHandler(&LogCapture::handle);
+    }
+    ~LogCapture()
+    {
+        qInstallMessageHandler(s_previous);
+        s_lines.clear();
+    }
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
+
+    QStringList lines() const { return s_lines; }
+    QString all() const { return s_lines.join(QLatin1Char('\n')); }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        if (context.category && QByteArray(context.category).startsWith(s_prefix))
+            s_lines.append(text);
+        else if (s_previous)
+            s_previous(type, context, text);
+    }
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline QStringList s_lines;
+    static inline QByteArray s_prefix;
 };

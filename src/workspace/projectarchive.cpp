@@ -26,6 +26,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -623,6 +624,19 @@ QString packDirectory(PackState &state, const QByteArray &path, const QByteArray
     return QString();
 }
 
+// Writes an output afresh: an old file there goes first, and a failed write
+// leaves no partial file behind, only a debug line with what and why.
+bool writeFreshOutput(const QString &outputPath, const QString &what, const std::function<QString()> &write)
+{
+    QFile::remove(outputPath);
+    const QString error = write();
+    if (error.isEmpty())
+        return true;
+    qCDebug(lcArchive).noquote() << what + QStringLiteral(": ") + error;
+    QFile::remove(outputPath);
+    return false;
+}
+
 // A tree to pack and the new file it goes into; the output's device and inode
 // let the packing pass over the output should it lie inside the tree.
 struct PackTarget
@@ -771,13 +785,8 @@ QString extractArchive(const QString &archivePath)
 
 bool packTar(const QString &workingDirectory, const QString &tarPath)
 {
-    QFile::remove(tarPath);
-    const QString error = writeTar(workingDirectory, tarPath);
-    if (error.isEmpty())
-        return true;
-    qCDebug(lcArchive).noquote() << QStringLiteral("Cannot pack %1 into %2: %3").arg(workingDirectory, tarPath, error);
-    QFile::remove(tarPath);
-    return false;
+    return writeFreshOutput(tarPath, QStringLiteral("Cannot pack %1 into %2").arg(workingDirectory, tarPath),
+                            [&] { return writeTar(workingDirectory, tarPath); });
 }
 
 bool packGzip(const QString &tarPath, const QString &gzipPath)
@@ -788,13 +797,8 @@ bool packGzip(const QString &tarPath, const QString &gzipPath)
         qCDebug(lcArchive).noquote() << QStringLiteral("Cannot compress %1 into itself").arg(tarPath);
         return false;
     }
-    QFile::remove(gzipPath);
-    const QString error = writeGzip(tarPath, gzipPath);
-    if (error.isEmpty())
-        return true;
-    qCDebug(lcArchive).noquote() << QStringLiteral("Cannot compress %1 into %2: %3").arg(tarPath, gzipPath, error);
-    QFile::remove(gzipPath);
-    return false;
+    return writeFreshOutput(gzipPath, QStringLiteral("Cannot compress %1 into %2").arg(tarPath, gzipPath),
+                            [&] { return writeGzip(tarPath, gzipPath); });
 }
 
 } // namespace Archive
@@ -1344,13 +1348,8 @@ bool packOverlaidTreeToGzip(const QString &workingDirectory, const TreeOverlay &
                             const QList<QPair<QByteArray, QByteArray>> &namePatches, const QByteArray &memberName,
                             const QString &gzipPath)
 {
-    QFile::remove(gzipPath);
-    const QString error = writeOverlaidGzip(workingDirectory, overlay, namePatches, memberName, gzipPath);
-    if (error.isEmpty())
-        return true;
-    qCDebug(lcArchive).noquote() << QStringLiteral("Cannot pack %1 into %2: %3").arg(workingDirectory, gzipPath, error);
-    QFile::remove(gzipPath);
-    return false;
+    return writeFreshOutput(gzipPath, QStringLiteral("Cannot pack %1 into %2").arg(workingDirectory, gzipPath),
+                            [&] { return writeOverlaidGzip(workingDirectory, overlay, namePatches, memberName, gzipPath); });
 }
 
 } // namespace Archive

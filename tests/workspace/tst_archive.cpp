@@ -1,3 +1,4 @@
+#include "testutil.h"
 #include "testfiles.h"
 #include "projectarchive.h"
 #include "unpackbudget.h"
@@ -17,25 +18,6 @@
 
 namespace {
 
-// Collects the lines of the archive logging category; others pass through.
-class ArchiveLog
-{
-public:
-    ArchiveLog() { s_previous = qInstallMessageHandler(&ArchiveLog::handle); }
-    ~ArchiveLog() { qInstallMessageHandler(s_previous); s_lines.clear(); }
-    QStringList lines() const { return s_lines; }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
-    {
-        if (context.category && std::strcmp(context.category, "tando.archive") == 0)
-            s_lines.append(text);
-        else if (s_previous)
-            s_previous(type, context, text);
-    }
-    static inline QtMessageHandler s_previous = nullptr;
-    static inline QStringList s_lines;
-};
 
 // Lowers the file size limit so that writes fail as on a full disk.
 class FileSizeLimit
@@ -317,7 +299,7 @@ private slots:
         const auto before = snapshot(m_sandbox.path());
         const QStringList tempBefore = appTempDirs();
 
-        ArchiveLog log;
+        LogCapture log("tando.archive");
         QCOMPARE(Archive::extractArchive(archive), QString());
 
         QCOMPARE(log.lines().size(), 1);
@@ -367,7 +349,7 @@ private slots:
         else
             limits.reserveBytes = std::numeric_limits<quint64>::max();
         Archive::setUnpackLimits(limits);
-        ArchiveLog log;
+        LogCapture log("tando.archive");
         const QString out = Archive::extractArchive(archive);
         Archive::setUnpackLimits(previous);
 
@@ -397,7 +379,7 @@ private slots:
         if (directory)
             QVERIFY(QDir().mkpath(path));
         const auto before = snapshot(m_sandbox.path());
-        ArchiveLog log;
+        LogCapture log("tando.archive");
         QCOMPARE(Archive::extractArchive(path), QString());
         QCOMPARE(log.lines().size(), 1);
         QVERIFY(log.lines().first().contains(path));
@@ -410,7 +392,7 @@ private slots:
         QVERIFY(writeFile(archive, tarFile("a.txt", "a") + tarEnd()));
         // A file where the temporary directory should be: even root cannot create one in it.
         qputenv("TMPDIR", QFile::encodeName(archive));
-        ArchiveLog log;
+        LogCapture log("tando.archive");
         const QString result = Archive::extractArchive(archive);
         qputenv("TMPDIR", QFile::encodeName(m_tmp));
         QCOMPARE(result, QString());
@@ -440,7 +422,7 @@ private slots:
         QVERIFY(QDir().mkpath(dir + "/out"));
         const auto before = snapshot(m_sandbox.path());
 
-        ArchiveLog log;
+        LogCapture log("tando.archive");
         bool failed = false;
         {
             FileSizeLimit limit(1 << 20);
@@ -478,7 +460,7 @@ private slots:
         const QString tar = systemTar(tree, {"."}, dir + "/project.tgz");
         QVERIFY(!tar.isEmpty());
 
-        ArchiveLog log;
+        LogCapture log("tando.archive");
         const QString out = Archive::extractArchive(tar);
         QVERIFY(!out.isEmpty());
         QCOMPARE(log.lines(), QStringList());
@@ -680,7 +662,7 @@ private slots:
         QCOMPARE(longName.size(), 150);
 
         QVERIFY(QDir().mkpath(dir + "/out"));
-        ArchiveLog log;
+        LogCapture log("tando.archive");
         const bool packed = Archive::packTar(tree, dir + "/out/project.tar")
             && Archive::packGzip(dir + "/out/project.tar", dir + "/out/stored.tgz");
         QVERIFY2(packed, qPrintable(log.lines().join('\n')));
@@ -815,7 +797,7 @@ private slots:
         if (what == "gzip-missing-tar")
             output = dir + "/old.tgz";
 
-        ArchiveLog log;
+        LogCapture log("tando.archive");
         bool result = true;
         if (what == "tar-missing-tree")
             result = Archive::packTar(dir + "/no-tree", output);

@@ -1,3 +1,4 @@
+#include "testutil.h"
 #include "testfiles.h"
 #include "dircopy.h"
 #include "treelisting.h"
@@ -16,28 +17,6 @@
 
 namespace {
 
-// Collects the debug lines of the workspace category while it lives.
-class MessageCapture
-{
-public:
-    MessageCapture()
-    {
-        s_lines.clear();
-        m_previous = qInstallMessageHandler(&MessageCapture::handle);
-    }
-    ~MessageCapture() { qInstallMessageHandler(m_previous); }
-    QStringList lines() const { return s_lines; }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        if (type == QtDebugMsg && context.category && QByteArray(context.category) == "tando.workspace")
-            s_lines.append(message);
-    }
-    static QStringList s_lines;
-    QtMessageHandler m_previous = nullptr;
-};
-QStringList MessageCapture::s_lines;
 
 // The target text of a symbolic link, as stored.
 QByteArray linkText(const QString &path)
@@ -90,7 +69,7 @@ private slots:
         QTemporaryDir tmp;
         QVERIFY(QDir().mkpath(tmp.path() + "/src"));
         const QString dst = tmp.path() + "/dst";
-        MessageCapture capture;
+        LogCapture capture("tando.workspace");
         QVERIFY(copyDirectory(tmp.path() + "/src", dst));
         QVERIFY(QFileInfo(dst).isDir());
         QCOMPARE(treeOf(dst), QStringList());
@@ -141,7 +120,7 @@ private slots:
         QVERIFY(writeFile(src + "/c", "c"));
         // A non-empty directory where "B" goes: that copy fails.
         QVERIFY(writeFile(dst + "/B/blocker", "x"));
-        MessageCapture capture;
+        LogCapture capture("tando.workspace");
         QVERIFY(!copyDirectory(src, dst));
         QCOMPARE(capture.lines(), QStringList({copyLine(src + "/B", dst + "/B")}));
         QVERIFY(QFileInfo(dst + "/a").isFile()); // before "B"
@@ -160,7 +139,7 @@ private slots:
         QVERIFY(writeFile(src + "/one/two/g", "g"));
         QVERIFY(writeFile(src + "/one/z/later", "l"));
         QVERIFY(writeFile(dst + "/one/two/f/blocker", "x"));
-        MessageCapture capture;
+        LogCapture capture("tando.workspace");
         QVERIFY(!copyDirectory(src, dst));
         QCOMPARE(capture.lines(), QStringList({
                                       copyLine(src + "/one/two/f", dst + "/one/two/f"),
@@ -211,7 +190,7 @@ private slots:
         QTemporaryDir tmp;
         QVERIFY(writeFile(tmp.path() + "/file", "x"));
         const QString dst = tmp.path() + "/dst";
-        MessageCapture capture;
+        LogCapture capture("tando.workspace");
         // An empty path would name the current directory, which is never empty here.
         QVERIFY(!copyDirectory(source == "<empty>" ? QString() : tmp.path() + "/" + source, dst));
         QCOMPARE(capture.lines(), QStringList({"Source dir exists"}));
@@ -229,7 +208,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(dst));
 
         QVERIFY(writeFile(src + "/f", "f"));
-        MessageCapture capture;
+        LogCapture capture("tando.workspace");
         QVERIFY(!copyDirectory(src, dst));
         QCOMPARE(capture.lines(), QStringList({copyLine(src + "/f", dst + "/f")}));
         QVERIFY(!QFileInfo::exists(tmp.path() + "/no"));
@@ -244,7 +223,7 @@ private slots:
         const QDir current = QDir::current();
         const QDir::Filters all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
         const QStringList currentBefore = current.entryList(all);
-        MessageCapture capture;
+        LogCapture capture("tando.workspace");
         QVERIFY(!copyDirectory(src, QString()));
         QCOMPARE(capture.lines(), QStringList({"Destination dir is empty"}));
         QCOMPARE(current.entryList(all), currentBefore); // nothing landed in the current directory
@@ -259,7 +238,7 @@ private slots:
         QVERIFY(::symlink("src/sub", QFile::encodeName(tmp.path() + "/alias").constData()) == 0);
         const QStringList before = treeOf(src);
         {
-            MessageCapture capture;
+            LogCapture capture("tando.workspace");
             QVERIFY(!copyDirectory(src, src));
             QVERIFY(!copyDirectory(src, src + "/sub"));
             QVERIFY(!copyDirectory(src, src + "/sub/../new"));
@@ -296,7 +275,7 @@ private slots:
         QVERIFY(writeFile(dst + "/rel", "old file"));
         QVERIFY(link("stale", dst + "/broken"));
 
-        MessageCapture capture;
+        LogCapture capture("tando.workspace");
         QVERIFY(copyDirectory(src, dst));
         QCOMPARE(capture.lines(), QStringList());
         for (const char *name : {"rel", "etc-link", "out-dir", "out-file", "dir-link", "broken", "sub/up"}) {
@@ -405,7 +384,7 @@ private slots:
         QCOMPARE(::chmod((rawSrc + "/sub/deeper/file.bin").constData(), 0755), 0);
         QCOMPARE(::chmod((rawSrc + "/sub/deeper").constData(), 0500), 0);
 
-        MessageCapture capture;
+        LogCapture capture("tando.workspace");
         QVERIFY(copyDirectoryExactly(src, dir.filePath("dst")));
         QCOMPARE(capture.lines(), QStringList());
         QCOMPARE(rawTree(dir.filePath("dst")), rawTree(src));
@@ -443,7 +422,7 @@ private slots:
             QCOMPARE(::mkfifo(QFile::encodeName(src + "/pipe").constData(), 0644), 0);
         const auto before = rawTree(dir.path());
 
-        MessageCapture capture;
+        LogCapture capture("tando.workspace");
         QVERIFY(!copyDirectoryExactly(src, dst));
         QCOMPARE(capture.lines().size(), 1);
         QVERIFY2(capture.lines().first().startsWith("Copy didnt work"), qPrintable(capture.lines().first()));

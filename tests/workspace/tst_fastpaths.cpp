@@ -133,15 +133,6 @@ bool singleGzipMember(const QByteArray &file, QByteArray *content)
     return whole;
 }
 
-DeviceEntity *deviceByMac(ProjectEntity &project, const QString &type, const QString &mac)
-{
-    for (DeviceEntity *d : project.devices()->objectsOfType<DeviceEntity>()) {
-        if (d->deviceType() == type && d->oldMac() == mac)
-            return d;
-    }
-    return nullptr;
-}
-
 const QString tando = QStringLiteral("TANDO/QL3");
 const QString ksb12 = QStringLiteral("KSB12");
 

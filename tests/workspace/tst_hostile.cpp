@@ -3,6 +3,7 @@
 // refused with its reason or loaded correctly, nothing is created outside the
 // temporary directory, and nothing is left in it.
 
+#include "testutil.h"
 #include "appstate.h"
 #include "dataobjectmodel.h"
 #include "deviceentity.h"
@@ -21,29 +22,6 @@
 
 namespace {
 
-// Collects the workspace's diagnostics (categories "tando.*").
-class Diagnostics
-{
-public:
-    Diagnostics() { s_previous = qInstallMessageHandler(&Diagnostics::handle); }
-    ~Diagnostics()
-    {
-        qInstallMessageHandler(s_previous);
-        s_lines.clear();
-    }
-    QString all() const { return s_lines.join('\n'); }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
-    {
-        if (context.category && QByteArray(context.category).startsWith("tando."))
-            s_lines.append(text);
-        else if (s_previous)
-            s_previous(type, context, text);
-    }
-    static inline QtMessageHandler s_previous = nullptr;
-    static inline QStringList s_lines;
-};
 
 // Sets the unpacking limits for one scope.
 class Limits
@@ -235,7 +213,7 @@ private slots:
             limits.maxBytes = quint64(maxBytes);
         Limits scoped(limits);
         AppState state;
-        Diagnostics diagnostics;
+        LogCapture diagnostics;
         const bool loaded = state.loadProject(QUrl::fromLocalFile(archive(file)).toString());
         QCOMPARE(loaded, reason.isEmpty());
         QCOMPARE(state.project()->loaded(), loaded);
@@ -338,7 +316,7 @@ private slots:
         } else {
             Limits scoped(limits);
             AppState state;
-            Diagnostics log;
+            LogCapture log;
             loaded = state.loadProject(archive(file));
             diagnostics = log.all();
             state.unloadProject();

@@ -53,15 +53,6 @@ QMap<QString, QByteArray> snapshot(const QString &root)
     return tree;
 }
 
-DeviceEntity *deviceByMac(ProjectEntity &project, const QString &type, const QString &mac)
-{
-    for (DeviceEntity *d : project.devices()->objectsOfType<DeviceEntity>()) {
-        if (d->deviceType() == type && d->oldMac() == mac)
-            return d;
-    }
-    return nullptr;
-}
-
 QString text(const QString &xmlPath, const QString &tag, int index = 0)
 {
     return Xml::loadXml(xmlPath).elementsByTagName(tag).item(index).firstChild().nodeValue();

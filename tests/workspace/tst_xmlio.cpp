@@ -1,3 +1,4 @@
+#include "testutil.h"
 #include "testfiles.h"
 #include "tmpfsmount.h"
 #include "xmlio.h"
@@ -9,29 +10,6 @@
 
 namespace {
 
-// Collects the workspace's diagnostics.
-class WorkspaceLog
-{
-public:
-    WorkspaceLog() { s_previous = qInstallMessageHandler(&WorkspaceLog::handle); }
-    ~WorkspaceLog()
-    {
-        qInstallMessageHandler(s_previous);
-        s_lines.clear();
-    }
-    QString all() const { return s_lines.join('\n'); }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
-    {
-        if (context.category && std::strcmp(context.category, "tando.workspace") == 0)
-            s_lines.append(text);
-        else if (s_previous)
-            s_previous(type, context, text);
-    }
-    static inline QtMessageHandler s_previous = nullptr;
-    static inline QStringList s_lines;
-};
 
 } // namespace
 
@@ -65,7 +43,7 @@ private slots:
         QDomDocument doc = file.document;
         Xml::setFirstElementText(doc, "name", QStringLiteral("B\u00fchne \u20ac"));
 
-        WorkspaceLog log;
+        LogCapture log("tando.workspace");
         QVERIFY(!Xml::saveXml(doc, path));
         QCOMPARE(readFile(path), content);
         QVERIFY2(log.all().contains("Failed to write " + path + ": the document would not read back"), qPrintable(log.all()));
@@ -160,7 +138,7 @@ private slots:
         QDomDocument doc = Xml::readXml(path).document;
         Xml::setFirstElementText(doc, "name", QString(200, QLatin1Char('n')));
 
-        WorkspaceLog log;
+        LogCapture log("tando.workspace");
         bool saved = true;
         if (tmpfs) {
             saved = Xml::saveXml(doc, path);
