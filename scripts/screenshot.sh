@@ -10,7 +10,7 @@ sample="$(mktemp -d)/sample.tgz"
 trap 'rm -rf "$(dirname "$sample")"' EXIT
 "$here/scripts/make-sample-project.sh" "$sample" >/dev/null
 mkdir -p "$(dirname "$out")"
-tool="${BUILD_DIR:-$here/build}/tests/app/window_screenshot"
+tool="${BUILD_DIR:-$here/build}/tests/ui/window_screenshot"
 # A real X server draws the window as users see it; offscreen is the fallback.
 if command -v xvfb-run >/dev/null; then
   xvfb-run -a -s "-screen 0 1024x768x24" "$tool" "$sample" "$out"

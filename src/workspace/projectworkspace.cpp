@@ -11,6 +11,8 @@
 #include "workspaceinternal.h"
 #include "treeremoval.h"
 #include "xmlio.h"
+#include "labels.h"
+#include "replacementfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,6 +30,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <optional>
 
 namespace Workspace {
@@ -37,7 +40,6 @@ const QString ksb12Type = QStringLiteral("KSB12");
 
 namespace {
 
-constexpr int ksb12LabelSize = 16;
 const QString colon = QStringLiteral(":");
 const QString underscore = QStringLiteral("_");
 
@@ -67,33 +69,13 @@ QString archivePathFrom(const QString &path)
     return path;
 }
 
-QString readKsb12Label(const QString &prefsPath)
-{
-    QFile prefs(prefsPath);
-    if (!prefs.open(QIODevice::ReadOnly)) {
-        qCDebug(lcWorkspace) << "Error while loading file";
-        return QString();
-    }
-    QByteArray bytes = prefs.read(ksb12LabelSize);
-    const int end = bytes.indexOf('\0');
-    if (end >= 0)
-        bytes.truncate(end);
-    return QString::fromUtf8(bytes);
-}
-
-QString readTandoLabel(const QString &prefsPath)
-{
-    const QDomDocument doc = Xml::loadXml(prefsPath);
-    return doc.documentElement().firstChild().firstChild().nodeValue();
-}
-
 void readFamily(ProjectEntity &project, const QDir &familyDir, const QString &type,
                 QList<QObject *> &devices)
 {
     const bool isKsb12 = type == ksb12Type;
     for (const QString &entry : listEntries(familyDir)) {
         const QString prefsPath = familyDir.filePath(entry + QStringLiteral("/prefs"));
-        const QString label = isKsb12 ? readKsb12Label(prefsPath) : readTandoLabel(prefsPath);
+        const QString label = isKsb12 ? Labels::readKsb12Label(prefsPath) : Labels::readTandoLabel(prefsPath);
         const QString mac = Mac::normalizeMac(entry, colon);
         auto *device = new DeviceEntity(&project);
         device->setOldLabel(label);
@@ -194,15 +176,6 @@ bool storeProfiles(const ProjectEntity &project, const QString &deviceDirName,
     return ok;
 }
 
-// The first 16 bytes of a KSB12 label file: ISO 8859-1, cut or padded with zeros.
-QByteArray ksb12LabelBytes(const QString &label)
-{
-    QByteArray bytes = QTextCodec::codecForName("ISO-8859-1")->fromUnicode(label);
-    bytes = bytes.left(ksb12LabelSize);
-    bytes.append(ksb12LabelSize - bytes.size(), '\0');
-    return bytes;
-}
-
 bool storeKsb12Label(const QString &prefsPath, const DeviceEntity &device)
 {
     // An unedited label keeps its bytes exactly, whatever encoding they were in.
@@ -213,8 +186,8 @@ bool storeKsb12Label(const QString &prefsPath, const DeviceEntity &device)
         qCDebug(lcWorkspace) << "Error while loading file";
         return false;
     }
-    const QByteArray bytes = ksb12LabelBytes(device.newLabel());
-    if (prefs.write(bytes) != ksb12LabelSize || !prefs.flush()) {
+    const QByteArray bytes = Labels::ksb12LabelBytes(device.newLabel());
+    if (prefs.write(bytes) != Labels::ksb12LabelSize || !prefs.flush()) {
         qCDebug(lcWorkspace).noquote() << "Failed to write " + prefsPath + ": " + prefs.errorString();
         return false;
     }
@@ -289,47 +262,6 @@ bool renameDeviceDirectories(const ProjectEntity &project)
     return ok;
 }
 
-// A new file beside the target, under a hidden temporary name, that takes
-// the target's place only when committed; otherwise it is removed.
-class Replacement
-{
-public:
-    explicit Replacement(const QString &target)
-        : m_target(target)
-        , m_file(QFileInfo(target).absolutePath() + QStringLiteral("/.") + QFileInfo(target).fileName()
-                 + QStringLiteral(".XXXXXX.part"))
-    {
-    }
-
-    bool open()
-    {
-        if (!m_file.open()) {
-            qCDebug(lcWorkspace).noquote() << "Cannot write beside " + m_target + ": " + m_file.errorString();
-            return false;
-        }
-        m_file.close();
-        return true;
-    }
-
-    QString path() const { return m_file.fileName(); }
-
-    // Moves the new file over the target in one step.
-    bool commit()
-    {
-        if (std::rename(QFile::encodeName(m_file.fileName()).constData(),
-                        QFile::encodeName(QFileInfo(m_target).absoluteFilePath()).constData()) != 0) {
-            qCDebug(lcWorkspace).noquote() << "Cannot replace " + m_target + ": " + QString::fromLocal8Bit(std::strerror(errno));
-            return false;
-        }
-        m_file.setAutoRemove(false);
-        return true;
-    }
-
-private:
-    QString m_target;
-    QTemporaryFile m_file;
-};
-
 // The name of the intermediate tar: the target's file name with ".tgz"
 // replaced by ".tar", so that the gzip header names a tar again.
 QString tarNameFor(const QString &outpath)
@@ -351,9 +283,11 @@ bool writeArchive(const ProjectEntity &project, const QString &outpath)
     }
     const QString tarPath = scratch.filePath(tarNameFor(outpath));
 
-    Replacement partial(outpath);
-    if (!partial.open())
+    ReplacementFile partial(outpath);
+    if (const Result opened = partial.open(); !opened) {
+        qCDebug(lcWorkspace).noquote() << opened.reason();
         return false;
+    }
 
     if (!Archive::packTar(project.extractedPath(), tarPath))
         return false;
@@ -363,12 +297,37 @@ bool writeArchive(const ProjectEntity &project, const QString &outpath)
     }
     if (!Archive::packGzip(tarPath, partial.path()))
         return false;
-    if (!partial.commit())
+    if (const Result committed = partial.commit(); !committed) {
+        qCDebug(lcWorkspace).noquote() << committed.reason();
         return false;
+    }
     return true;
 }
 
 } // namespace
+
+// Device directories are named by MAC address; on the disk they always carry
+// the lower-case underscore form, whatever form the archive used.
+static QByteArray deviceDirectoryName(const QByteArray &name)
+{
+    const bool ascii = std::all_of(name.cbegin(), name.cend(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii) {
+        QByteArray mapped = name;
+        return mapped.replace(':', '_');
+    }
+    QString mapped = Mac::normalizeMac(QString::fromLatin1(name), QStringLiteral("_"));
+    mapped.replace(QLatin1Char(':'), QLatin1Char('_'));
+    return mapped.toLatin1();
+}
+
+Archive::NameMapper deviceDirectoryMapper()
+{
+    return [](QByteArrayList *parts) {
+        if (parts->size() >= 4 && parts->at(0) == "active-project" && parts->at(1) == "devices"
+            && (parts->at(2) == "tando" || parts->at(2) == "ksb12"))
+            (*parts)[3] = deviceDirectoryName(parts->at(3));
+    };
+}
 
 // ---------------------------------------------------------------- fast paths
 
@@ -560,7 +519,7 @@ void overlayKsb12Label(const QString &prefsPath, const DeviceEntity &device, Sto
     QByteArray bytes;
     if (!store.currentBytes(prefsPath, &bytes))
         return;
-    const QByteArray label = ksb12LabelBytes(device.newLabel());
+    const QByteArray label = Labels::ksb12LabelBytes(device.newLabel());
     if (bytes.size() < label.size())
         bytes.resize(label.size());
     std::memcpy(bytes.data(), label.constData(), size_t(label.size()));
@@ -645,14 +604,18 @@ std::optional<bool> storeThroughOverlay(ProjectEntity &project, const QString &o
         return std::nullopt;
     }
 
-    Replacement partial(outpath);
-    if (!partial.open())
+    ReplacementFile partial(outpath);
+    if (const Result opened = partial.open(); !opened) {
+        qCDebug(lcWorkspace).noquote() << opened.reason();
         return false;
+    }
     if (!Archive::packOverlaidTreeToGzip(root, store.overlay, devicePathPatches(project),
                                          QFile::encodeName(tarNameFor(outpath)), partial.path()))
         return false;
-    if (!partial.commit())
+    if (const Result committed = partial.commit(); !committed) {
+        qCDebug(lcWorkspace).noquote() << committed.reason();
         return false;
+    }
     project.setState(outpath + QStringLiteral(" saved"));
     return true;
 }
@@ -706,7 +669,7 @@ std::optional<bool> loadInOnePass(ProjectEntity &project, const QString &archive
 {
     QString work;
     QString backup;
-    switch (Archive::extractTarTwice(archivePath, &work, &backup)) {
+    switch (Archive::extractTarTwice(archivePath, &work, &backup, deviceDirectoryMapper())) {
     case Archive::TwoTrees::NotApplicable:
         return std::nullopt;
     case Archive::TwoTrees::Failed:
@@ -731,7 +694,7 @@ bool loadProject(ProjectEntity &project, const QString &path)
         if (const std::optional<bool> loaded = loadInOnePass(project, archivePath))
             return *loaded;
     }
-    const QString ex = Archive::extractArchive(archivePath);
+    const QString ex = Archive::extractArchive(archivePath, deviceDirectoryMapper());
     if (ex.isEmpty()) {
         unloadProject(project);
         return false;
@@ -757,7 +720,7 @@ bool loadProject(ProjectEntity &project, const QString &path)
 
     // Without its backup a store could not restore the working tree (it
     // would remove it and fail): a project that does not fit twice is refused.
-    const QString backup = Archive::extractArchive(archivePath);
+    const QString backup = Archive::extractArchive(archivePath, deviceDirectoryMapper());
     if (backup.isEmpty()) {
         qCDebug(lcWorkspace) << "Couldn't unpack the backup copy";
         removeTree(ex);

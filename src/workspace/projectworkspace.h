@@ -3,6 +3,8 @@
 #include <QMap>
 #include <QString>
 
+#include "projectarchive.h"
+
 class DeviceEntity;
 class ProjectEntity;
 
@@ -43,5 +45,9 @@ QMap<QString, DeviceEntity *> devicesByOldMac(const ProjectEntity &project);
 // Renames the device directories inside a packed tar from the underscore to
 // the colon form of each device's new MAC and fixes the header checksums.
 bool patchTarDevicePaths(const ProjectEntity &project, const QString &tarPath);
+
+// Names the device directories of an unpacked project in the underscore
+// form (normalizeMac with "_", any other ":" becoming "_").
+Archive::NameMapper deviceDirectoryMapper();
 
 } // namespace Workspace

@@ -1,6 +1,7 @@
 #include "testutil.h"
 #include "testfiles.h"
 #include "projectarchive.h"
+#include "projectworkspace.h"
 #include "unpackbudget.h"
 
 #include <QCryptographicHash>
@@ -539,7 +540,7 @@ private slots:
         const QString tar = systemTar(dir + "/tree", {member}, dir + "/project.tar");
         QVERIFY(!tar.isEmpty());
 
-        const QString out = Archive::extractArchive(tar);
+        const QString out = Archive::extractArchive(tar, Workspace::deviceDirectoryMapper());
         QVERIFY(!out.isEmpty());
         QCOMPARE(filesBelow(out), expected);
         dispose(out);
@@ -555,7 +556,7 @@ private slots:
         QVERIFY(!tar.isEmpty());
         QVERIFY(run("tar", {"-tvf", tar}).contains("zz-copy link to active-project/devices/tando/00:1A"));
 
-        const QString out = Archive::extractArchive(tar);
+        const QString out = Archive::extractArchive(tar, Workspace::deviceDirectoryMapper());
         QVERIFY(!out.isEmpty());
         struct stat prefs {}, copy {};
         QCOMPARE(stat(QFile::encodeName(out + "/active-project/devices/tando/00_1a_2b_3c_4d_5e/prefs").constData(), &prefs), 0);

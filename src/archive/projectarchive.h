@@ -6,21 +6,27 @@
 #include <QPair>
 #include <QSet>
 #include <QString>
+#include <QByteArrayList>
+
+#include <functional>
 
 // The gzip and tar layers of a project archive, in-process with libarchive.
 namespace Archive {
+
+// Renames components of an unpacked entry's name (relative, split at "/")
+// before it is written; the project layer names its device directories so.
+using NameMapper = std::function<void(QByteArrayList *parts)>;
 
 // Unpacks one layer of the archive at archivePath into a new temporary
 // directory that is not removed automatically, and returns the directory's
 // absolute path. A gzip file gives one file: the tar inside it, named by the
 // gzip header's original name, else by the archive's base name with ".tgz"
-// replaced by ".tar". A tar gives its tree; the entry names directly inside
-// active-project/devices/tando and active-project/devices/ksb12 are written in
-// the underscore form (normalizeMac with "_", any other ":" becoming "_").
+// replaced by ".tar". A tar gives its tree, each entry's name passed through
+// mapper when one is given.
 // Returns an empty text on any failure (missing, empty or corrupt input,
 // hostile entries, a full disk), after a debug line that names the file and
 // the reason; nothing of the attempt is left on disk.
-QString extractArchive(const QString &archivePath);
+QString extractArchive(const QString &archivePath, const NameMapper &mapper = {});
 
 // Writes a new tar at tarPath (an old file there is replaced) holding every
 // file, directory and symbolic link below workingDirectory, named relative to
@@ -43,7 +49,8 @@ enum class TwoTrees { Done, NotApplicable, Failed };
 // its member would not be named "*.tar"; the caller then goes layer by layer.
 // Failed, after a debug line, with nothing left on disk. When only the
 // backup tree cannot be written, *backup is empty and the result is Done.
-TwoTrees extractTarTwice(const QString &archivePath, QString *work, QString *backup);
+TwoTrees extractTarTwice(const QString &archivePath, QString *work, QString *backup,
+                         const NameMapper &mapper = {});
 
 // A working tree as a store's edits would leave it, without touching it.
 // Paths are relative to the tree's root, "/" between components, and name

@@ -3,9 +3,9 @@
 #include "gzipstream.h"
 #include "logging.h"
 #include "tarpatch.h"
-#include "mac.h"
 #include "treeremoval.h"
 #include "unpackbudget.h"
+#include "scratchdir.h"
 
 #include <QByteArrayList>
 #include <QDateTime>
@@ -162,28 +162,6 @@ QString splitEntryName(const QByteArray &name, QByteArrayList *parts)
     return QString();
 }
 
-// Device directories are named by MAC address; on the disk they always carry
-// the lower-case underscore form, whatever form the archive used.
-QByteArray deviceDirectoryName(const QByteArray &name)
-{
-    const bool ascii = std::all_of(name.cbegin(), name.cend(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (!ascii) {
-        QByteArray mapped = name;
-        return mapped.replace(':', '_');
-    }
-    QString mapped = Mac::normalizeMac(QString::fromLatin1(name), QStringLiteral("_"));
-    mapped.replace(QLatin1Char(':'), QLatin1Char('_'));
-    return mapped.toLatin1();
-}
-
-void mapDeviceDirectory(QByteArrayList *parts)
-{
-    if (parts->size() >= 4 && parts->at(0) == "active-project" && parts->at(1) == "devices"
-        && (parts->at(2) == "tando" || parts->at(2) == "ksb12")) {
-        (*parts)[3] = deviceDirectoryName(parts->at(3));
-    }
-}
-
 // A symbolic link may only point into the extracted tree. Its target is
 // checked by its text: leading ".." components climb real directories (the
 // link's own parents are never links), and after the first named component no
@@ -223,7 +201,7 @@ QByteArray joined(const QByteArray &root, const QByteArrayList &parts)
 // Checks one tar entry and points its names at the destination directory.
 // Returns an error text when the entry must not be written; sets *skip for
 // entries that stand for the destination directory itself.
-QString prepareEntry(archive_entry *entry, const QByteArray &destination, bool *skip)
+QString prepareEntry(archive_entry *entry, const QByteArray &destination, const Archive::NameMapper &mapper, bool *skip)
 {
     *skip = false;
     const char *rawName = archive_entry_pathname(entry);
@@ -246,7 +224,8 @@ QString prepareEntry(archive_entry *entry, const QByteArray &destination, bool *
         }
         return QStringLiteral("%1: names the destination directory itself").arg(shown(name));
     }
-    mapDeviceDirectory(&parts);
+    if (mapper)
+        mapper(&parts);
 
     if (rawHardlink) {
         QByteArrayList targetParts;
@@ -255,7 +234,8 @@ QString prepareEntry(archive_entry *entry, const QByteArray &destination, bool *
             error = QStringLiteral("names the destination directory");
         if (!error.isEmpty())
             return QStringLiteral("%1: hard link target %2: %3").arg(shown(name), shown(hardlink), error);
-        mapDeviceDirectory(&targetParts);
+        if (mapper)
+            mapper(&targetParts);
         archive_entry_set_hardlink(entry, joined(destination, targetParts).constData());
     } else {
         switch (type) {
@@ -313,7 +293,7 @@ QString copyEntryData(archive *reader, archive *writer)
     }
 }
 
-QString unpackTar(int fd, const QByteArray &destination, Archive::UnpackBudget &budget)
+QString unpackTar(int fd, const QByteArray &destination, const Archive::NameMapper &mapper, Archive::UnpackBudget &budget)
 {
     ReadArchive reader(archive_read_new());
     WriteArchive writer(archive_write_disk_new());
@@ -342,7 +322,7 @@ QString unpackTar(int fd, const QByteArray &destination, Archive::UnpackBudget &
         const char *rawName = archive_entry_pathname(entry);
         const QString name = rawName ? shown(rawName) : QString();
         bool skip = false;
-        const QString refusal = prepareEntry(entry, destination, &skip);
+        const QString refusal = prepareEntry(entry, destination, mapper, &skip);
         if (!refusal.isEmpty())
             return refusal;
         if (skip)
@@ -747,22 +727,16 @@ QString writeGzip(const QString &tarPath, const QString &gzipPath)
 
 namespace Archive {
 
-QString extractArchive(const QString &archivePath)
+QString extractArchive(const QString &archivePath, const NameMapper &mapper)
 {
-    QTemporaryDir temporary;
-    temporary.setAutoRemove(false);
-    if (!temporary.isValid()) {
-        qCDebug(lcArchive) << "Couldnt create temorary file";
+    const QString destination = newTemporaryDirectory();
+    if (destination.isEmpty())
         return QString();
-    }
-    const QString destination = QFileInfo(temporary.path()).canonicalFilePath();
 
     QString error;
     QFile input(archivePath);
     Archive::UnpackBudget budget(destination);
-    if (destination.isEmpty()) {
-        error = QStringLiteral("the temporary directory vanished");
-    } else if (!input.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    if (!input.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         error = input.errorString();
     } else {
         const QByteArray magic = input.read(2);
@@ -773,13 +747,13 @@ QString extractArchive(const QString &archivePath)
         else if (magic == QByteArray("\x1f\x8b", 2))
             error = unpackGzip(input, archivePath, destination, budget);
         else
-            error = unpackTar(input.handle(), QFile::encodeName(destination), budget);
+            error = unpackTar(input.handle(), QFile::encodeName(destination), mapper, budget);
     }
     if (error.isEmpty())
         return destination;
 
     qCDebug(lcArchive).noquote() << QStringLiteral("Cannot unpack %1: %2").arg(archivePath, error);
-    removeDirectoryTree(temporary.path());
+    removeDirectoryTree(destination);
     return QString();
 }
 
@@ -823,22 +797,6 @@ WriteArchive newDiskWriter(QString *error)
         writer.reset();
     }
     return writer;
-}
-
-// Marks a directory as the top of a tree of its own, where the file system
-// knows the flag (ext2/3/4): the directories made in it are then spread over
-// the least used block groups instead of being packed beside their parent.
-// Without a journal, ext4 steps over every recently deleted inode of a group
-// for each new one; a project's trees, made and removed again and again in
-// the same few groups, would make each new file cost more than the last.
-void placeTreeApart(const QString &directory)
-{
-    Fd fd(::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    int flags = 0;
-    if (fd.valid() && ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) == 0 && !(flags & FS_TOPDIR_FL)) {
-        flags |= FS_TOPDIR_FL;
-        ::ioctl(fd.get(), FS_IOC_SETFLAGS, &flags); // only a hint: failure changes nothing else
-    }
 }
 
 int componentCount(const QString &name)
@@ -965,7 +923,7 @@ private:
                 if (archive_write_header(w, task.entry.get()) != ARCHIVE_OK)
                     fail(QStringLiteral("%1: %2").arg(current, archiveWriteError(w)));
                 else if (task.spread)
-                    placeTreeApart(QFile::decodeName(archive_entry_pathname(task.entry.get())));
+                    Archive::placeTreeApart(QFile::decodeName(archive_entry_pathname(task.entry.get())));
                 break;
             case Task::Data:
                 if (archive_write_data_block(w, task.data.constData(), size_t(task.data.size()), task.offset)
@@ -1001,8 +959,8 @@ private:
 class TwoTreeWriter
 {
 public:
-    TwoTreeWriter(const QByteArray &first, const QByteArray &second)
-        : m_first(first), m_second(second), m_budget(QFile::decodeName(first))
+    TwoTreeWriter(const QByteArray &first, const QByteArray &second, const Archive::NameMapper &mapper)
+        : m_first(first), m_second(second), m_mapper(mapper), m_budget(QFile::decodeName(first))
     {
     }
 
@@ -1041,7 +999,7 @@ private:
             if (!second)
                 return QStringLiteral("out of memory");
             bool skip = false;
-            const QString refusal = prepareEntry(entry, m_first, &skip);
+            const QString refusal = prepareEntry(entry, m_first, m_mapper, &skip);
             if (!refusal.isEmpty())
                 return refusal;
             if (skip)
@@ -1058,12 +1016,12 @@ private:
             const bool spread = archive_entry_filetype(entry) == AE_IFDIR && !archive_entry_hardlink(entry)
                                 && componentCount(name) <= 3;
             bool skipSecond = false;
-            prepareEntry(second.get(), m_second, &skipSecond);
+            prepareEntry(second.get(), m_second, m_mapper, &skipSecond);
             m_writer2.header(std::move(second), name, spread);
             if (archive_write_header(m_writer1.get(), entry) != ARCHIVE_OK)
                 return QStringLiteral("%1: %2").arg(name, archiveWriteError(m_writer1.get()));
             if (spread)
-                placeTreeApart(QFile::decodeName(archive_entry_pathname(entry)));
+                Archive::placeTreeApart(QFile::decodeName(archive_entry_pathname(entry)));
             const QString error = copyData(reader, name);
             if (!error.isEmpty())
                 return error;
@@ -1095,6 +1053,7 @@ private:
 
     QByteArray m_first;
     QByteArray m_second;
+    Archive::NameMapper m_mapper;
     WriteArchive m_writer1;
     SecondTreeWriter m_writer2;
     QString m_secondError;
@@ -1114,18 +1073,6 @@ QString gzipMemberName(const GzipStream::Inflater &inflater, const QString &arch
         return QString();
     }
     return shown(base);
-}
-
-QString newTemporaryDirectory()
-{
-    QTemporaryDir temporary;
-    temporary.setAutoRemove(false);
-    if (!temporary.isValid()) {
-        qCDebug(lcArchive) << "Couldnt create temorary file";
-        return QString();
-    }
-    placeTreeApart(temporary.path());
-    return QFileInfo(temporary.path()).canonicalFilePath();
 }
 
 // ---- packing the overlaid tree
@@ -1266,7 +1213,7 @@ QString writeOverlaidGzip(const QString &workingDirectory, const Archive::TreeOv
 
 namespace Archive {
 
-TwoTrees extractTarTwice(const QString &archivePath, QString *work, QString *backup)
+TwoTrees extractTarTwice(const QString &archivePath, QString *work, QString *backup, const NameMapper &mapper)
 {
     work->clear();
     backup->clear();
@@ -1292,8 +1239,8 @@ TwoTrees extractTarTwice(const QString &archivePath, QString *work, QString *bac
     QString first;
     QString second;
     if (error.isEmpty()) {
-        first = newTemporaryDirectory();
-        second = first.isEmpty() ? QString() : newTemporaryDirectory();
+        first = Archive::newTemporaryDirectory();
+        second = first.isEmpty() ? QString() : Archive::newTemporaryDirectory();
         if (second.isEmpty()) {
             if (!first.isEmpty())
                 QDir(first).removeRecursively();
@@ -1304,7 +1251,7 @@ TwoTrees extractTarTwice(const QString &archivePath, QString *work, QString *bac
     QString secondError;
     if (error.isEmpty()) {
         ReadArchive reader(archive_read_new());
-        TwoTreeWriter writer(QFile::encodeName(first), QFile::encodeName(second));
+        TwoTreeWriter writer(QFile::encodeName(first), QFile::encodeName(second), mapper);
         if (!reader)
             error = QStringLiteral("out of memory");
         else if (archive_read_support_format_tar(reader.get()) != ARCHIVE_OK)

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The device labels as their prefs files hold them.
+namespace Labels {
+
+constexpr int ksb12LabelSize = 16;
+
+// The label of a KSB12 device: the first 16 bytes of its prefs file, up to
+// the first zero byte.
+QString readKsb12Label(const QString &prefsPath);
+
+// The label of a Tando device from its prefs XML file.
+QString readTandoLabel(const QString &prefsPath);
+
+// The first 16 bytes of a KSB12 label file: ISO 8859-1, cut or padded with zeros.
+QByteArray ksb12LabelBytes(const QString &label);
+
+} // namespace Labels
