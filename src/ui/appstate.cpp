@@ -23,7 +23,7 @@ AppState::~AppState()
 
 bool AppState::loadProject(QString path)
 {
-    return Workspace::loadProject(*m_project, path);
+    return Workspace::loadProject(*m_project, path).ok();
 }
 
 void AppState::unloadProject()
@@ -33,7 +33,7 @@ void AppState::unloadProject()
 
 bool AppState::storeCurrentProject(QString outpath)
 {
-    return Workspace::storeCurrentProject(*m_project, outpath);
+    return Workspace::storeCurrentProject(*m_project, outpath).ok();
 }
 
 QString AppState::getSavePath()

@@ -687,7 +687,7 @@ std::optional<bool> loadInOnePass(ProjectEntity &project, const QString &archive
     return true;
 }
 
-bool loadProject(ProjectEntity &project, const QString &path)
+static bool loadProjectSteps(ProjectEntity &project, const QString &path)
 {
     const QString archivePath = archivePathFrom(path);
     if (fastPathsEnabled && archivePath.endsWith(QLatin1String(".tgz"))) {
@@ -705,7 +705,7 @@ bool loadProject(ProjectEntity &project, const QString &path)
         const QStringList tars = gzipLayer.entryList({QStringLiteral("*.tar")}, QDir::AllEntries | QDir::NoDotAndDotDot,
                                                      QDir::Name | QDir::IgnoreCase);
         if (tars.size() == 1) {
-            const bool loaded = loadProject(project, gzipLayer.filePath(tars.first()));
+            const bool loaded = loadProjectSteps(project, gzipLayer.filePath(tars.first()));
             // The gzip layer has served its purpose once the tar is unpacked.
             removeTree(ex);
             return loaded;
@@ -792,7 +792,7 @@ bool patchTarDevicePaths(const ProjectEntity &project, const QString &tarPath)
     return TarPatch::patchTarNames(tarPath, devicePathPatches(project));
 }
 
-bool storeCurrentProject(ProjectEntity &project, const QString &outpath)
+static bool storeSteps(ProjectEntity &project, const QString &outpath)
 {
     if (outpath.isEmpty())
         return false;
@@ -824,6 +824,24 @@ bool storeCurrentProject(ProjectEntity &project, const QString &outpath)
 
     project.setState(outpath + QStringLiteral(" saved"));
     return true;
+}
+
+} // namespace Workspace
+
+namespace Workspace {
+
+Result loadProject(ProjectEntity &project, const QString &path)
+{
+    if (loadProjectSteps(project, path))
+        return Result::success();
+    return Result::failure(QStringLiteral("Cannot load %1").arg(path));
+}
+
+Result storeCurrentProject(ProjectEntity &project, const QString &outpath)
+{
+    if (storeSteps(project, outpath))
+        return Result::success();
+    return Result::failure(QStringLiteral("Cannot store %1").arg(outpath));
 }
 
 } // namespace Workspace

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "projectarchive.h"
+#include "result.h"
 
 class DeviceEntity;
 class ProjectEntity;
@@ -18,8 +19,8 @@ extern const QString ksb12Type; // "KSB12"
 
 // Opens the project archive at path (a local path or a file URL): unpacks it
 // into a working and a backup tree, reads the settings and appends one device
-// per entry of the device family directories. False on failure.
-bool loadProject(ProjectEntity &project, const QString &path);
+// per entry of the device family directories. On failure, the reason.
+Result loadProject(ProjectEntity &project, const QString &path);
 
 // Empties the device list; when a project is loaded, removes its working and
 // backup trees and marks it not loaded.
@@ -35,8 +36,8 @@ bool validateNewSettings(ProjectEntity &project);
 
 // Writes the edited project as a new archive at outpath and restores the
 // working tree as loaded. An existing file at outpath is replaced only when
-// everything succeeded. False on any failure.
-bool storeCurrentProject(ProjectEntity &project, const QString &outpath);
+// everything succeeded. On failure, the reason.
+Result storeCurrentProject(ProjectEntity &project, const QString &outpath);
 
 // The devices by the colon form of their old MAC; a later device with the
 // same key replaces an earlier one.

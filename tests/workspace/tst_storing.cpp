@@ -441,7 +441,7 @@ private slots:
             Archive::setUnpackLimits(noReserve);
             qputenv("TMPDIR", QFile::encodeName(tmpfs->path()));
         }
-        const bool loaded = Workspace::loadProject(project, archive);
+        const bool loaded = Workspace::loadProject(project, archive).ok();
         Archive::setUnpackLimits(limits);
         QVERIFY(loaded);
         if (full == "tree") {
@@ -471,13 +471,13 @@ private slots:
             struct rlimit small = old;
             small.rlim_cur = 64 * 1024;
             QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-            stored = Workspace::storeCurrentProject(project, out);
+            stored = Workspace::storeCurrentProject(project, out).ok();
             setrlimit(RLIMIT_FSIZE, &old);
             std::signal(SIGXFSZ, previousHandler);
         } else {
             if (full == "temporary")
                 qputenv("TMPDIR", QFile::encodeName(tmpfs->path()));
-            stored = Workspace::storeCurrentProject(project, out);
+            stored = Workspace::storeCurrentProject(project, out).ok();
             qputenv("TMPDIR", savedTmp);
         }
 
