@@ -7,6 +7,19 @@
 
 class DataObjectModel;
 
+// The three editable settings of a project.
+struct ProjectSettings
+{
+    QString name;
+    QString author;
+    QString description;
+    bool operator==(const ProjectSettings &o) const
+    {
+        return name == o.name && author == o.author && description == o.description;
+    }
+    bool operator!=(const ProjectSettings &o) const { return !(*this == o); }
+};
+
 // The open project: loaded flag, the three editable settings, the device
 // model, the two unpacked trees and the status text of the last store.
 class ProjectEntity : public QObject
@@ -35,6 +48,11 @@ public:
     QString description() const { return m_description; }
     QString state() const { return m_state; }
     DataObjectModel *devices() const { return m_devices; }
+
+    // The settings as loaded: a value that differs from these is an edit.
+    ProjectSettings loadedSettings() const { return m_loadedSettings; }
+    void setLoadedSettings(const ProjectSettings &settings) { m_loadedSettings = settings; }
+    ProjectSettings settings() const { return {m_name, m_author, m_description}; }
 
     // Places inside the working tree, derived from extractedPath at each call.
     QDir activeProjectDir() const;
@@ -73,4 +91,5 @@ private:
     QString m_extractedPath;
     QString m_extractedBackupPath;
     QString m_state;
+    ProjectSettings m_loadedSettings;
 };

@@ -653,6 +653,7 @@ void adoptTrees(ProjectEntity &project, const QString &ex, const QString &backup
     project.setName(Xml::firstElementText(doc, QStringLiteral("name")));
     project.setAuthor(Xml::firstElementText(doc, QStringLiteral("author")));
     project.setDescription(Xml::firstElementText(doc, QStringLiteral("description")));
+    project.setLoadedSettings(project.settings());
 
     QList<QObject *> devices;
     readFamily(project, project.ksb12DevicesDir(), ksb12Type, devices);
@@ -830,14 +831,14 @@ static bool storeSteps(ProjectEntity &project, const QString &outpath)
 
 namespace Workspace {
 
-Result loadProject(ProjectEntity &project, const QString &path)
+Result loadProject(ProjectEntity &project, const QString &path, JobControl *)
 {
     if (loadProjectSteps(project, path))
         return Result::success();
     return Result::failure(QStringLiteral("Cannot load %1").arg(path));
 }
 
-Result storeCurrentProject(ProjectEntity &project, const QString &outpath)
+Result storeCurrentProject(ProjectEntity &project, const QString &outpath, JobControl *)
 {
     if (storeSteps(project, outpath))
         return Result::success();

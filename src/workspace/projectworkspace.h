@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "projectarchive.h"
+#include "jobcontrol.h"
 #include "result.h"
 
 class DeviceEntity;
@@ -20,7 +21,8 @@ extern const QString ksb12Type; // "KSB12"
 // Opens the project archive at path (a local path or a file URL): unpacks it
 // into a working and a backup tree, reads the settings and appends one device
 // per entry of the device family directories. On failure, the reason.
-Result loadProject(ProjectEntity &project, const QString &path);
+// control, when given, receives progress and may cancel the load.
+Result loadProject(ProjectEntity &project, const QString &path, JobControl *control = nullptr);
 
 // Empties the device list; when a project is loaded, removes its working and
 // backup trees and marks it not loaded.
@@ -37,7 +39,8 @@ bool validateNewSettings(ProjectEntity &project);
 // Writes the edited project as a new archive at outpath and restores the
 // working tree as loaded. An existing file at outpath is replaced only when
 // everything succeeded. On failure, the reason.
-Result storeCurrentProject(ProjectEntity &project, const QString &outpath);
+// control, when given, receives progress and may cancel the store.
+Result storeCurrentProject(ProjectEntity &project, const QString &outpath, JobControl *control = nullptr);
 
 // The devices by the colon form of their old MAC; a later device with the
 // same key replaces an earlier one.
