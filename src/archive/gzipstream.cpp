@@ -9,6 +9,10 @@
 
 #include <unistd.h>
 
+#include "posixfile.h"
+
+#include <system_error>
+
 namespace GzipStream {
 
 namespace {
@@ -30,19 +34,7 @@ QString errnoText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-QString writeAll(int fd, const char *data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errnoText(errno) : QStringLiteral("nothing written");
-        data += n;
-        size -= n;
-    }
-    return QString();
-}
+using Archive::writeAll;
 
 double bitsPerByte(const unsigned char *data, int size)
 {
@@ -68,67 +60,10 @@ struct DeflateEnd
 
 } // namespace
 
-// ------------------------------------------------------------------ Inflater
-
-Inflater::Inflater() = default;
-
-Inflater::~Inflater()
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_cancelled = true;
-    }
-    m_changed.notify_all();
-    if (m_thread.joinable())
-        m_thread.join();
-}
-
-void Inflater::start(int fd)
-{
-    m_thread = std::thread([this, fd] { run(fd); });
-}
-
-bool Inflater::waitForHeader()
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_headerDone || m_finished; });
-    return m_headerDone && m_error.isEmpty();
-}
-
-QByteArray Inflater::next()
-{
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_blocks.empty() || m_finished; });
-    if (m_blocks.empty() || !m_error.isEmpty()) {
-        m_current.clear();
-        return m_current;
-    }
-    m_current = std::move(m_blocks.front());
-    m_blocks.pop_front();
-    lock.unlock();
-    m_changed.notify_all();
-    return m_current;
-}
-
-QString Inflater::error() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_error;
-}
-
-void Inflater::finish(const QString &error)
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_error = error;
-        m_finished = true;
-    }
-    m_changed.notify_all();
-}
-
 namespace {
 
 constexpr int MaxNameLength = 4096;
+constexpr int MaxCommentLength = 1024 * 1024;
 
 // Reads a gzip member's header from its first bytes: the header's length
 // once it is complete, 0 while bytes are missing, -1 with *error set.
@@ -179,8 +114,13 @@ int parseGzipHeader(const QByteArray &h, QByteArray *name, bool *hasName, QStrin
     }
     if (flags & 0x10) { // comment
         const int nul = h.indexOf('\0', pos);
-        if (nul < 0)
+        if (nul < 0) {
+            if (size - pos > MaxCommentLength) {
+                *error = QStringLiteral("comment in the gzip header is too long");
+                return -1;
+            }
             return 0;
+        }
         pos = nul + 1;
     }
     if (flags & 0x02) { // header CRC
@@ -214,103 +154,192 @@ QString isalError(int code)
 
 } // namespace
 
+// ------------------------------------------------------------------ Inflater
+
 // The deflate data is decoded with ISA-L (several times faster than zlib);
 // the members' headers are read here, the trailers (CRC and length) are
 // checked by ISA-L.
-void Inflater::run(int fd)
+struct Inflater::Decoder
 {
-    auto state = std::make_unique<inflate_state>();
-    QByteArray in(ReadSize, Qt::Uninitialized);
-    enum { Header, Body, Between } phase = Header;
+    int fd = -1;
+    inflate_state state{};
+    QByteArray in = QByteArray(ReadSize, Qt::Uninitialized);
+    enum { Header, Body, Between, Done } phase = Header;
     QByteArray header;
     bool padding = false;
     bool anyMember = false;
+    bool outputFull = false; // the last block filled its buffer: more may be waiting without new input
+};
 
-    for (;;) {
-        if (state->avail_in == 0) {
-            ssize_t n = 0;
-            do {
-                n = ::read(fd, in.data(), size_t(in.size()));
-            } while (n < 0 && errno == EINTR);
+Inflater::Inflater() : m_decoder(std::make_unique<Decoder>()) {}
+
+Inflater::~Inflater()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_cancelled = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void Inflater::start(int fd)
+{
+    m_decoder->fd = fd;
+    try {
+        m_thread = std::thread([this] { run(); });
+        m_threaded = true;
+    } catch (const std::system_error &) {
+        m_threaded = false; // decoded on demand by next()
+    }
+}
+
+void Inflater::run()
+{
+    QByteArray block;
+    while (produce(&block)) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_blocks.size() < MaxQueuedBlocks || m_cancelled; });
+        if (m_cancelled)
+            return;
+        m_blocks.push_back(std::move(block));
+        lock.unlock();
+        m_changed.notify_all();
+    }
+}
+
+bool Inflater::waitForHeader()
+{
+    if (!m_threaded) {
+        QByteArray block;
+        while (!m_headerDone && !m_finished && produce(&block))
+            m_blocks.push_back(std::move(block));
+    }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_headerDone || m_finished; });
+    return m_headerDone && m_error.isEmpty();
+}
+
+QByteArray Inflater::next()
+{
+    if (!m_threaded) {
+        QByteArray block;
+        if (m_blocks.empty() && produce(&block))
+            m_blocks.push_back(std::move(block));
+    }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_blocks.empty() || m_finished; });
+    if (m_blocks.empty() || !m_error.isEmpty()) {
+        m_current.clear();
+        return m_current;
+    }
+    m_current = std::move(m_blocks.front());
+    m_blocks.pop_front();
+    lock.unlock();
+    m_changed.notify_all();
+    return m_current;
+}
+
+QString Inflater::error() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_error;
+}
+
+void Inflater::finish(const QString &error)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_error = error;
+        m_finished = true;
+    }
+    m_decoder->phase = Decoder::Done;
+    m_changed.notify_all();
+}
+
+bool Inflater::produce(QByteArray *block)
+{
+    Decoder &d = *m_decoder;
+    inflate_state *state = &d.state;
+    while (d.phase != Decoder::Done) {
+        if (state->avail_in == 0 && !(d.phase == Decoder::Body && d.outputFull)) {
+            const qint64 n = Archive::readSome(d.fd, d.in.data(), d.in.size());
             if (n < 0)
-                return finish(errnoText(errno));
-            if (n == 0)
-                break;
-            state->next_in = reinterpret_cast<uint8_t *>(in.data());
+                return finish(errnoText(errno)), false;
+            if (n == 0) {
+                finish(d.phase == Decoder::Between ? QString() : QStringLiteral("unexpected end of the gzip data"));
+                return false;
+            }
+            m_consumed.fetch_add(n, std::memory_order_relaxed);
+            state->next_in = reinterpret_cast<uint8_t *>(d.in.data());
             state->avail_in = uint32_t(n);
         }
-        if (phase == Between) {
+        if (d.phase == Decoder::Between) {
             // Another member follows, or zero bytes that pad the file.
             while (state->avail_in > 0 && *state->next_in == 0) {
-                padding = true;
+                d.padding = true;
                 ++state->next_in;
                 --state->avail_in;
             }
             if (state->avail_in == 0)
                 continue;
             // Another member starts with the gzip magic; anything else is garbage.
-            if (padding || *state->next_in != 0x1f)
-                return finish(QStringLiteral("trailing garbage after the gzip data"));
-            phase = Header;
-            header.clear();
+            if (d.padding || *state->next_in != 0x1f)
+                return finish(QStringLiteral("trailing garbage after the gzip data")), false;
+            d.phase = Decoder::Header;
+            d.header.clear();
         }
-        if (phase == Header) {
-            const int before = header.size();
-            header.append(reinterpret_cast<const char *>(state->next_in), int(state->avail_in));
+        if (d.phase == Decoder::Header) {
+            const int before = d.header.size();
+            d.header.append(reinterpret_cast<const char *>(state->next_in), int(state->avail_in));
             QByteArray name;
             bool hasName = false;
             QString error;
-            const int length = parseGzipHeader(header, &name, &hasName, &error);
+            const int length = parseGzipHeader(d.header, &name, &hasName, &error);
             if (length < 0)
-                return finish(error);
+                return finish(error), false;
             if (length == 0) {
                 state->avail_in = 0;
                 continue;
             }
-            const int used = length - before;
-            if (!anyMember) {
+            if (!d.anyMember) {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_name = name;
                 m_hasName = hasName;
                 m_headerDone = true;
                 m_changed.notify_all();
             }
-            anyMember = true;
-            uint8_t *next = state->next_in + used;
-            const uint32_t left = state->avail_in - uint32_t(used);
-            isal_inflate_init(state.get());
+            d.anyMember = true;
+            uint8_t *next = state->next_in + (length - before);
+            const uint32_t left = state->avail_in - uint32_t(length - before);
+            isal_inflate_init(state);
             state->crc_flag = ISAL_GZIP_NO_HDR_VER;
             state->next_in = next;
             state->avail_in = left;
-            phase = Body;
+            d.phase = Decoder::Body;
         }
-        while (phase == Body) {
+        while (d.phase == Decoder::Body) {
             QByteArray out(BlockSize, Qt::Uninitialized);
             state->next_out = reinterpret_cast<uint8_t *>(out.data());
             state->avail_out = uint32_t(out.size());
-            const int r = isal_inflate(state.get());
+            const int r = isal_inflate(state);
             if (r < 0)
-                return finish(isalError(r));
+                return finish(isalError(r)), false;
             const int produced = out.size() - int(state->avail_out);
+            d.outputFull = state->avail_out == 0;
+            if (state->block_state == ISAL_BLOCK_FINISH)
+                d.phase = Decoder::Between;
             if (produced > 0) {
                 out.truncate(produced);
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_changed.wait(lock, [this] { return m_blocks.size() < MaxQueuedBlocks || m_cancelled; });
-                if (m_cancelled)
-                    return;
-                m_blocks.push_back(std::move(out));
-                lock.unlock();
-                m_changed.notify_all();
+                *block = std::move(out);
+                return true;
             }
-            if (state->block_state == ISAL_BLOCK_FINISH)
-                phase = Between;
-            else if (state->avail_out > 0)
+            if (d.phase == Decoder::Body && state->avail_out > 0)
                 break; // all input taken: read more
         }
     }
-    if (phase != Between)
-        return finish(QStringLiteral("unexpected end of the gzip data"));
-    finish(QString());
+    return false;
 }
 
 // ----------------------------------------------------------- ParallelDeflater
@@ -340,8 +369,13 @@ ParallelDeflater::ParallelDeflater(int fd, const QByteArray &memberName, quint32
     if (!error.isEmpty())
         m_error = error;
     m_chunk.reserve(ChunkSize);
-    for (int i = 0; i < qMax(1, threads); ++i)
-        m_workers.emplace_back([this] { work(); });
+    for (int i = 0; i < qBound(0, threads, MaxDeflateThreads); ++i) {
+        try {
+            m_workers.emplace_back([this] { work(); });
+        } catch (const std::system_error &) {
+            break; // fewer workers; with none, submit() compresses inline
+        }
+    }
 }
 
 ParallelDeflater::~ParallelDeflater()
@@ -415,12 +449,19 @@ void ParallelDeflater::submit(bool last)
         m_previousTail = job->dictionary.right(WindowSize - m_previousTail.size()) + m_previousTail;
     m_chunk.clear();
     m_chunk.reserve(ChunkSize);
-    {
+    if (m_workers.empty()) {
+        compress(*job);
+        job->done = true;
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_pending.push_back(job);
         m_inOrder.push_back(job);
+    } else {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_pending.push_back(job);
+            m_inOrder.push_back(job);
+        }
+        m_jobReady.notify_one();
     }
-    m_jobReady.notify_one();
     // Bounded memory: at most a few chunks per worker in flight.
     drain(false);
 }
@@ -459,9 +500,6 @@ bool ParallelDeflater::drain(bool all)
 
 void ParallelDeflater::work()
 {
-    z_stream zs{};
-    const bool ready = deflateInit2(&zs, Level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-    std::unique_ptr<z_stream, DeflateEnd> guard(ready ? &zs : nullptr);
     for (;;) {
         std::shared_ptr<Job> job;
         {
@@ -472,50 +510,62 @@ void ParallelDeflater::work()
             job = m_pending.front();
             m_pending.pop_front();
         }
-        const auto *input = reinterpret_cast<const unsigned char *>(job->input.constData());
-        const int size = job->input.size();
-        job->crc = quint32(crc32(0, input, uInt(size)));
-        if (!ready || deflateReset(&zs) != Z_OK || deflateParams(&zs, Level, Z_DEFAULT_STRATEGY) != Z_OK
-            || (!job->dictionary.isEmpty()
-                && deflateSetDictionary(&zs, reinterpret_cast<const Bytef *>(job->dictionary.constData()),
-                                        uInt(job->dictionary.size()))
-                       != Z_OK)) {
-            job->error = QStringLiteral("cannot start zlib");
-        } else {
-            job->output.resize(int(deflateBound(&zs, uLong(size))) + 64 * (size / SegmentSize + 2) + 1024);
-            zs.next_out = reinterpret_cast<Bytef *>(job->output.data());
-            zs.avail_out = uInt(job->output.size());
-            int level = Level;
-            for (int offset = 0; offset < size || offset == 0; offset += SegmentSize) {
-                const int length = qMin(SegmentSize, size - offset);
-                const int wanted = bitsPerByte(input + offset, length) > StoreAboveBitsPerByte ? 0 : Level;
-                if (wanted != level) {
-                    if (deflateParams(&zs, wanted, Z_DEFAULT_STRATEGY) != Z_OK) {
-                        job->error = QStringLiteral("zlib failed");
-                        break;
-                    }
-                    level = wanted;
-                }
-                const bool end = offset + length >= size;
-                zs.next_in = const_cast<Bytef *>(input + offset);
-                zs.avail_in = uInt(length);
-                const int flush = !end ? Z_NO_FLUSH : job->last ? Z_FINISH : Z_SYNC_FLUSH;
-                const int r = deflate(&zs, flush);
-                if (r == Z_STREAM_ERROR || zs.avail_in != 0 || (flush != Z_NO_FLUSH && zs.avail_out == 0)) {
-                    job->error = QStringLiteral("zlib failed");
-                    break;
-                }
-                if (end)
-                    break;
-            }
-            job->output.truncate(job->output.size() - int(zs.avail_out));
-        }
+        compress(*job);
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             job->done = true;
         }
         m_jobDone.notify_all();
     }
+}
+
+// One chunk, deflated with the 32 KiB before it as its dictionary and ended
+// with a sync flush (the last one with the stream's end).
+void ParallelDeflater::compress(Job &job)
+{
+    z_stream zs{};
+    if (deflateInit2(&zs, Level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        job.error = QStringLiteral("deflateInit2 failed");
+        return;
+    }
+    std::unique_ptr<z_stream, DeflateEnd> guard(&zs);
+    const auto *input = reinterpret_cast<const unsigned char *>(job.input.constData());
+    const int size = job.input.size();
+    job.crc = quint32(crc32(0, input, uInt(size)));
+    if (!job.dictionary.isEmpty()
+        && deflateSetDictionary(&zs, reinterpret_cast<const Bytef *>(job.dictionary.constData()),
+                                uInt(job.dictionary.size()))
+               != Z_OK) {
+        job.error = QStringLiteral("deflateSetDictionary failed");
+        return;
+    }
+    job.output.resize(int(deflateBound(&zs, uLong(size))) + 64 * (size / SegmentSize + 2) + 1024);
+    zs.next_out = reinterpret_cast<Bytef *>(job.output.data());
+    zs.avail_out = uInt(job.output.size());
+    int level = Level;
+    for (int offset = 0; offset < size || offset == 0; offset += SegmentSize) {
+        const int length = qMin(SegmentSize, size - offset);
+        const int wanted = bitsPerByte(input + offset, length) > StoreAboveBitsPerByte ? 0 : Level;
+        if (wanted != level) {
+            if (deflateParams(&zs, wanted, Z_DEFAULT_STRATEGY) != Z_OK) {
+                job.error = QStringLiteral("deflateParams failed");
+                return;
+            }
+            level = wanted;
+        }
+        const bool end = offset + length >= size;
+        zs.next_in = const_cast<Bytef *>(input + offset);
+        zs.avail_in = uInt(length);
+        const int flush = !end ? Z_NO_FLUSH : job.last ? Z_FINISH : Z_SYNC_FLUSH;
+        const int r = deflate(&zs, flush);
+        if (r == Z_STREAM_ERROR || zs.avail_in != 0 || (flush != Z_NO_FLUSH && zs.avail_out == 0)) {
+            job.error = QStringLiteral("deflate failed");
+            return;
+        }
+        if (end)
+            break;
+    }
+    job.output.truncate(job.output.size() - int(zs.avail_out));
 }
 
 } // namespace GzipStream

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -13,11 +14,15 @@
 // Streaming gzip, so that no layer of an archive needs a file of its own.
 namespace GzipStream {
 
-// Decodes a gzip file on a thread of its own and hands the decoded bytes out
-// in order, a block at a time. Reads as extractArchive's gzip layer does:
-// members that follow one another form one stream, zero bytes may pad the
-// end, every member's CRC and length are checked; the first member's
-// original name is reported.
+// Limits of the gzip stages: threads and bytes in flight do not grow with
+// the machine's core count.
+constexpr int MaxDeflateThreads = 4;
+
+// Decodes a gzip file and hands the decoded bytes out in order, a block at
+// a time; on a thread of its own when one can be started, else as the
+// blocks are asked for. Members that follow one another form one stream,
+// zero bytes may pad the end, every member's CRC and length are checked;
+// the first member's original name is reported.
 class Inflater
 {
 public:
@@ -40,12 +45,19 @@ public:
     QByteArray next();
     // Empty while everything read so far was valid.
     QString error() const;
+    // Bytes of the gzip file read so far.
+    qint64 consumed() const { return m_consumed.load(std::memory_order_relaxed); }
 
 private:
-    void run(int fd);
+    struct Decoder;
+    void run();
+    // Decodes until a block is produced or the data ends; false at the end.
+    bool produce(QByteArray *block);
     void finish(const QString &error);
 
+    std::unique_ptr<Decoder> m_decoder;
     std::thread m_thread;
+    bool m_threaded = false;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<QByteArray> m_blocks;
@@ -56,6 +68,7 @@ private:
     bool m_headerDone = false;
     bool m_finished = false;
     bool m_cancelled = false;
+    std::atomic<qint64> m_consumed{0};
 };
 
 // Compresses a byte stream into one gzip member on several threads, as
@@ -67,7 +80,8 @@ class ParallelDeflater
 {
 public:
     // Writes to fd (not taken over); the header names the member memberName
-    // with modification time mtime.
+    // with modification time mtime. Up to `threads` workers (at most
+    // MaxDeflateThreads); without any, chunks are compressed as they fill.
     ParallelDeflater(int fd, const QByteArray &memberName, quint32 mtime, int threads);
     ~ParallelDeflater();
     ParallelDeflater(const ParallelDeflater &) = delete;
@@ -83,6 +97,7 @@ private:
     struct Job;
     void submit(bool last);
     void work();
+    void compress(Job &job);
     bool drain(bool all);
     void fail(const QString &error);
 

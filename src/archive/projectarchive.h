@@ -1,74 +1,77 @@
 #pragma once
 
+#include "entryguard.h"
+#include "jobcontrol.h"
+#include "result.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QPair>
 #include <QSet>
 #include <QString>
-#include <QByteArrayList>
-
-#include <functional>
+#include <QStringList>
 
 // The gzip and tar layers of a project archive, in-process with libarchive.
+// Loading: source file -> gzip decoder (when the content is gzip) -> one tar
+// entry loop with the entry guard -> one or more tree writers. Storing: one
+// walk of a tree -> tar writer -> name patching -> gzip -> file.
 namespace Archive {
 
-// Renames components of an unpacked entry's name (relative, split at "/")
-// before it is written; the project layer names its device directories so.
-using NameMapper = std::function<void(QByteArrayList *parts)>;
+using NamePatches = QList<QPair<QByteArray, QByteArray>>;
+
+// Unpacks the tar in the archive at archivePath (gzip-compressed or not,
+// told by its content) into each of the existing, empty destination
+// directories, from one reading of the archive. Every entry is checked
+// (guardEntry) and named through mapper. On failure, or when control asks
+// to cancel, what was written stays for the caller to remove.
+Result unpackTrees(const QString &archivePath, const QStringList &destinations, const NameMapper &mapper,
+                   JobControl *control = nullptr);
 
 // Unpacks one layer of the archive at archivePath into a new temporary
 // directory that is not removed automatically, and returns the directory's
 // absolute path. A gzip file gives one file: the tar inside it, named by the
 // gzip header's original name, else by the archive's base name with ".tgz"
 // replaced by ".tar". A tar gives its tree, each entry's name passed through
-// mapper when one is given.
-// Returns an empty text on any failure (missing, empty or corrupt input,
-// hostile entries, a full disk), after a debug line that names the file and
-// the reason; nothing of the attempt is left on disk.
+// mapper when one is given. Returns an empty text on any failure (missing,
+// empty or corrupt input, hostile entries, a full disk), after a debug line
+// that names the file and the reason; nothing of the attempt is left on disk.
 QString extractArchive(const QString &archivePath, const NameMapper &mapper = {});
 
-// Writes a new tar at tarPath (an old file there is replaced) holding every
-// file, directory and symbolic link below workingDirectory, named relative to
-// it with "/" between components, in ustar form (pax records only where a name
-// does not fit). Links are stored as links, never followed.
-bool packTar(const QString &workingDirectory, const QString &tarPath);
-
-// Writes a new gzip file at gzipPath whose single member is the file at
-// tarPath byte for byte, with tarPath's file name as the original name.
-bool packGzip(const QString &tarPath, const QString &gzipPath);
-
-// ---- One-pass forms of the above, for loading and storing large projects.
-
-enum class TwoTrees { Done, NotApplicable, Failed };
-
-// Unpacks a gzip-compressed tar into two new temporary directories, a
-// working and a backup tree, from one decoding of the gzip layer: what
-// extractArchive does for the gzip layer and then twice for the tar in it.
-// NotApplicable, with nothing left on disk, when the file is no gzip file or
-// its member would not be named "*.tar"; the caller then goes layer by layer.
-// Failed, after a debug line, with nothing left on disk. When only the
-// backup tree cannot be written, *backup is empty and the result is Done.
-TwoTrees extractTarTwice(const QString &archivePath, QString *work, QString *backup,
-                         const NameMapper &mapper = {});
-
-// A working tree as a store's edits would leave it, without touching it.
-// Paths are relative to the tree's root, "/" between components, and name
-// entries as they are on the disk.
+// A tree as a store's edits would leave it, without touching it. Paths are
+// relative to the tree's root, "/" between components, and name entries as
+// they are on the disk.
 struct TreeOverlay
 {
-    QHash<QByteArray, QByteArray> files;   // new contents of rewritten files
+    QHash<QByteArray, QByteArray> files;   // new contents of rewritten regular files
     QHash<QByteArray, QByteArray> renames; // new last component of renamed entries
     QSet<QByteArray> touched;              // entries whose modification time becomes `now`
     qint64 now = 0;
 };
 
-// packTar of the overlaid tree, the tar's names patched with the pairs as
-// TarPatch::patchTarNames does, and packGzip of the result, in one pass and
-// on several threads: the tar never exists as a file. The gzip member is
-// named memberName. False, after a debug line, on any failure.
-bool packOverlaidTreeToGzip(const QString &workingDirectory, const TreeOverlay &overlay,
-                            const QList<QPair<QByteArray, QByteArray>> &namePatches, const QByteArray &memberName,
-                            const QString &gzipPath);
+// What packTree writes: a tar, or with a member name a gzip file holding it.
+struct PackOutput
+{
+    int fd = -1;             // written from its current position, not closed
+    QByteArray gzipMember;   // empty: a plain tar
+    quint32 gzipTime = 0;
+};
+
+// Packs every file, directory and symbolic link below root (the overlay
+// applied) into a tar: names relative to root with "/" between components,
+// sorted byte-wise, each directory followed by its contents; ustar with pax
+// records only where a name does not fit; links stored as links, never
+// followed. The tar's entry names get the patches as it streams. The output
+// file itself is passed over should it lie inside the tree.
+Result packTree(const QString &root, const TreeOverlay &overlay, const NamePatches &patches, const PackOutput &output,
+                JobControl *control = nullptr);
+
+// Writes a new tar at tarPath (an old file there is replaced) holding the
+// tree below workingDirectory, as packTree does.
+bool packTar(const QString &workingDirectory, const QString &tarPath);
+
+// Writes a new gzip file at gzipPath whose single member is the file at
+// tarPath byte for byte, with tarPath's file name as the original name.
+bool packGzip(const QString &tarPath, const QString &gzipPath);
 
 } // namespace Archive

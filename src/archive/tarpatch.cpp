@@ -3,6 +3,8 @@
 #include "logging.h"
 
 #include <QFile>
+#include <QList>
+#include <QPair>
 #include <QVector>
 
 #include <cstring>
@@ -15,8 +17,6 @@ namespace {
 constexpr qint64 kBlock = 512;
 // Largest data of a pax or GNU long-name entry that is read into memory.
 constexpr quint64 kMaxExtensionData = 1024 * 1024;
-// How many extension headers the look-ahead for the entry they describe crosses.
-constexpr int kMaxExtensionChain = 16;
 
 struct Replacement
 {
@@ -194,146 +194,27 @@ bool patchPaxRecords(QByteArray &data, const Replacements &pairs, bool forHardLi
     return true;
 }
 
-class TarFile
+// Tar writers end the size field with a space or a NUL; the devices read
+// the layout with a NUL, like the checksum field.
+void endSizeWithNul(tar_ustarheader *header)
 {
-public:
-    explicit TarFile(const QString &path) : m_file(path) {}
-
-    bool open()
-    {
-        if (m_file.fileName().isEmpty())
-            return fail(QStringLiteral("no file name"));
-        if (!m_file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered))
-            return fail(QStringLiteral("cannot be opened: ") + m_file.errorString());
-        m_size = m_file.size();
-        return true;
+    char *size = header->size;
+    if (header->name[0] == '\0' || size[11] != ' ')
+        return;
+    for (int i = 0; i < 11; ++i) {
+        if (size[i] < '0' || size[i] > '7')
+            return;
     }
+    size[11] = '\0';
+}
 
-    // One walk over the archive. With apply false nothing is written: the walk
-    // only checks that every header and extension record can be read.
-    bool walk(const Replacements &pairs, bool apply)
-    {
-        qint64 pos = 0;
-        bool pendingSize = false;
-        quint64 nextSize = 0;
-        while (m_size - pos >= kBlock) {
-            tar_ustarheader header;
-            if (!readAt(pos, reinterpret_cast<char *>(&header), kBlock))
-                return false;
-            // End of archive. Tar readers stop at the first zero block too;
-            // whatever follows is not read by them and is not touched here.
-            if (isZeroBlock(&header))
-                return true;
-            if (!hasValidChecksum(&header))
-                return fail(QStringLiteral("no tar header at offset %1").arg(pos));
-
-            const char type = header.typeflag;
-            quint64 size = tarEntrySize(&header);
-            if (pendingSize && !isExtensionType(type)) {
-                size = nextSize;
-                pendingSize = false;
-            }
-
-            qint64 dataStart = pos + kBlock;
-            // Old GNU sparse entries: extension blocks of the sparse map sit
-            // between the header and the data.
-            if (type == 'S' && std::memcmp(header.magic, "ustar ", 6) == 0
-                && reinterpret_cast<const char *>(&header)[482] != 0) {
-                for (int guard = 0;; ++guard) {
-                    char block[kBlock];
-                    if (m_size - dataStart < kBlock || guard > 100000)
-                        return fail(QStringLiteral("truncated sparse map at offset %1").arg(pos));
-                    if (!readAt(dataStart, block, kBlock))
-                        return false;
-                    dataStart += kBlock;
-                    if (block[504] == 0)
-                        break;
-                }
-            }
-            if (size > quint64(m_size - dataStart))
-                return fail(QStringLiteral("entry at offset %1 runs past the end of the file").arg(pos));
-
-            const tar_ustarheader original = header;
-            patchHeaderNames(&header, pairs);
-
-            if (isExtensionType(type)) {
-                if (size > kMaxExtensionData)
-                    return fail(QStringLiteral("extended header at offset %1 is too large").arg(pos));
-                QByteArray data(int(size), Qt::Uninitialized);
-                if (!readAt(dataStart, data.data(), data.size()))
-                    return false;
-                bool changed = false;
-                if (type == 'x' || type == 'g') {
-                    const bool forHardLink = type == 'x' && followingEntryType(pos) == '1';
-                    if (!patchPaxRecords(data, pairs, forHardLink, type == 'g', &changed, &pendingSize, &nextSize))
-                        return fail(QStringLiteral("malformed pax header at offset %1").arg(pos));
-                } else if (type == 'L' || followingEntryType(pos) == '1') {
-                    changed = replaceInPlace(data.data(), fieldLength(data.constData(), data.size()), pairs);
-                }
-                if (apply && changed && !writeAt(dataStart, data.constData(), data.size()))
-                    return false;
-            }
-
-            fixTarHeaderChecksum(&header);
-            if (apply && std::memcmp(&header, &original, sizeof header) != 0
-                && !writeAt(pos, reinterpret_cast<const char *>(&header), kBlock))
-                return false;
-
-            pos = dataStart + qint64(roundUpToBlock(size)); // size <= m_size - dataStart: no overflow
-        }
-        return true;
-    }
-
-    bool close()
-    {
-        m_file.close();
-        if (m_file.error() != QFileDevice::NoError)
-            return fail(QStringLiteral("cannot be closed: ") + m_file.errorString());
-        return true;
-    }
-
-private:
-    bool fail(const QString &reason)
-    {
-        qCDebug(lcArchive).noquote() << "Tar patching failed:" << m_file.fileName() << reason;
-        return false;
-    }
-
-    bool readAt(qint64 pos, char *buffer, qint64 length)
-    {
-        if (!m_file.seek(pos) || m_file.read(buffer, length) != length)
-            return fail(QStringLiteral("read error at offset %1: ").arg(pos) + m_file.errorString());
-        return true;
-    }
-
-    bool writeAt(qint64 pos, const char *buffer, qint64 length)
-    {
-        if (!m_file.seek(pos) || m_file.write(buffer, length) != length)
-            return fail(QStringLiteral("write error at offset %1: ").arg(pos) + m_file.errorString());
-        return true;
-    }
-
-    // The typeflag of the entry that the extension header at pos belongs to:
-    // the first header after it that is no extension header. 0 when unknown.
-    char followingEntryType(qint64 pos)
-    {
-        for (int hop = 0; hop < kMaxExtensionChain; ++hop) {
-            tar_ustarheader header;
-            if (m_size - pos < kBlock || !readAt(pos, reinterpret_cast<char *>(&header), kBlock))
-                return 0;
-            if (hop > 0 && !isExtensionType(header.typeflag))
-                return header.typeflag;
-            const quint64 size = tarEntrySize(&header);
-            if (size > quint64(m_size - pos - kBlock))
-                return 0;
-            pos += kBlock + qint64(roundUpToBlock(size));
-        }
-        return 0;
-    }
-
-    QFile m_file;
-    qint64 m_size = 0;
-};
+// Old GNU sparse entries: extension blocks of the sparse map sit between the
+// header and the data.
+bool hasSparseMapBlocks(const tar_ustarheader *header)
+{
+    return header->typeflag == 'S' && std::memcmp(header->magic, "ustar ", 6) == 0
+           && reinterpret_cast<const char *>(header)[482] != 0;
+}
 
 } // namespace
 
@@ -401,26 +282,64 @@ QByteArray walkTarHeaders(QByteArray image, const std::function<void(tar_ustarhe
     return copy;
 }
 
+namespace {
+
+// One pass of the stream patcher over the whole blocks of a tar file; with
+// apply, the patched bytes are written back where they came from (a patched
+// stream is as long as the original, byte for byte in the same places).
+bool patchFilePass(QFile &file, const QList<QPair<QByteArray, QByteArray>> &replacements, bool apply, QString *error)
+{
+    qint64 writeAt = 0;
+    StreamPatcher patcher(replacements, [&](const char *data, qint64 size) {
+        if (apply && (!file.seek(writeAt) || file.write(data, size) != size))
+            return false;
+        writeAt += size;
+        return true;
+    });
+    const qint64 whole = file.size() / kBlock * kBlock;
+    QByteArray buffer(64 * 1024, Qt::Uninitialized);
+    for (qint64 readAt = 0; readAt < whole && !patcher.ended();) {
+        const qint64 length = qMin<qint64>(buffer.size(), whole - readAt);
+        if (!file.seek(readAt) || file.read(buffer.data(), length) != length) {
+            *error = QStringLiteral("read error at offset %1: %2").arg(readAt).arg(file.errorString());
+            return false;
+        }
+        readAt += length;
+        if (!patcher.write(buffer.constData(), length)) {
+            *error = apply && patcher.error() == QLatin1String("write error") ? file.errorString() : patcher.error();
+            return false;
+        }
+    }
+    // Tar readers stop at the first zero block; a file that ends after a
+    // whole entry without one is read to its end the same way.
+    if (!patcher.ended() && !patcher.atEntryBoundary()) {
+        *error = QStringLiteral("an entry runs past the end of the file");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool patchTarNames(const QString &tarPath, const QList<QPair<QByteArray, QByteArray>> &replacements)
 {
-    Replacements pairs;
-    for (const auto &pair : replacements) {
-        if (pair.first.isEmpty() || pair.first.size() != pair.second.size() || pair.first == pair.second)
-            continue;
-        pairs.append({pair.first, pair.second});
-    }
-
-    TarFile file(tarPath);
-    if (!file.open())
-        return false;
-    // A first walk reads everything and writes nothing, so that a damaged or
+    QFile file(tarPath);
+    QString error;
+    if (tarPath.isEmpty())
+        error = QStringLiteral("no file name");
+    else if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered))
+        error = QStringLiteral("cannot be opened: ") + file.errorString();
+    // A first pass reads everything and writes nothing, so that a damaged or
     // truncated archive is reported before any of its headers is changed.
-    if (!file.walk(pairs, false)) {
-        file.close();
-        return false;
-    }
-    const bool patched = file.walk(pairs, true);
-    return file.close() && patched;
+    else if (patchFilePass(file, replacements, false, &error))
+        patchFilePass(file, replacements, true, &error);
+    file.close();
+    if (error.isEmpty() && file.error() != QFileDevice::NoError)
+        error = QStringLiteral("cannot be closed: ") + file.errorString();
+    if (error.isEmpty())
+        return true;
+    qCDebug(lcArchive).noquote() << "Tar patching failed:" << tarPath << error;
+    return false;
 }
 
 // ------------------------------------------------------------- stream patching
@@ -443,6 +362,8 @@ struct StreamPatcher::State
     bool pendingSize = false;    // a pax size record applies to the next entry
     quint64 nextSize = 0;
     bool ended = false;          // past the end-of-archive block
+    bool sparseMap = false;      // the blocks coming are an old GNU sparse map
+    quint64 sparseDataSize = 0;  // data and padding that follow the map
     qint64 offset = 0;           // of the next header
     QString error;
 
@@ -450,7 +371,6 @@ struct StreamPatcher::State
     {
         if (error.isEmpty())
             error = reason;
-        qCDebug(lcArchive).noquote() << "Tar patching failed:" << reason;
         return false;
     }
 
@@ -476,6 +396,7 @@ struct StreamPatcher::State
                 const int length = int(tarEntrySize(&h.header));
                 replaceInPlace(h.data.data(), fieldLength(h.data.constData(), length), pairs);
             }
+            endSizeWithNul(&h.header);
             fixTarHeaderChecksum(&h.header);
             if (!out(reinterpret_cast<const char *>(&h.header), kBlock) || !out(h.data.constData(), h.data.size()))
                 return false;
@@ -500,8 +421,6 @@ struct StreamPatcher::State
         if (!hasValidChecksum(&h))
             return fail(QStringLiteral("no tar header at offset %1").arg(at));
         const char type = h.typeflag;
-        if (type == 'S')
-            return fail(QStringLiteral("sparse entry at offset %1").arg(at));
         quint64 size = tarEntrySize(&h);
         if (isExtensionType(type)) {
             if (size > kMaxExtensionData)
@@ -523,11 +442,32 @@ struct StreamPatcher::State
         if (!releaseHeld(type))
             return false;
         patchHeaderNames(&h, pairs);
+        endSizeWithNul(&h);
         fixTarHeaderChecksum(&h);
         collecting = false;
         dataLeft = roundUpToBlock(size);
+        if (hasSparseMapBlocks(&h)) {
+            sparseMap = true;
+            sparseDataSize = dataLeft;
+            dataLeft = 0;
+        }
         offset += qint64(dataLeft);
         return out(reinterpret_cast<const char *>(&h), kBlock);
+    }
+
+    // A block of an old GNU sparse map passes unchanged; the last one has no
+    // "extended" flag, and the entry's data follows it.
+    bool sparseBlockComplete()
+    {
+        const QByteArray block = header;
+        header.clear();
+        offset += kBlock;
+        if (block.at(504) == 0) {
+            sparseMap = false;
+            dataLeft = sparseDataSize;
+            offset += qint64(dataLeft);
+        }
+        return out(block.constData(), kBlock);
     }
 
     // A held pax header is read as soon as its data is complete: its size
@@ -595,7 +535,7 @@ bool StreamPatcher::write(const char *data, qint64 size)
         s.header.append(data, take);
         data += take;
         size -= take;
-        if (s.header.size() == kBlock && !s.headerComplete())
+        if (s.header.size() == kBlock && !(s.sparseMap ? s.sparseBlockComplete() : s.headerComplete()))
             return false;
     }
     return true;
@@ -609,6 +549,17 @@ bool StreamPatcher::finish()
     if (!s.ended || !s.header.isEmpty() || !s.held.isEmpty())
         return s.fail(QStringLiteral("the tar stream ends inside an entry"));
     return true;
+}
+
+bool StreamPatcher::ended() const
+{
+    return m_state->ended;
+}
+
+bool StreamPatcher::atEntryBoundary() const
+{
+    const State &s = *m_state;
+    return s.header.isEmpty() && s.held.isEmpty() && s.dataLeft == 0 && !s.sparseMap;
 }
 
 } // namespace TarPatch

@@ -55,9 +55,10 @@ QByteArray walkTarHeaders(QByteArray image, const std::function<void(tar_ustarhe
 // link (linkname field, pax "linkpath" record, GNU long-link entry), the pax
 // "path" and "GNU.sparse.name" records and GNU long-name entries. The target of
 // a symbolic link is no entry name and stays. Every header with a non-empty
-// name gets its checksum rewritten by fixTarHeaderChecksum. File data is never
-// touched; headers are read and written one at a time, so memory use does not
-// grow with the archive (pax and GNU name data is read up to 1 MiB).
+// name gets its size field ended by a NUL and its checksum rewritten by
+// fixTarHeaderChecksum. File data keeps its bytes; the file is streamed
+// through StreamPatcher, so memory use does not grow with the archive (pax
+// and GNU name data is held up to 1 MiB).
 // The walk ends at the first zero block (end of archive) or when fewer than
 // 512 bytes remain. Returns false when the file cannot be opened, read or
 // written, a header's checksum does not match (not a tar), an entry runs past
@@ -66,11 +67,13 @@ QByteArray walkTarHeaders(QByteArray image, const std::function<void(tar_ustarhe
 // error) the file is left unchanged.
 bool patchTarNames(const QString &tarPath, const QList<QPair<QByteArray, QByteArray>> &replacements);
 
-// The same patching as patchTarNames, applied to a tar stream while it is
-// written: bytes go in as the tar writer produces them and come out patched,
-// in order, to the sink. Extension headers are held back until the header of
-// the entry they belong to has arrived; file data passes through at once.
-// After the first zero block everything passes unchanged.
+// The name patching of patchTarNames (which runs it over a file), applied to
+// a tar stream while it is written: bytes go in as the tar writer produces
+// them and come out patched, in order, to the sink. Extension headers are
+// held back until the header of the entry they belong to has arrived; file
+// data passes through at once. Every header's size field ends in a NUL and
+// its checksum is rewritten. After the first zero block everything passes
+// unchanged.
 class StreamPatcher
 {
 public:
@@ -83,6 +86,10 @@ public:
     bool write(const char *data, qint64 size);
     // False when the stream ended inside an entry or an error happened before.
     bool finish();
+    // Past the end-of-archive block: what follows passes unchanged.
+    bool ended() const;
+    // Between entries: no header, extension or data is waiting for more bytes.
+    bool atEntryBoundary() const;
     QString error() const;
 
 private:

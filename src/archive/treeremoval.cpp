@@ -3,6 +3,18 @@
 #include "logging.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QList>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include <ftw.h>
 #include <sys/stat.h>
@@ -12,6 +24,10 @@
 #include <cstring>
 
 namespace {
+
+// Removal mostly waits for the disk (with online discard, at every freed
+// extent); a few threads overlap those waits, more only cost memory.
+constexpr int MaxRemovalThreads = 8;
 
 // nftw keeps no state for its callback; the first failure is kept here.
 thread_local int firstError = 0;
@@ -52,4 +68,102 @@ bool removeDirectoryTree(const QString &path)
     qCDebug(lcWorkspace).noquote() << QStringLiteral("Cannot remove %1: %2")
                                           .arg(QFile::decodeName(firstFailure), QString::fromLocal8Bit(std::strerror(firstError)));
     return false;
+}
+
+#ifdef Q_OS_UNIX
+namespace {
+
+// Lists the tree below the directory open as fd (taken over): files and
+// links into *files, directories into *directories after their contents.
+bool listTree(int fd, const QByteArray &path, QList<QByteArray> *files, QList<QByteArray> *directories)
+{
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return false;
+    }
+    bool ok = true;
+    while (const dirent *item = ::readdir(dir)) {
+        const char *name = item->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        bool isDirectory = item->d_type == DT_DIR;
+        if (item->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            isDirectory = ::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+        }
+        const QByteArray child = path + '/' + name;
+        if (isDirectory) {
+            const int childFd = ::openat(::dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            ok = childFd >= 0 && listTree(childFd, child, files, directories) && ok;
+        } else {
+            files->append(child);
+        }
+    }
+    ::closedir(dir);
+    directories->append(path);
+    return ok;
+}
+
+template<typename Work>
+void onThreads(int threads, int count, Work work)
+{
+    std::atomic<int> next{0};
+    auto run = [&] {
+        for (int i = next++; i < count; i = next++)
+            work(i);
+    };
+    std::vector<std::thread> pool;
+    for (int t = 1; t < threads; ++t) {
+        try {
+            pool.emplace_back(run);
+        } catch (const std::system_error &) {
+            break; // the calling thread does the rest
+        }
+    }
+    run();
+    for (std::thread &thread : pool)
+        thread.join();
+}
+
+} // namespace
+#endif
+
+void removeDirectoryTrees(const QStringList &paths)
+{
+#ifdef Q_OS_UNIX
+    QList<QByteArray> files;
+    QList<QByteArray> directories; // every directory after the ones inside it
+    QStringList rest;
+    for (const QString &path : paths) {
+        if (path.isEmpty())
+            continue;
+        const QByteArray encoded = QFile::encodeName(path);
+        const int fd = ::open(encoded.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 || !listTree(fd, encoded, &files, &directories))
+            rest.append(path);
+    }
+    // A thread for every few hundred files: small trees are not worth more.
+    const int threads = qBound(1, files.size() / 256, MaxRemovalThreads);
+    onThreads(threads, files.size(), [&files](int i) { ::unlink(files.at(i).constData()); });
+    // Directories by depth, deepest first; those of one depth side by side.
+    std::stable_sort(directories.begin(), directories.end(),
+                     [](const QByteArray &a, const QByteArray &b) { return a.count('/') > b.count('/'); });
+    int begin = 0;
+    while (begin < directories.size()) {
+        const int depth = directories.at(begin).count('/');
+        int end = begin;
+        while (end < directories.size() && directories.at(end).count('/') == depth)
+            ++end;
+        onThreads(threads, end - begin, [&directories, begin](int i) { ::rmdir(directories.at(begin + i).constData()); });
+        begin = end;
+    }
+    for (const QString &path : paths) {
+        if (!path.isEmpty() && QFileInfo::exists(path))
+            removeDirectoryTree(path);
+    }
+#else
+    for (const QString &path : paths)
+        removeDirectoryTree(path);
+#endif
 }

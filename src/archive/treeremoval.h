@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Removes the directory at path with everything below it, links not followed
 // and other file systems mounted below it not entered. Works on names in any
@@ -9,3 +10,8 @@
 // and removes nothing. True when nothing is left; false, after a debug line
 // naming what could not be removed, otherwise.
 bool removeDirectoryTree(const QString &path);
+
+// Removes the directories at paths and everything below them, links as
+// links, never following one, on a few threads: with online discard, a file
+// system waits for the disk at every freed extent, and these waits can overlap.
+void removeDirectoryTrees(const QStringList &paths);

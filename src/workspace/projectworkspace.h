@@ -36,9 +36,10 @@ void discardTrees(ProjectEntity &project);
 // well-formed) and sets each device's issue text. True when all are valid.
 bool validateNewSettings(ProjectEntity &project);
 
-// Writes the edited project as a new archive at outpath and restores the
-// working tree as loaded. An existing file at outpath is replaced only when
-// everything succeeded. On failure, the reason.
+// Writes the edited project as a new archive at outpath; the working tree
+// is read, never written. An existing file at outpath is replaced only when
+// everything succeeded. On failure, the reason (naming the file and field
+// when an edited value has no place to go).
 // control, when given, receives progress and may cancel the store.
 Result storeCurrentProject(ProjectEntity &project, const QString &outpath, JobControl *control = nullptr);
 
@@ -51,7 +52,9 @@ QMap<QString, DeviceEntity *> devicesByOldMac(const ProjectEntity &project);
 bool patchTarDevicePaths(const ProjectEntity &project, const QString &tarPath);
 
 // Names the device directories of an unpacked project in the underscore
-// form (normalizeMac with "_", any other ":" becoming "_").
+// form (normalizeMac with "_", any other ":" becoming "_"), and refuses a
+// second spelling of a device directory already seen in the same family
+// (two entries that would become one directory). One mapper per unpacking.
 Archive::NameMapper deviceDirectoryMapper();
 
 } // namespace Workspace

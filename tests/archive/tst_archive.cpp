@@ -285,7 +285,7 @@ private slots:
         QTest::newRow("truncated gzip") << gzip.left(gzip.size() / 2) << "unexpected end";
         QByteArray badCrc = gzip;
         badCrc[badCrc.size() - 8] = char(badCrc[badCrc.size() - 8] ^ 0xff);
-        QTest::newRow("gzip with wrong CRC") << badCrc << "incorrect data check";
+        QTest::newRow("gzip with wrong CRC") << badCrc << "incorrect data";
         QTest::newRow("gzip with trailing garbage") << gzip + QByteArray(4, '\0') + "junk" << "trailing garbage";
         QTest::newRow("gzip named ..") << withOriginalName(gzip, "..") << "unusable original name";
         QTest::newRow("gzip named dir/") << withOriginalName(gzip, "dir/") << "unusable original name";
@@ -716,24 +716,27 @@ private slots:
         const QByteArray tar = readFile(dir + "/t.tar");
         QCOMPARE(tar.size() % 512, 0);
 
-        // Every header: ustar magic; size as eleven octal digits and a space;
-        // checksum as six octal digits, NUL and space, matching the header.
+        // Every header: ustar magic; size as eleven octal digits ended by a
+        // NUL (the layout the devices read); checksum as octal digits without
+        // leading zeros followed by NULs, matching the header.
         const QList<TarHeaderInfo> headers = tarHeaders(tar);
         QCOMPARE(headers.size(), 5);
         for (const TarHeaderInfo &header : headers) {
             const QByteArray h = tar.mid(header.offset, 512);
             QCOMPARE(h.mid(257, 8), QByteArray("ustar\0" "00", 8));
-            QCOMPARE(h.at(124 + 11), ' ');
-            QVERIFY(QRegularExpression("\\A[0-7]{11} \\z").match(QString::fromLatin1(h.mid(124, 12))).hasMatch());
-            QCOMPARE(h.mid(148 + 6, 2), QByteArray("\0 ", 2));
+            QVERIFY(QRegularExpression("\\A[0-7]{11}\\z").match(QString::fromLatin1(h.mid(124, 11))).hasMatch());
+            QCOMPARE(h.at(124 + 11), '\0');
+            const QByteArray checksum = h.mid(148, 8);
+            QVERIFY(QRegularExpression("\\A[1-7][0-7]*\\z").match(QString::fromLatin1(checksum.constData())).hasMatch());
+            QCOMPARE(checksum.mid(qstrlen(checksum.constData())), QByteArray(8 - int(qstrlen(checksum.constData())), '\0'));
             QByteArray blank = h;
             std::memset(blank.data() + 148, ' ', 8);
             unsigned sum = 0;
             for (char c : blank)
                 sum += static_cast<unsigned char>(c);
-            QCOMPARE(h.mid(148, 6).toUInt(nullptr, 8), sum);
+            QCOMPARE(QByteArray(h.constData() + 148).toUInt(nullptr, 8), sum);
         }
-        QCOMPARE(tar.mid(headers.at(2).offset + 124, 12), QByteArray("00000000005 "));
+        QCOMPARE(tar.mid(headers.at(2).offset + 124, 12), QByteArray("00000000005\0", 12));
         QCOMPARE(tar.mid(headers.at(2).offset + 512, 6), QByteArray("hello\0", 6));
 
         // Long paths use the prefix field; only a name that cannot be split

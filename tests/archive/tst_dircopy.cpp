@@ -310,18 +310,10 @@ private slots:
         QCOMPARE(modeOf(dst + "/sub/readonly"), mode_t(0444));
     }
 
-    void removeTrees_data()
-    {
-        QTest::addColumn<int>("threads");
-        QTest::newRow("one thread") << 1;
-        QTest::newRow("more threads than directories") << 64;
-    }
-
     // Both trees go completely, hidden entries and links included; what a
     // link points to outside stays, and so does a directory beside them.
     void removeTrees()
     {
-        QFETCH(int, threads);
         QTemporaryDir tmp;
         const QString outside = tmp.filePath("outside");
         QVERIFY(QDir().mkpath(outside + "/keep"));
@@ -345,92 +337,11 @@ private slots:
             QCOMPARE(::chmod(QFile::encodeName(root + "/a2/b/c/.hidden").constData(), 0), 0);
             trees << root;
         }
-        removeDirectoryTrees(trees << QString(), threads); // an empty path names nothing
+        removeDirectoryTrees(trees << QString()); // an empty path names nothing
         QVERIFY(!QFileInfo::exists(trees.at(0)));
         QVERIFY(!QFileInfo::exists(trees.at(1)));
         QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"outside"});
         QVERIFY(QFileInfo(outside + "/keep/file").isFile());
-    }
-
-    // ------------------------------------------------ copyDirectoryExactly
-
-    // Everything comes back: hidden entries, names that are not valid UTF-8,
-    // links (dangling ones too) as links, empty directories, every mode.
-    void exactCopyKeepsEverything()
-    {
-        QTemporaryDir dir;
-        // QTemporaryDir cannot remove names that are not UTF-8.
-        dir.setAutoRemove(false);
-        const auto remove = qScopeGuard([&dir] { removeDirectoryTree(dir.path()); });
-        const QString src = dir.filePath("src");
-        QVERIFY(writeFile(src + "/plain.txt", "plain"));
-        QVERIFY(writeFile(src + "/.hidden", "hidden"));
-        QVERIFY(writeFile(src + "/.hiddendir/inner", "inner"));
-        QVERIFY(writeFile(src + "/sub/deeper/file.bin", QByteArray(100000, '\x5a')));
-        QVERIFY(QDir().mkpath(src + "/empty"));
-        const QByteArray rawSrc = QFile::encodeName(src);
-        const QByteArray badName = rawSrc + "/B\xfchne.txt";
-        const QByteArray badDir = rawSrc + "/\xff\xfe";
-        QCOMPARE(::mkdir(badDir.constData(), 0755), 0);
-        for (const QByteArray &path : {badName, badDir + "/prefs"}) {
-            FILE *f = std::fopen(path.constData(), "wb");
-            QVERIFY(f);
-            std::fputs("latin-1", f);
-            std::fclose(f);
-        }
-        QCOMPARE(::symlink("sub/deeper/file.bin", (rawSrc + "/link").constData()), 0);
-        QCOMPARE(::symlink("nowhere", (rawSrc + "/dangling").constData()), 0);
-        QCOMPARE(::chmod((rawSrc + "/plain.txt").constData(), 0640), 0);
-        QCOMPARE(::chmod((rawSrc + "/sub/deeper/file.bin").constData(), 0755), 0);
-        QCOMPARE(::chmod((rawSrc + "/sub/deeper").constData(), 0500), 0);
-
-        LogCapture capture("tando.workspace");
-        QVERIFY(copyDirectoryExactly(src, dir.filePath("dst")));
-        QCOMPARE(capture.lines(), QStringList());
-        QCOMPARE(rawTree(dir.filePath("dst")), rawTree(src));
-        QCOMPARE(rawTree(src).size(), 13);
-        QCOMPARE(::chmod((rawSrc + "/sub/deeper").constData(), 0700), 0);
-        QCOMPARE(::chmod(QFile::encodeName(dir.filePath("dst/sub/deeper")).constData(), 0700), 0);
-    }
-
-    void exactCopyFailures_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("destination exists") << "exists";
-        QTest::newRow("source missing") << "missing";
-        QTest::newRow("empty source path") << "empty";
-        QTest::newRow("destination parent missing") << "noparent";
-        QTest::newRow("FIFO in the source") << "fifo";
-    }
-
-    void exactCopyFailures()
-    {
-        QFETCH(QString, kind);
-        QTemporaryDir dir;
-        QString src = dir.filePath("src");
-        QString dst = dir.filePath("dst");
-        QVERIFY(writeFile(src + "/a.txt", "a"));
-        if (kind == "exists")
-            QVERIFY(writeFile(dst + "/old.txt", "old"));
-        if (kind == "missing")
-            src = dir.filePath("nothing");
-        if (kind == "empty")
-            src.clear();
-        if (kind == "noparent")
-            dst = dir.filePath("no/parent/dst");
-        if (kind == "fifo")
-            QCOMPARE(::mkfifo(QFile::encodeName(src + "/pipe").constData(), 0644), 0);
-        const auto before = rawTree(dir.path());
-
-        LogCapture capture("tando.workspace");
-        QVERIFY(!copyDirectoryExactly(src, dst));
-        QCOMPARE(capture.lines().size(), 1);
-        QVERIFY2(capture.lines().first().startsWith("Copy didnt work"), qPrintable(capture.lines().first()));
-        if (kind == "fifo") {
-            QVERIFY(capture.lines().first().contains("pipe: neither a file, a directory nor a link"));
-            QVERIFY(QDir(dst).removeRecursively());
-        }
-        QCOMPARE(rawTree(dir.path()), before);
     }
 };
 

@@ -138,7 +138,7 @@ private slots:
         QTest::newRow("symlink climbing out") << "symlink-climbing.tar"
                                               << "active-project/up: symbolic link to ../../.. leaves the unpacked tree" << 0 << qint64(0);
         QTest::newRow("file written through a symlink") << "symlink-through.tar"
-                                                        << "active-project/inner/through.txt: Cannot extract through symlink" << 0 << qint64(0);
+                                                        << "active-project/inner/through.txt: archive_write_header: Cannot extract through symlink" << 0 << qint64(0);
         QTest::newRow("hard link climbing out") << "hardlink-climbing.tar"
                                                 << "active-project/second: hard link target ../../first: path contains \"..\"" << 0 << qint64(0);
         QTest::newRow("hard link to an absolute path") << "hardlink-absolute.tar" << "hard link target " + escape + "/first: absolute path"

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <string>
+#include <vector>
+
+// Small POSIX helpers of the archive layer.
+namespace Archive {
+
+// A file descriptor that is closed when it goes out of scope, unless closed
+// explicitly first (which reports the result).
+class Fd
+{
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    ~Fd() { reset(-1); }
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    void reset(int fd);
+    // Closes now; the system's reason on failure, else empty.
+    QString close();
+
+private:
+    int m_fd = -1;
+};
+
+// Writes all bytes, going on after interruptions; the system's reason on failure.
+QString writeAll(int fd, const char *data, qint64 size);
+
+// Reads up to size bytes, going on after interruptions; -1 on failure (errno set).
+qint64 readSome(int fd, char *data, qint64 size);
+
+// The names in a directory without "." and "..", in the order read; the
+// reason, naming the directory, on failure.
+QString listDirectory(const QByteArray &path, std::vector<std::string> *names);
+
+// A file name as text, for messages.
+QString shown(const QByteArray &name);
+
+} // namespace Archive

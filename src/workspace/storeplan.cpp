@@ -1,0 +1,352 @@
+#include "storeplan.h"
+
+#include "dataobjectmodel.h"
+#include "deviceentity.h"
+#include "labels.h"
+#include "logging.h"
+#include "mac.h"
+#include "projectentity.h"
+#include "projectworkspace.h"
+#include "xmlio.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <sys/stat.h>
+
+namespace Workspace {
+
+namespace {
+
+const QString colon = QStringLiteral(":");
+const QString underscore = QStringLiteral("_");
+
+using Values = QList<QPair<QString, QString>>; // element tag, value
+
+bool isKnownType(const DeviceEntity &device)
+{
+    return device.deviceType() == tandoType || device.deviceType() == ksb12Type;
+}
+
+bool isEdited(const DeviceEntity &device)
+{
+    return device.newLabel() != device.oldLabel()
+           || Mac::normalizeMac(device.newMac(), colon) != Mac::normalizeMac(device.oldMac(), colon);
+}
+
+QDir familyDir(const ProjectEntity &project, const DeviceEntity &device)
+{
+    return device.deviceType() == ksb12Type ? project.ksb12DevicesDir() : project.tandoDevicesDir();
+}
+
+// The value of an element: its first text or CDATA child, never a comment.
+QDomNode valueNode(const QDomElement &element)
+{
+    for (QDomNode child = element.firstChild(); !child.isNull(); child = child.nextSibling()) {
+        if (child.isText()) // CDATA sections are text nodes too
+            return child;
+    }
+    return QDomNode();
+}
+
+QString elementText(const QDomElement &element)
+{
+    return valueNode(element).nodeValue();
+}
+
+// Sets the value, creating the text node of an empty element.
+void setElementText(QDomElement element, const QString &value)
+{
+    QDomNode node = valueNode(element);
+    if (node.isNull())
+        element.appendChild(element.ownerDocument().createTextNode(value));
+    else
+        node.setNodeValue(value);
+}
+
+// False when the document has no element `tag`.
+bool setFirstElementText(QDomDocument &doc, const QString &tag, const QString &value)
+{
+    const QDomElement element = doc.elementsByTagName(tag).item(0).toElement();
+    if (element.isNull())
+        return false;
+    setElementText(element, value);
+    return true;
+}
+
+QByteArray parentOf(const QByteArray &key)
+{
+    const int slash = key.lastIndexOf('/');
+    return slash < 0 ? QByteArray() : key.left(slash);
+}
+
+// Builds the overlay: files are read from it first, so that several edits
+// of one file add up.
+class PlanBuilder
+{
+public:
+    PlanBuilder(const ProjectEntity &project, StorePlan *plan)
+        : m_project(project), m_plan(plan), m_root(project.extractedPath())
+    {
+        plan->overlay.now = QDateTime::currentSecsSinceEpoch();
+    }
+
+    QByteArray relative(const QString &path) const { return QFile::encodeName(m_root.relativeFilePath(path)); }
+
+    // The current contents of a regular file of the tree.
+    Result read(const QString &path, QByteArray *bytes) const
+    {
+        const auto planned = m_plan->overlay.files.constFind(relative(path));
+        if (planned != m_plan->overlay.files.cend()) {
+            *bytes = *planned;
+            return Result::success();
+        }
+        struct stat st {};
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+            return Result::failure(QStringLiteral("%1 is missing").arg(path));
+        if (!S_ISREG(st.st_mode))
+            return Result::failure(QStringLiteral("%1 is not a regular file").arg(path));
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return Result::failure(QStringLiteral("%1: %2").arg(path, file.errorString()));
+        *bytes = file.readAll();
+        return Result::success();
+    }
+
+    // An XML file of the tree, ready for rewriting.
+    Result readXml(const QString &path, QDomDocument *doc) const
+    {
+        QByteArray bytes;
+        if (const Result r = read(path, &bytes); !r)
+            return r;
+        if (!Xml::parseBytes(bytes, doc))
+            return Result::failure(QStringLiteral("%1 is not well-formed XML or declares entities").arg(path));
+        return Result::success();
+    }
+
+    // The document's new bytes, checked to read back with the values set.
+    Result writeXml(const QString &path, const QDomDocument &doc, const Values &values)
+    {
+        QByteArray bytes;
+        QDomDocument back;
+        if (!Xml::toBytes(doc, &bytes) || !Xml::parseBytes(bytes, &back))
+            return Result::failure(QStringLiteral("%1 would not read back").arg(path));
+        for (const auto &value : values) {
+            if (Xml::firstElementText(back, value.first) != value.second)
+                return Result::failure(QStringLiteral("the %1 would not read back from %2").arg(value.first, path));
+        }
+        replace(path, bytes, true);
+        return Result::success();
+    }
+
+    // A file saved anew gets a new time, and so does its directory.
+    void replace(const QString &path, const QByteArray &bytes, bool newFile)
+    {
+        const QByteArray key = relative(path);
+        m_plan->overlay.files.insert(key, bytes);
+        m_plan->overlay.touched.insert(key);
+        if (newFile)
+            m_plan->overlay.touched.insert(parentOf(key));
+    }
+
+    const ProjectEntity &m_project;
+    StorePlan *m_plan;
+    QDir m_root;
+};
+
+Result planSettings(PlanBuilder &builder, const ProjectEntity &project)
+{
+    const ProjectSettings loaded = project.loadedSettings();
+    Values edits;
+    if (project.name() != loaded.name)
+        edits.append({QStringLiteral("name"), project.name()});
+    if (project.author() != loaded.author)
+        edits.append({QStringLiteral("author"), project.author()});
+    if (project.description() != loaded.description)
+        edits.append({QStringLiteral("description"), project.description()});
+    if (edits.isEmpty())
+        return Result::success();
+
+    const QString path = project.projectFilePath();
+    QDomDocument doc;
+    if (const Result r = builder.readXml(path, &doc); !r)
+        return Result::failure(QStringLiteral("Cannot store the %1: %2").arg(edits.first().first, r.reason()));
+    for (const auto &edit : edits) {
+        if (!setFirstElementText(doc, edit.first, edit.second))
+            return Result::failure(QStringLiteral("Cannot store the %1: %2 has no <%1> element").arg(edit.first, path));
+    }
+    return builder.writeXml(path, doc, edits);
+}
+
+Result planTandoLabel(PlanBuilder &builder, const QString &prefsPath, const DeviceEntity &device)
+{
+    const QString what = QStringLiteral("Cannot store the label of %1").arg(device.oldMac());
+    QDomDocument doc;
+    if (const Result r = builder.readXml(prefsPath, &doc); !r)
+        return Result::failure(QStringLiteral("%1: %2").arg(what, r.reason()));
+    if (!setFirstElementText(doc, QStringLiteral("UnitName"), device.newLabel()))
+        return Result::failure(QStringLiteral("%1: %2 has no <UnitName> element").arg(what, prefsPath));
+    return builder.writeXml(prefsPath, doc, {{QStringLiteral("UnitName"), device.newLabel()}});
+}
+
+Result planKsb12Label(PlanBuilder &builder, const QString &prefsPath, const DeviceEntity &device)
+{
+    QByteArray bytes;
+    if (const Result r = builder.read(prefsPath, &bytes); !r)
+        return Result::failure(QStringLiteral("Cannot store the label of %1: %2").arg(device.oldMac(), r.reason()));
+    const QByteArray label = Labels::ksb12LabelBytes(device.newLabel());
+    if (bytes.size() < label.size())
+        bytes.resize(label.size());
+    bytes.replace(0, label.size(), label);
+    // Written in place: the file's own time changes, its directory's not.
+    builder.replace(prefsPath, bytes, false);
+    return Result::success();
+}
+
+// Every "mac" that names an edited device by its old MAC gets the new one,
+// its paired "unitname" the device's new label. A profile that cannot be
+// read names nothing we know of, and is left as it is.
+Result planProfile(PlanBuilder &builder, const QString &path, const QMap<QString, DeviceEntity *> &edited)
+{
+    QDomDocument doc;
+    if (const Result r = builder.readXml(path, &doc); !r) {
+        qCDebug(lcWorkspace).noquote() << "Left as it is: " + r.reason();
+        return Result::success();
+    }
+    const QDomNodeList macs = doc.elementsByTagName(QStringLiteral("mac"));
+    const QDomNodeList names = doc.elementsByTagName(QStringLiteral("unitname"));
+    bool changed = false;
+    for (int i = 0; i < macs.size(); ++i) {
+        const QDomElement mac = macs.item(i).toElement();
+        const DeviceEntity *device = edited.value(Mac::normalizeMac(elementText(mac), colon));
+        if (!device)
+            continue;
+        const QString newMac = Mac::normalizeMac(device->newMac(), colon);
+        QDomElement name = names.item(i).toElement();
+        if (device->newLabel() != device->oldLabel() && name.isNull())
+            return Result::failure(QStringLiteral("Cannot store the label of %1: %2 has no <unitname> for it")
+                                       .arg(device->oldMac(), path));
+        setElementText(mac, newMac);
+        if (!name.isNull())
+            setElementText(name, device->newLabel());
+        changed = true;
+    }
+    return changed ? builder.writeXml(path, doc, {}) : Result::success();
+}
+
+Result planDevices(PlanBuilder &builder, const ProjectEntity &project, const QList<DeviceEntity *> &devices)
+{
+    QMap<QString, DeviceEntity *> edited;
+    for (DeviceEntity *device : devices) {
+        if (isKnownType(*device) && isEdited(*device))
+            edited.insert(Mac::normalizeMac(device->oldMac(), colon), device);
+    }
+    if (edited.isEmpty())
+        return Result::success();
+    for (const DeviceEntity *device : devices) {
+        if (!isKnownType(*device))
+            continue;
+        const QString dirName = Mac::normalizeMac(device->oldMac(), underscore);
+        const QString prefsPath = familyDir(project, *device).filePath(dirName + QStringLiteral("/prefs"));
+        Result r;
+        if (device->newLabel() != device->oldLabel())
+            r = device->deviceType() == tandoType ? planTandoLabel(builder, prefsPath, *device)
+                                                  : planKsb12Label(builder, prefsPath, *device);
+        if (!r)
+            return r;
+        if (device->deviceType() != tandoType)
+            continue;
+        for (const QString &profile : project.profileFiles(dirName)) {
+            if (const Result p = planProfile(builder, profile, edited); !p)
+                return p;
+        }
+    }
+    return Result::success();
+}
+
+QList<DeviceEntity *> devicesOf(const ProjectEntity &project)
+{
+    return project.devices()->objectsOfType<DeviceEntity>();
+}
+
+// One device directory that moves within its family directory.
+struct Move
+{
+    QString dirPath;
+    QString from;
+    QString to;
+};
+
+// Device directories move all at once, so that devices that swap addresses
+// do not block each other; a new name that another entry keeps is refused.
+Result planMoves(const ProjectEntity &project, const QList<DeviceEntity *> &devices, StorePlan *plan)
+{
+    QList<Move> moves;
+    QHash<QString, QSet<QString>> entries; // family directory -> its names after the moves
+    for (const DeviceEntity *device : devices) {
+        if (!isKnownType(*device))
+            continue;
+        const Move move{familyDir(project, *device).absolutePath(), Mac::normalizeMac(device->oldMac(), underscore),
+                        Mac::normalizeMac(device->newMac(), underscore)};
+        if (move.from == move.to)
+            continue;
+        if (move.to.isEmpty() || move.to.contains(QLatin1Char('/')))
+            return Result::failure(QStringLiteral("Cannot move device %1 to \"%2\"").arg(device->oldMac(), device->newMac()));
+        if (!entries.contains(move.dirPath)) {
+            const QStringList list = QDir(move.dirPath).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
+                                                                  | QDir::NoDotAndDotDot);
+            entries.insert(move.dirPath, QSet<QString>(list.cbegin(), list.cend()));
+        }
+        entries[move.dirPath].remove(move.from);
+        moves.append(move);
+    }
+    for (const Move &move : moves) {
+        QSet<QString> &names = entries[move.dirPath];
+        if (names.contains(move.to))
+            return Result::failure(QStringLiteral("Cannot move device directory %1/%2: %3 exists already")
+                                       .arg(move.dirPath, move.from, move.to));
+        names.insert(move.to);
+        const QByteArray dirKey = QFile::encodeName(QDir(project.extractedPath()).relativeFilePath(move.dirPath));
+        plan->overlay.renames.insert(dirKey + '/' + QFile::encodeName(move.from), QFile::encodeName(move.to));
+        plan->overlay.touched.insert(dirKey);
+    }
+    return Result::success();
+}
+
+} // namespace
+
+Archive::NamePatches devicePathPatches(const ProjectEntity &project)
+{
+    Archive::NamePatches patches;
+    for (const DeviceEntity *device : devicesOf(project)) {
+        if (!isKnownType(*device))
+            continue;
+        const QString family = device->deviceType() == tandoType ? QStringLiteral("active-project/devices/tando/")
+                                                                 : QStringLiteral("active-project/devices/ksb12/");
+        const QByteArray find = (family + Mac::normalizeMac(device->newMac(), underscore)).toLatin1();
+        const QByteArray replace = (family + Mac::normalizeMac(device->newMac(), colon)).toLatin1();
+        if (find != replace)
+            patches.append({find, replace});
+    }
+    return patches;
+}
+
+Result planStore(const ProjectEntity &project, StorePlan *plan)
+{
+    PlanBuilder builder(project, plan);
+    const QList<DeviceEntity *> devices = devicesOf(project);
+    Result r = planSettings(builder, project);
+    if (r)
+        r = planDevices(builder, project, devices);
+    if (r)
+        r = planMoves(project, devices, plan);
+    if (!r)
+        qCDebug(lcWorkspace).noquote() << r.reason();
+    plan->namePatches = devicePathPatches(project);
+    return r;
+}
+
+} // namespace Workspace
