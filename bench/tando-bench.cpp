@@ -27,22 +27,22 @@
 
 namespace {
 
-struct SizeSpec
+struct SizeProfile
 {
     const char *name = "";
     int devices = 0;
     long long otherBytes = 0; // firmware and logs together, half of each
 };
 
-const SizeSpec sizes[] = {
+const SizeProfile sizes[] = {
     {"small", 20, 200LL * 1000},
     {"medium", 200, 20LL * 1000 * 1000},
     {"large", 1000, 200LL * 1000 * 1000},
 };
 
-const SizeSpec *sizeNamed(const std::string &name)
+const SizeProfile *sizeNamed(const std::string &name)
 {
-    for (const SizeSpec &s : sizes) {
+    for (const SizeProfile &s : sizes) {
         if (name == s.name)
             return &s;
     }
@@ -159,11 +159,11 @@ std::string logText(std::mt19937_64 &rng, long long size, const std::vector<Devi
     return text;
 }
 
-void generate(const SizeSpec &spec, unsigned long long seed, const std::string &root)
+void generate(const SizeProfile &profile, unsigned long long seed, const std::string &root)
 {
     std::mt19937_64 rng(seed);
     std::vector<Device> devices;
-    for (int i = 0; i < spec.devices; ++i) {
+    for (int i = 0; i < profile.devices; ++i) {
         const bool tando = i % 4 != 3; // three of four are Tando devices
         Device d;
         d.tando = tando;
@@ -176,11 +176,11 @@ void generate(const SizeSpec &spec, unsigned long long seed, const std::string &
     makeDirs(ap + "/devices/tando");
     makeDirs(ap + "/devices/ksb12");
     writeFile(ap + "/project.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<project>\n  <name>Bench "
-                                       + std::string(spec.name) + "</name>\n  <author>Bench</author>\n"
+                                       + std::string(profile.name) + "</name>\n  <author>Bench</author>\n"
                                        "  <description>Generated with seed " + std::to_string(seed)
                                        + "</description>\n</project>\n");
 
-    const long long perDevice = spec.otherBytes / spec.devices / 2; // of each kind, on average
+    const long long perDevice = profile.otherBytes / profile.devices / 2; // of each kind, on average
     for (const Device &d : devices) {
         const std::string dir = ap + "/devices/" + (d.tando ? "tando/" : "ksb12/") + d.mac;
         makeDirs(dir + "/logs");
@@ -299,52 +299,92 @@ std::string capture(const std::string &command)
     return out;
 }
 
-int run(const std::string &self, const std::string &tool, const std::string &work, int rounds,
+// One tool under comparison: a label and the tando-project binary.
+struct Tool
+{
+    std::string label;
+    std::string path;
+    std::vector<double> show, edit;
+    long showPeak = 0, editPeak = 0;
+};
+
+// The targets the large project must meet (the first tool is the one checked).
+constexpr double MaxShowRatio = 1.2;  // against tar -xzf
+constexpr double MaxEditRatio = 0.8;  // against tar -xzf + tar -czf
+constexpr long MaxPeakKiB = 64 * 1024;
+
+std::string makeArchive(const std::string &self, const std::string &base, const std::string &name,
+                        unsigned long long seed)
+{
+    const std::string archive = base + ".tgz";
+    if (fileSize(archive) <= 0) {
+        shell("rm -rf " + quoted(base + ".tree"));
+        runCommand({self, "generate", name, std::to_string(seed), base + ".tree"});
+        shell("tar -C " + quoted(base + ".tree") + " -cf - active-project | gzip -6 > " + quoted(archive + ".part")
+              + " && mv " + quoted(archive + ".part") + " " + quoted(archive) + " && rm -rf " + quoted(base + ".tree"));
+    }
+    return archive;
+}
+
+// The stored archive is one gzip member that the system's tools accept; its
+// size against gzip -6 of the same tar.
+double checkedSizeRatio(const std::string &out)
+{
+    shell("gzip -t " + quoted(out) + " && tar -tzf " + quoted(out) + " > /dev/null");
+    const long long gz6 = std::stoll(capture("gzip -dc " + quoted(out) + " | gzip -6 | wc -c"));
+    const double ratio = double(fileSize(out)) / double(gz6);
+    shell("rm -f " + quoted(out));
+    return ratio;
+}
+
+int run(const std::string &self, std::vector<Tool> tools, const std::string &work, int rounds,
         const std::vector<std::string> &sizeNames, unsigned long long seed)
 {
     makeDirs(work);
-    std::printf("%-7s %7s %8s | %8s %8s %6s | %8s %8s %6s | %9s %9s | %8s\n", "size", "entries", "tar MB", "tar -xzf",
-                "show", "ratio", "tar x+c", "edit", "ratio", "show KiB", "edit KiB", "out/gz6");
+    std::printf("%-7s %-7s %7s %8s | %8s %8s %6s | %8s %8s %6s | %9s %9s | %8s\n", "size", "tool", "entries", "tar MB",
+                "tar -xzf", "show", "ratio", "tar x+c", "edit", "ratio", "show KiB", "edit KiB", "out/gz6");
     std::fflush(stdout);
+    std::vector<std::string> failures;
     for (const std::string &name : sizeNames) {
-        const SizeSpec *spec = sizeNamed(name);
-        if (!spec)
+        const SizeProfile *profile = sizeNamed(name);
+        if (!profile)
             die("unknown size " + name);
         const std::string base = work + "/" + name + "-" + std::to_string(seed);
-        const std::string archive = base + ".tgz";
-        if (fileSize(archive) <= 0) {
-            shell("rm -rf " + quoted(base + ".tree"));
-            runCommand({self, "generate", name, std::to_string(seed), base + ".tree"});
-            shell("tar -C " + quoted(base + ".tree") + " -cf - active-project | gzip -6 > " + quoted(archive + ".part")
-                  + " && mv " + quoted(archive + ".part") + " " + quoted(archive) + " && rm -rf "
-                  + quoted(base + ".tree"));
-        }
+        const std::string archive = makeArchive(self, base, name, seed);
         const long long tarBytes = std::stoll(capture("gzip -dc " + quoted(archive) + " | wc -c"));
         const long entries = std::stol(capture("tar -tzf " + quoted(archive) + " | wc -l"));
 
         // The edit: a new name, one Tando device re-addressed, one KSB12 device relabelled.
         const std::string tandoMac = macFor(true, 1);
-        const std::string ksbMac = macFor(false, spec->devices >= 4 ? 4 : 1);
+        const std::string ksbMac = macFor(false, profile->devices >= 4 ? 4 : 1);
         const std::string out = base + ".out.tgz";
-        const std::vector<std::string> editArgs = {tool, "edit", archive, "-o", out, "--name", "Edited",
-                                                   "--mac", tandoMac + "=3c:4d:ff", "--label", ksbMac + "=Renamed"};
+        auto editArgs = [&](const Tool &tool) {
+            return std::vector<std::string>{tool.path, "edit", archive, "-o", out, "--name", "Edited",
+                                            "--mac", tandoMac + "=3c:4d:ff", "--label", ksbMac + "=Renamed"};
+        };
         // tar unpacks where our tool does: into a new directory in the system's
         // temporary directory (the file system's placement makes a difference there).
         const char *tmp = std::getenv("TMPDIR");
         const std::string unpacked = std::string(tmp && *tmp ? tmp : "/tmp") + "/tando-bench-" + name + ".x";
         const std::string repacked = base + ".repacked.tgz";
 
-        std::vector<double> tarX, show, tarXC, edit;
-        long showPeak = 0, editPeak = 0;
+        std::vector<double> tarX, tarXC;
+        for (Tool &tool : tools) {
+            tool.show.clear();
+            tool.edit.clear();
+            tool.showPeak = tool.editPeak = 0;
+        }
         for (int r = 0; r < rounds; ++r) {
             auto timeTarX = [&] {
                 shell("rm -rf " + quoted(unpacked) + " && mkdir " + quoted(unpacked));
                 tarX.push_back(runCommand({"tar", "-xzf", archive, "-C", unpacked}).seconds);
             };
             auto timeShow = [&] {
-                const Run s = runCommand({tool, "show", archive});
-                show.push_back(s.seconds);
-                showPeak = std::max(showPeak, s.peakKiB);
+                for (Tool &tool : tools) {
+                    const Run s = runCommand({tool.path, "show", archive});
+                    tool.show.push_back(s.seconds);
+                    tool.showPeak = std::max(tool.showPeak, s.peakKiB);
+                }
             };
             auto timeTarXC = [&] {
                 shell("rm -rf " + quoted(unpacked) + " && mkdir " + quoted(unpacked));
@@ -353,9 +393,11 @@ int run(const std::string &self, const std::string &tool, const std::string &wor
                 tarXC.push_back(x + c);
             };
             auto timeEdit = [&] {
-                const Run e = runCommand(editArgs);
-                edit.push_back(e.seconds);
-                editPeak = std::max(editPeak, e.peakKiB);
+                for (Tool &tool : tools) {
+                    const Run e = runCommand(editArgs(tool));
+                    tool.edit.push_back(e.seconds);
+                    tool.editPeak = std::max(tool.editPeak, e.peakKiB);
+                }
             };
             if (r % 2 == 0) {
                 timeTarX(); timeShow(); timeTarXC(); timeEdit();
@@ -365,20 +407,29 @@ int run(const std::string &self, const std::string &tool, const std::string &wor
         }
         shell("rm -rf " + quoted(unpacked) + " " + quoted(repacked));
 
-        // The stored archive is one gzip member that the system's tools accept;
-        // its size is compared with gzip -6 of the same tar.
-        shell("gzip -t " + quoted(out) + " && tar -tzf " + quoted(out) + " > /dev/null");
-        const long long gz6 = std::stoll(capture("gzip -dc " + quoted(out) + " | gzip -6 | wc -c"));
-        const double sizeRatio = double(fileSize(out)) / double(gz6);
-        shell("rm -f " + quoted(out));
-
-        const double mx = median(tarX), ms = median(show), mxc = median(tarXC), me = median(edit);
-        std::printf("%-7s %7ld %8.1f | %7.3fs %7.3fs %6.2f | %7.3fs %7.3fs %6.2f | %9ld %9ld | %8.3f\n", name.c_str(),
-                    entries, double(tarBytes) / 1e6, mx, ms, ms / mx, mxc, me, me / mxc, showPeak, editPeak, sizeRatio);
-        std::fflush(stdout);
+        const double mx = median(tarX), mxc = median(tarXC);
+        for (const Tool &tool : tools) {
+            runCommand(editArgs(tool));
+            const double sizeRatio = checkedSizeRatio(out);
+            const double ms = median(tool.show), me = median(tool.edit);
+            std::printf("%-7s %-7s %7ld %8.1f | %7.3fs %7.3fs %6.2f | %7.3fs %7.3fs %6.2f | %9ld %9ld | %8.3f\n",
+                        name.c_str(), tool.label.c_str(), entries, double(tarBytes) / 1e6, mx, ms, ms / mx, mxc, me,
+                        me / mxc, tool.showPeak, tool.editPeak, sizeRatio);
+            std::fflush(stdout);
+            if (name != "large" || &tool != &tools.front())
+                continue;
+            if (ms / mx > MaxShowRatio)
+                failures.push_back("show takes " + std::to_string(ms / mx) + " x tar -xzf");
+            if (me / mxc > MaxEditRatio)
+                failures.push_back("edit takes " + std::to_string(me / mxc) + " x tar -xzf + tar -czf");
+            if (std::max(tool.showPeak, tool.editPeak) >= MaxPeakKiB)
+                failures.push_back("peak RSS " + std::to_string(std::max(tool.showPeak, tool.editPeak)) + " KiB");
+        }
     }
     std::printf("(%d rounds, seed %llu; times are medians of whole processes; ratio = ours / tar)\n", rounds, seed);
-    return 0;
+    for (const std::string &failure : failures)
+        std::printf("target missed (large, %s): %s\n", tools.front().label.c_str(), failure.c_str());
+    return failures.empty() ? 0 : 1;
 }
 
 std::vector<std::string> split(const std::string &text, char separator)
@@ -398,19 +449,27 @@ std::vector<std::string> split(const std::string &text, char separator)
 int main(int argc, char *argv[])
 {
     const std::string usage = "usage: tando-bench generate SIZE SEED DIR\n"
-                              "       tando-bench run TOOL WORKDIR [ROUNDS] [SIZES] [SEED]";
+                              "       tando-bench run TOOL[,LABEL=TOOL...] WORKDIR [ROUNDS] [SIZES] [SEED]";
     if (argc >= 5 && std::string(argv[1]) == "generate") {
-        const SizeSpec *spec = sizeNamed(argv[2]);
-        if (!spec)
+        const SizeProfile *profile = sizeNamed(argv[2]);
+        if (!profile)
             die(std::string("unknown size ") + argv[2]);
-        generate(*spec, std::stoull(argv[3]), argv[4]);
+        generate(*profile, std::stoull(argv[3]), argv[4]);
         return 0;
     }
     if (argc >= 4 && std::string(argv[1]) == "run") {
         const int rounds = argc > 4 ? std::atoi(argv[4]) : 5;
         const std::vector<std::string> names = split(argc > 5 ? argv[5] : "small,medium,large", ',');
         const unsigned long long seed = argc > 6 ? std::stoull(argv[6]) : 1;
-        return run("/proc/self/exe", argv[2], argv[3], rounds < 1 ? 1 : rounds, names, seed);
+        // The first tool is the one checked; others (LABEL=PATH) are timed in
+        // the same rounds for comparison, e.g. an earlier build.
+        std::vector<Tool> tools;
+        for (const std::string &item : split(argv[2], ',')) {
+            const size_t eq = item.find('=');
+            tools.push_back(eq == std::string::npos ? Tool{"now", item, {}, {}, 0, 0}
+                                                    : Tool{item.substr(0, eq), item.substr(eq + 1), {}, {}, 0, 0});
+        }
+        return run("/proc/self/exe", tools, argv[3], rounds < 1 ? 1 : rounds, names, seed);
     }
     std::fprintf(stderr, "%s\n", usage.c_str());
     return 2;

@@ -53,15 +53,17 @@ rm "$long"
 
 for t in ustar gnu pax gnu-long pax-long; do
   cp "$work/$t.tar" "$corpus/fuzz_load_tar/$t.tar"
+  cp "$work/$t.tar" "$corpus/fuzz_load_tgz/$t.tar"  # fuzz_load_tgz gzips its inputs itself
   cp "$work/$t.tar" "$corpus/fuzz_tarheaders/$t.tar"
 done
-# The gzip layer: with the original name, without it, and two members.
+# The gzip layer as raw bytes (fuzz_load_tar takes any bytes, gzip told by
+# the content): with the original name, without it, and two members.
 cp "$work/ustar.tar" "$work/project.tar"
 touch -d @1600000000 "$work/project.tar"  # gzip -N keeps the time: the same bytes on every run
-gzip -9 -N -c "$work/project.tar" > "$corpus/fuzz_load_tgz/named.tgz"
-gzip -9 -n -c "$work/gnu.tar" > "$corpus/fuzz_load_tgz/unnamed.tgz"
+gzip -9 -N -c "$work/project.tar" > "$corpus/fuzz_load_tar/named.tgz"
+gzip -9 -n -c "$work/gnu.tar" > "$corpus/fuzz_load_tar/unnamed.tgz"
 head -c 3072 "$work/pax.tar" > "$work/first" && tail -c +3073 "$work/pax.tar" > "$work/rest"
-{ gzip -n -c "$work/first"; gzip -n -c "$work/rest"; } > "$corpus/fuzz_load_tgz/two-members.tgz"
+{ gzip -n -c "$work/first"; gzip -n -c "$work/rest"; } > "$corpus/fuzz_load_tar/two-members.tgz"
 
 # --- fuzz_xml
 cp "$ap/project.xml" "$corpus/fuzz_xml/project.xml"
@@ -84,8 +86,9 @@ cp "$ap/project.xml" "$utf/active-project/"
 printf '<prefs/>\n' > "$utf/active-project/devices/tando/00_1a_2b_"$'\x8b'"c_4d_5e/prefs"
 tar -C "$utf" --format=ustar --blocking-factor=1 --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner \
   -cf "$corpus/fuzz_load_tar/found-name-not-utf8.tar" active-project
+cp "$corpus/fuzz_load_tar/found-name-not-utf8.tar" "$corpus/fuzz_load_tgz/"
 cp "$work/ustar.tar" "$work/B"$'\xfc'"hne.tar"
 touch -d @1600000000 "$work/B"$'\xfc'"hne.tar"
-(cd "$work" && gzip -9 -N -c "B"$'\xfc'"hne.tar") > "$corpus/fuzz_load_tgz/found-member-name-not-utf8.tgz"
+(cd "$work" && gzip -9 -N -c "B"$'\xfc'"hne.tar") > "$corpus/fuzz_load_tar/found-member-name-not-utf8.tgz"
 
 echo "seed corpus written to $corpus"

@@ -7,20 +7,6 @@
 #include <QStringList>
 #include <QTest>
 
-// AddressSanitizer keeps freed memory in quarantine, so the peak resident
-// size says nothing about what the code itself holds in such a build.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool peakMemoryIsMeaningful = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool peakMemoryIsMeaningful = false;
-#else
-constexpr bool peakMemoryIsMeaningful = true;
-#endif
-#else
-constexpr bool peakMemoryIsMeaningful = true;
-#endif
-
 // Records, in order, which of an object's signals fired, so a test can assert
 // the exact sequence of notifications with one comparison.
 class SignalLog : public QObject

@@ -1,6 +1,7 @@
 #include "tarpatch.h"
 
 #include "logging.h"
+#include "tarfields.h"
 
 #include <QFile>
 #include <QList>
@@ -12,11 +13,9 @@
 
 namespace TarPatch {
 
-namespace {
+using namespace Fields;
 
-constexpr qint64 kBlock = 512;
-// Largest data of a pax or GNU long-name entry that is read into memory.
-constexpr quint64 kMaxExtensionData = 1024 * 1024;
+namespace {
 
 struct Replacement
 {
@@ -24,74 +23,6 @@ struct Replacement
     QByteArray to;
 };
 using Replacements = QVector<Replacement>;
-
-quint64 roundUpToBlock(quint64 size)
-{
-    return (size + (kBlock - 1)) / kBlock * kBlock;
-}
-
-int fieldLength(const char *field, int maxLength)
-{
-    const void *nul = std::memchr(field, 0, size_t(maxLength));
-    return nul ? int(static_cast<const char *>(nul) - field) : maxLength;
-}
-
-// Octal text as tar readers read it: leading spaces, then octal digits ended by
-// a NUL, a space or the end of the field. False when there are no digits, a
-// character is not an octal digit, or the value overflows.
-bool parseOctalField(const char *field, int length, quint64 *value)
-{
-    int i = 0;
-    while (i < length && field[i] == ' ')
-        ++i;
-    quint64 result = 0;
-    int digits = 0;
-    for (; i < length; ++i) {
-        const char c = field[i];
-        if (c == '\0' || c == ' ')
-            break;
-        if (c < '0' || c > '7')
-            return false;
-        if (result > (std::numeric_limits<quint64>::max() >> 3))
-            return false;
-        result = result * 8 + quint64(c - '0');
-        ++digits;
-    }
-    if (digits == 0)
-        return false;
-    *value = result;
-    return true;
-}
-
-bool isExtensionType(char type)
-{
-    return type == 'x' || type == 'g' || type == 'L' || type == 'K';
-}
-
-bool isZeroBlock(const tar_ustarheader *header)
-{
-    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(header);
-    for (int i = 0; i < int(sizeof(tar_ustarheader)); ++i) {
-        if (bytes[i] != 0)
-            return false;
-    }
-    return true;
-}
-
-// The stored checksum matches the unsigned sum (or, as old writers made it,
-// the sum of the bytes taken as signed values).
-bool hasValidChecksum(const tar_ustarheader *header)
-{
-    quint64 stored = 0;
-    if (!parseOctalField(header->chksum, sizeof(header->chksum), &stored))
-        return false;
-    const unsigned int unsignedSum = tarHeaderChecksum(header);
-    const signed char *bytes = reinterpret_cast<const signed char *>(header);
-    qint64 signedSum = 0;
-    for (int i = 0; i < int(sizeof(tar_ustarheader)); ++i)
-        signedSum += (i >= 148 && i < 156) ? 32 : bytes[i];
-    return stored == unsignedSum || qint64(stored) == signedSum;
-}
 
 // Replaces every pair's `from` by its `to` in data[0, length), pair by pair,
 // non-overlapping occurrences scanned from the start. All pairs have equal lengths.
@@ -194,93 +125,7 @@ bool patchPaxRecords(QByteArray &data, const Replacements &pairs, bool forHardLi
     return true;
 }
 
-// Tar writers end the size field with a space or a NUL; the devices read
-// the layout with a NUL, like the checksum field.
-void endSizeWithNul(tar_ustarheader *header)
-{
-    char *size = header->size;
-    if (header->name[0] == '\0' || size[11] != ' ')
-        return;
-    for (int i = 0; i < 11; ++i) {
-        if (size[i] < '0' || size[i] > '7')
-            return;
-    }
-    size[11] = '\0';
-}
-
-// Old GNU sparse entries: extension blocks of the sparse map sit between the
-// header and the data.
-bool hasSparseMapBlocks(const tar_ustarheader *header)
-{
-    return header->typeflag == 'S' && std::memcmp(header->magic, "ustar ", 6) == 0
-           && reinterpret_cast<const char *>(header)[482] != 0;
-}
-
 } // namespace
-
-unsigned int tarHeaderChecksum(const tar_ustarheader *header)
-{
-    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(header);
-    unsigned int sum = 0;
-    for (int i = 0; i < int(sizeof(tar_ustarheader)); ++i)
-        sum += (i >= 148 && i < 156) ? 32u : bytes[i];
-    return sum;
-}
-
-quint64 tarEntrySize(const tar_ustarheader *header)
-{
-    const unsigned char *field = reinterpret_cast<const unsigned char *>(header->size);
-    const int length = int(sizeof(header->size));
-    if (field[0] & 0x80) {
-        // Base-256: big-endian binary; bit 6 of the first byte is the sign.
-        if (field[0] & 0x40)
-            return 0;
-        quint64 value = field[0] & 0x3f;
-        for (int i = 1; i < length; ++i) {
-            if (value >> 56)
-                return 0; // does not fit
-            value = (value << 8) | field[i];
-        }
-        return value;
-    }
-    quint64 value = 0;
-    return parseOctalField(header->size, length, &value) ? value : 0;
-}
-
-void fixTarHeaderChecksum(tar_ustarheader *header)
-{
-    if (header->name[0] == '\0')
-        return;
-    unsigned int sum = tarHeaderChecksum(header);
-    std::memset(header->chksum, 0, sizeof(header->chksum));
-    char digits[sizeof(header->chksum)];
-    int count = 0;
-    do {
-        digits[count++] = char('0' + (sum & 7));
-        sum >>= 3;
-    } while (sum != 0 && count < int(sizeof(digits)));
-    for (int i = 0; i < count; ++i)
-        header->chksum[i] = digits[count - 1 - i];
-}
-
-QByteArray walkTarHeaders(QByteArray image, const std::function<void(tar_ustarheader *)> &visitor)
-{
-    QByteArray copy = image;
-    char *data = copy.data(); // detaches: the caller's image stays as it was
-    const qint64 length = copy.size();
-    qint64 offset = 0;
-    while (length - offset >= kBlock) {
-        tar_ustarheader *header = reinterpret_cast<tar_ustarheader *>(data + offset);
-        const quint64 size = tarEntrySize(header);
-        if (visitor)
-            visitor(header);
-        const quint64 remaining = quint64(length - offset - kBlock);
-        if (size > remaining)
-            break; // the entry's data runs past the image: nothing more to visit
-        offset += kBlock + qint64(roundUpToBlock(size));
-    }
-    return copy;
-}
 
 namespace {
 

@@ -1,0 +1,73 @@
+#include "tarpatch.h"
+
+#include "tarfields.h"
+
+namespace TarPatch {
+
+using namespace Fields;
+
+unsigned int tarHeaderChecksum(const tar_ustarheader *header)
+{
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(header);
+    unsigned int sum = 0;
+    for (int i = 0; i < int(sizeof(tar_ustarheader)); ++i)
+        sum += (i >= 148 && i < 156) ? 32u : bytes[i];
+    return sum;
+}
+
+quint64 tarEntrySize(const tar_ustarheader *header)
+{
+    const unsigned char *field = reinterpret_cast<const unsigned char *>(header->size);
+    const int length = int(sizeof(header->size));
+    if (field[0] & 0x80) {
+        // Base-256: big-endian binary; bit 6 of the first byte is the sign.
+        if (field[0] & 0x40)
+            return 0;
+        quint64 value = field[0] & 0x3f;
+        for (int i = 1; i < length; ++i) {
+            if (value >> 56)
+                return 0; // does not fit
+            value = (value << 8) | field[i];
+        }
+        return value;
+    }
+    quint64 value = 0;
+    return parseOctalField(header->size, length, &value) ? value : 0;
+}
+
+void fixTarHeaderChecksum(tar_ustarheader *header)
+{
+    if (header->name[0] == '\0')
+        return;
+    unsigned int sum = tarHeaderChecksum(header);
+    std::memset(header->chksum, 0, sizeof(header->chksum));
+    char digits[sizeof(header->chksum)];
+    int count = 0;
+    do {
+        digits[count++] = char('0' + (sum & 7));
+        sum >>= 3;
+    } while (sum != 0 && count < int(sizeof(digits)));
+    for (int i = 0; i < count; ++i)
+        header->chksum[i] = digits[count - 1 - i];
+}
+
+QByteArray walkTarHeaders(QByteArray image, const std::function<void(tar_ustarheader *)> &visitor)
+{
+    QByteArray copy = image;
+    char *data = copy.data(); // detaches: the caller's image stays as it was
+    const qint64 length = copy.size();
+    qint64 offset = 0;
+    while (length - offset >= kBlock) {
+        tar_ustarheader *header = reinterpret_cast<tar_ustarheader *>(data + offset);
+        const quint64 size = tarEntrySize(header);
+        if (visitor)
+            visitor(header);
+        const quint64 remaining = quint64(length - offset - kBlock);
+        if (size > remaining)
+            break; // the entry's data runs past the image: nothing more to visit
+        offset += kBlock + qint64(roundUpToBlock(size));
+    }
+    return copy;
+}
+
+} // namespace TarPatch
