@@ -228,67 +228,95 @@ void Inflater::finish(const QString &error)
     m_changed.notify_all();
 }
 
+// Reads more of the file when the decoder has taken all it had; false at
+// the end of the file or on an error (then finished).
+bool Inflater::fillInput()
+{
+    Decoder &d = *m_decoder;
+    if (d.state.avail_in > 0 || (d.phase == Decoder::Body && d.outputFull))
+        return true;
+    const qint64 n = Archive::readSome(d.fd, d.in.data(), d.in.size());
+    if (n <= 0) {
+        if (n < 0)
+            finish(errnoText(errno));
+        else
+            finish(d.phase == Decoder::Between ? QString() : QStringLiteral("unexpected end of the gzip data"));
+        return false;
+    }
+    m_consumed.fetch_add(n, std::memory_order_relaxed);
+    d.state.next_in = reinterpret_cast<uint8_t *>(d.in.data());
+    d.state.avail_in = uint32_t(n);
+    return true;
+}
+
+// Between members: another member follows, or zero bytes pad the file.
+// False while more input is needed or on an error.
+bool Inflater::startNextMember()
+{
+    Decoder &d = *m_decoder;
+    inflate_state *state = &d.state;
+    while (state->avail_in > 0 && *state->next_in == 0) {
+        d.padding = true;
+        ++state->next_in;
+        --state->avail_in;
+    }
+    if (state->avail_in == 0)
+        return false;
+    // Another member starts with the gzip magic; anything else is garbage.
+    if (d.padding || *state->next_in != 0x1f)
+        return finish(QStringLiteral("trailing garbage after the gzip data")), false;
+    d.phase = Decoder::Header;
+    d.header.clear();
+    return true;
+}
+
+// Collects a member's header; once it is complete the body starts. False
+// while more input is needed or on an error.
+bool Inflater::readMemberHeader()
+{
+    Decoder &d = *m_decoder;
+    inflate_state *state = &d.state;
+    const int before = d.header.size();
+    d.header.append(reinterpret_cast<const char *>(state->next_in), int(state->avail_in));
+    QByteArray name;
+    bool hasName = false;
+    QString error;
+    const int length = parseGzipHeader(d.header, &name, &hasName, &error);
+    if (length < 0)
+        return finish(error), false;
+    if (length == 0) {
+        state->avail_in = 0;
+        return false;
+    }
+    if (!d.anyMember) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_name = name;
+        m_hasName = hasName;
+        m_headerDone = true;
+        m_changed.notify_all();
+    }
+    d.anyMember = true;
+    uint8_t *next = state->next_in + (length - before);
+    const uint32_t left = state->avail_in - uint32_t(length - before);
+    isal_inflate_init(state);
+    state->crc_flag = ISAL_GZIP_NO_HDR_VER;
+    state->next_in = next;
+    state->avail_in = left;
+    d.phase = Decoder::Body;
+    return true;
+}
+
 bool Inflater::produce(QByteArray *block)
 {
     Decoder &d = *m_decoder;
     inflate_state *state = &d.state;
     while (d.phase != Decoder::Done) {
-        if (state->avail_in == 0 && !(d.phase == Decoder::Body && d.outputFull)) {
-            const qint64 n = Archive::readSome(d.fd, d.in.data(), d.in.size());
-            if (n < 0)
-                return finish(errnoText(errno)), false;
-            if (n == 0) {
-                finish(d.phase == Decoder::Between ? QString() : QStringLiteral("unexpected end of the gzip data"));
-                return false;
-            }
-            m_consumed.fetch_add(n, std::memory_order_relaxed);
-            state->next_in = reinterpret_cast<uint8_t *>(d.in.data());
-            state->avail_in = uint32_t(n);
-        }
-        if (d.phase == Decoder::Between) {
-            // Another member follows, or zero bytes that pad the file.
-            while (state->avail_in > 0 && *state->next_in == 0) {
-                d.padding = true;
-                ++state->next_in;
-                --state->avail_in;
-            }
-            if (state->avail_in == 0)
-                continue;
-            // Another member starts with the gzip magic; anything else is garbage.
-            if (d.padding || *state->next_in != 0x1f)
-                return finish(QStringLiteral("trailing garbage after the gzip data")), false;
-            d.phase = Decoder::Header;
-            d.header.clear();
-        }
-        if (d.phase == Decoder::Header) {
-            const int before = d.header.size();
-            d.header.append(reinterpret_cast<const char *>(state->next_in), int(state->avail_in));
-            QByteArray name;
-            bool hasName = false;
-            QString error;
-            const int length = parseGzipHeader(d.header, &name, &hasName, &error);
-            if (length < 0)
-                return finish(error), false;
-            if (length == 0) {
-                state->avail_in = 0;
-                continue;
-            }
-            if (!d.anyMember) {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_name = name;
-                m_hasName = hasName;
-                m_headerDone = true;
-                m_changed.notify_all();
-            }
-            d.anyMember = true;
-            uint8_t *next = state->next_in + (length - before);
-            const uint32_t left = state->avail_in - uint32_t(length - before);
-            isal_inflate_init(state);
-            state->crc_flag = ISAL_GZIP_NO_HDR_VER;
-            state->next_in = next;
-            state->avail_in = left;
-            d.phase = Decoder::Body;
-        }
+        if (!fillInput())
+            return false;
+        if (d.phase == Decoder::Between && !startNextMember())
+            continue;
+        if (d.phase == Decoder::Header && !readMemberHeader())
+            continue;
         while (d.phase == Decoder::Body) {
             QByteArray out(BlockSize, Qt::Uninitialized);
             state->next_out = reinterpret_cast<uint8_t *>(out.data());

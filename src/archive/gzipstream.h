@@ -53,6 +53,9 @@ private:
     void run();
     // Decodes until a block is produced or the data ends; false at the end.
     bool produce(QByteArray *block);
+    bool fillInput();
+    bool startNextMember();
+    bool readMemberHeader();
     void finish(const QString &error);
 
     std::unique_ptr<Decoder> m_decoder;

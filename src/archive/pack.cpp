@@ -216,6 +216,8 @@ public:
 
     QString finish()
     {
+        if (m_control && m_control->isCancelled())
+            return QStringLiteral("cancelled");
         if (!m_patcher.finish())
             return error();
         if (m_deflater && !m_deflater->finish())
@@ -228,6 +230,10 @@ public:
 private:
     bool deliver(const char *data, qint64 size)
     {
+        if (m_control && m_control->isCancelled()) {
+            m_writeError = QStringLiteral("cancelled");
+            return false;
+        }
         m_written += size;
         if (m_control)
             m_control->report(m_deflater ? JobControl::Phase::Compressing : JobControl::Phase::Packing, m_written, 0);

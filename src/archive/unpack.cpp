@@ -130,7 +130,7 @@ public:
                 return error;
         }
         const QString error = entries(reader);
-        if (m_control)
+        if (error.isEmpty() && m_control)
             m_control->report(JobControl::Phase::WritingBackup, m_source.consumed(), m_source.size());
         QString closing;
         for (auto &writer : m_writers) {

@@ -297,6 +297,47 @@ private slots:
         Workspace::unloadProject(project);
     }
 
+    // A job cancelled at its first progress report ends as a failed one:
+    // a load leaves nothing loaded and nothing on disk, a store leaves the
+    // target as it was and nothing beside it.
+    void cancelledJobsLeaveNothing()
+    {
+        ProjectFixture f;
+        f.addProjectXml("P", "A", "D");
+        f.addTando("00:1a:2b:3c:4d:5e", "Front");
+        const QString archive = f.makeTgz("p.tgz");
+        const QStringList tempBefore = ownTemporaryDirs();
+        QList<JobControl::Phase> phases;
+        JobControl cancelling;
+        cancelling.progress = [&](JobControl::Phase phase, qint64, qint64) {
+            phases.append(phase);
+            cancelling.cancelled = true;
+        };
+
+        ProjectEntity project;
+        const Result load = Workspace::loadProject(project, archive, &cancelling);
+        QVERIFY2(!load && load.reason().contains("cancelled"), qPrintable(load.reason()));
+        QVERIFY(!project.loaded());
+        QCOMPARE(ownTemporaryDirs(), tempBefore);
+
+        QVERIFY(Workspace::loadProject(project, archive));
+        project.setName("Edited");
+        const QString out = f.path("existing.tgz");
+        {
+            QFile existing(out);
+            QVERIFY(existing.open(QIODevice::WriteOnly));
+            existing.write("old archive");
+        }
+        cancelling.cancelled = false;
+        const Result store = Workspace::storeCurrentProject(project, out, &cancelling);
+        QVERIFY2(!store && store.reason().contains("cancelled"), qPrintable(store.reason()));
+        QCOMPARE(ProjectFixture::readFile(out), QByteArray("old archive"));
+        QCOMPARE(QDir(f.path(".")).entryList({".*part*"}, QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(phases, (QList<JobControl::Phase>{JobControl::Phase::Unpacking, JobControl::Phase::Compressing}));
+        Workspace::unloadProject(project);
+        QCOMPARE(ownTemporaryDirs(), tempBefore);
+    }
+
     void storingTwiceRepeatsTheEdits()
     {
         ProjectFixture f;
