@@ -43,7 +43,9 @@ Usage:
 show   prints the project's name, author, description and its devices
        (#, type, label, MAC) in the editor's order; --json prints one JSON object.
 edit   applies the edits, validates the new MACs as the editor's "Store Project"
-       does, and stores the project to OUTPUT (replaced only on success).
+       does, and stores the project to OUTPUT (replaced only on success; it
+       keeps its permissions, a link to it is followed, a directory or a
+       device is refused).
   --mac OLD=NEW      OLD names a device by its MAC as loaded, in any case and with
                      ":", "-", "_" or " " between the bytes. NEW is either the last
                      three bytes (3c:4d:ff), put after the device's first three, or a
@@ -59,7 +61,8 @@ TANDO_UNPACK_RESERVE_BYTES (decimal) bound what one unpacking may write
 Exit codes: 0 success; 1 the archive cannot be loaded, the settings are invalid,
 the store failed or standard output could not be written; 2 a usage error;
 128 + N stopped by signal N (SIGHUP, SIGINT, SIGTERM). Nothing is written unless
-the code is 0, and no temporary file is left behind.
+the code is 0 (but an edit that stored OUTPUT and cannot print so exits 1), and
+no temporary file is left behind.
 
 Example:
   tando-project edit venue.tgz -o venue-new.tgz --name "Main Hall" \
