@@ -6,7 +6,9 @@
 // temporary directory and a hidden half-written file beside a target. Their
 // names carry the owner's tag (processfacts.h), so that a later run removes
 // those whose owner has gone and leaves alone everything else: other
-// programs' files, and those of runs still going.
+// programs' files, and those of runs still going. The mark is the name
+// alone: removing a tree or a hidden file removes its mark with it, and a
+// tree removed and made again under the same name stays marked.
 namespace Archive {
 
 // mkdtemp() template for a new tree in the temporary directory:
