@@ -1,35 +1,136 @@
 #include "replacementfile.h"
 
-#include "logging.h"
+#include "interruption.h"
+#include "leftovers.h"
+#include "processfacts.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+namespace {
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The target's file type as a reason to refuse it; empty when it is a
+// regular file or does not exist.
+QString refusal(const QString &target, const QString &resolved)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(resolved).constData(), &st) != 0)
+        return errno == ENOENT ? QString() : QStringLiteral("Cannot write %1: %2").arg(target, systemError(errno));
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("%1 is a directory").arg(target);
+    if (!S_ISREG(st.st_mode))
+        return QStringLiteral("%1 is not a regular file").arg(target);
+    return QString();
+}
+
+// The permission bits for the new file: the target's, or a new file's.
+mode_t modeFor(const QString &resolved, struct stat *existing)
+{
+    if (::stat(QFile::encodeName(resolved).constData(), existing) == 0)
+        return existing->st_mode & 0777;
+    existing->st_mode = 0;
+    return 0666 & ~Archive::processUmask();
+}
+
+} // namespace
 
 ReplacementFile::ReplacementFile(const QString &target)
     : m_target(target)
-    , m_file(QFileInfo(target).absolutePath() + QStringLiteral("/.") + QFileInfo(target).fileName()
-             + QStringLiteral(".XXXXXX.part"))
 {
+}
+
+ReplacementFile::~ReplacementFile()
+{
+    if (!m_committed && !m_path.isEmpty())
+        ::unlink(QFile::encodeName(m_path).constData());
+}
+
+Result ReplacementFile::check(const QString &target, QString *resolved)
+{
+    if (target.isEmpty())
+        return Result::failure(QStringLiteral("No file name to write to"));
+    // Each step: the folder as it really is, then the last name, which may
+    // be a link to follow from that folder.
+    QString current = QFileInfo(target).absoluteFilePath();
+    for (int links = 0; links <= 40; ++links) {
+        const QFileInfo info(current);
+        const QString folder = QFileInfo(info.path()).canonicalFilePath();
+        if (folder.isEmpty())
+            return Result::failure(QStringLiteral("Cannot write %1: the folder %2 does not exist").arg(target, info.path()));
+        current = folder + QLatin1Char('/') + info.fileName();
+        struct stat st {};
+        if (::lstat(QFile::encodeName(current).constData(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            if (const QString refused = refusal(target, current); !refused.isEmpty())
+                return Result::failure(refused);
+            if (resolved)
+                *resolved = current;
+            return Result::success();
+        }
+        char buffer[4096];
+        const ssize_t length = ::readlink(QFile::encodeName(current).constData(), buffer, sizeof buffer - 1);
+        if (length < 0)
+            return Result::failure(QStringLiteral("Cannot write %1: %2").arg(target, systemError(errno)));
+        const QString pointsTo = QFile::decodeName(QByteArray(buffer, int(length)));
+        current = QDir::isAbsolutePath(pointsTo) ? pointsTo : folder + QLatin1Char('/') + pointsTo;
+    }
+    return Result::failure(QStringLiteral("Cannot write %1: %2").arg(target, systemError(ELOOP)));
 }
 
 Result ReplacementFile::open()
 {
-    if (!m_file.open())
-        return Result::failure(QStringLiteral("Cannot write beside %1: %2").arg(m_target, m_file.errorString()));
-    m_file.close();
+    if (const Result checked = check(m_target, &m_resolved); !checked)
+        return checked;
+    const QFileInfo resolved(m_resolved);
+    Archive::removeStaleHiddenFiles(resolved.path(), resolved.fileName());
+    QByteArray name = QFile::encodeName(Archive::hiddenFileTemplate(resolved.path(), resolved.fileName()));
+    const int fd = ::mkostemps(name.data(), 5, O_CLOEXEC);
+    if (fd < 0)
+        return Result::failure(QStringLiteral("Cannot write beside %1: %2").arg(m_target, systemError(errno)));
+    ::close(fd);
+    m_path = QFile::decodeName(name);
+    Interruption::pauseAt("store");
     return Result::success();
 }
 
 Result ReplacementFile::commit()
 {
-    if (std::rename(QFile::encodeName(m_file.fileName()).constData(),
-                    QFile::encodeName(QFileInfo(m_target).absoluteFilePath()).constData()) != 0)
-        return Result::failure(
-            QStringLiteral("Cannot replace %1: %2").arg(m_target, QString::fromLocal8Bit(std::strerror(errno))));
-    m_file.setAutoRemove(false);
+    if (m_path.isEmpty())
+        return Result::failure(QStringLiteral("Cannot replace %1: nothing was written").arg(m_target));
+    if (Interruption::received())
+        return Result::failure(QStringLiteral("Not replacing %1: the program is being stopped").arg(m_target));
+    if (const QString refused = refusal(m_target, m_resolved); !refused.isEmpty())
+        return Result::failure(refused);
+
+    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return Result::failure(QStringLiteral("Cannot replace %1: %2").arg(m_target, systemError(errno)));
+    struct stat existing {};
+    const mode_t mode = modeFor(m_resolved, &existing);
+    if (existing.st_mode != 0 && ::fchown(fd, ::geteuid() == 0 ? existing.st_uid : uid_t(-1), existing.st_gid) != 0) {
+        // Owner and group stay as before only where allowed (root, or a group
+        // of ours); otherwise the new file is the writer's.
+    }
+    const bool moded = ::fchmod(fd, mode) == 0;
+    const int error = errno;
+    ::close(fd);
+    if (!moded)
+        return Result::failure(QStringLiteral("Cannot replace %1: %2").arg(m_target, systemError(error)));
+    if (std::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(m_resolved).constData()) != 0)
+        return Result::failure(QStringLiteral("Cannot replace %1: %2").arg(m_target, systemError(errno)));
+    m_committed = true;
     return Result::success();
 }

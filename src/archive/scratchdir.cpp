@@ -1,28 +1,39 @@
 #include "scratchdir.h"
 
+#include "interruption.h"
+#include "leftovers.h"
 #include "logging.h"
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
 namespace Archive {
 
-QString newTemporaryDirectory()
+QString newTemporaryDirectory(Result *problem)
 {
-    QTemporaryDir temporary;
-    temporary.setAutoRemove(false);
-    if (!temporary.isValid()) {
+    QByteArray name = QFile::encodeName(treeTemplate());
+    if (!::mkdtemp(name.data())) {
+        const int error = errno;
         qCDebug(lcArchive) << "Couldnt create temorary file";
+        if (problem)
+            *problem = Result::failure(QStringLiteral("Cannot create a temporary directory in %1: %2")
+                                           .arg(QDir::tempPath(), QString::fromLocal8Bit(std::strerror(error))));
         return QString();
     }
-    placeTreeApart(temporary.path());
-    return QFileInfo(temporary.path()).canonicalFilePath();
+    const QString path = QFile::decodeName(name);
+    placeTreeApart(path);
+    Interruption::pauseAt("load");
+    return QFileInfo(path).canonicalFilePath();
 }
 
 // The directories made in a marked directory are spread over the least used

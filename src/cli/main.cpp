@@ -4,9 +4,13 @@
 #include "buildinfo.h"
 #include "dataobjectmodel.h"
 #include "deviceentity.h"
+#include "interruption.h"
+#include "leftovers.h"
 #include "mac.h"
+#include "processfacts.h"
 #include "projectentity.h"
 #include "projectworkspace.h"
+#include "replacementfile.h"
 #include "unpackbudget.h"
 
 #include <QCommandLineParser>
@@ -15,9 +19,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTextStream>
 
+#include <csignal>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -35,7 +43,9 @@ Usage:
 show   prints the project's name, author, description and its devices
        (#, type, label, MAC) in the editor's order; --json prints one JSON object.
 edit   applies the edits, validates the new MACs as the editor's "Store Project"
-       does, and stores the project to OUTPUT (replaced only on success).
+       does, and stores the project to OUTPUT (replaced only on success; it
+       keeps its permissions, a link to it is followed, a directory or a
+       device is refused).
   --mac OLD=NEW      OLD names a device by its MAC as loaded, in any case and with
                      ":", "-", "_" or " " between the bytes. NEW is either the last
                      three bytes (3c:4d:ff), put after the device's first three, or a
@@ -48,22 +58,22 @@ Environment: TANDO_UNPACK_MAX_BYTES, TANDO_UNPACK_MAX_ENTRIES and
 TANDO_UNPACK_RESERVE_BYTES (decimal) bound what one unpacking may write
 (defaults: 16 GiB, 1000000 entries, 64 MiB kept free).
 
-Exit codes: 0 success; 1 the archive cannot be loaded, the settings are invalid
-or the store failed; 2 a usage error. Nothing is written unless the code is 0.
+Exit codes: 0 success; 1 the archive cannot be loaded, the settings are invalid,
+the store failed or standard output could not be written; 2 a usage error;
+128 + N stopped by signal N (SIGHUP, SIGINT, SIGTERM). Nothing is written unless
+the code is 0 (but an edit that stored OUTPUT and cannot print so exits 1), and
+no temporary file is left behind.
 
 Example:
   tando-project edit venue.tgz -o venue-new.tgz --name "Main Hall" \
       --mac 00:1a:2b:3c:4d:5e=3c:4d:ff --label 00:1a:2b:3c:4d:5e="Stage Left")";
 
-QString lastDiagnostic;
-
-// Workspace diagnostics are not for the terminal; the last one explains a failure.
-void keepDiagnostic(QtMsgType type, const QMessageLogContext &context, const QString &message)
+// Workspace diagnostics are for developers, not for the terminal: a failure
+// is told by the Result of the operation.
+void dropDiagnostics(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (type == QtDebugMsg && context.category && QByteArray(context.category).startsWith("tando.")) {
-        lastDiagnostic = message;
+    if (type == QtDebugMsg && context.category && QByteArray(context.category).startsWith("tando."))
         return;
-    }
     std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
@@ -112,6 +122,22 @@ QList<DeviceEntity *> devicesOf(const ProjectEntity &project)
     return project.devices()->objectsOfType<DeviceEntity>();
 }
 
+// Control characters in a name, label or MAC would move the terminal's
+// cursor or change its colours; they are shown as \xNN instead.
+QString printable(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u < 0x20 || (u >= 0x7f && u < 0xa0))
+            shown += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 void printProject(const ProjectEntity &project, bool json)
 {
     const QList<DeviceEntity *> devices = devicesOf(project);
@@ -126,16 +152,39 @@ void printProject(const ProjectEntity &project, bool json)
         out() << QJsonDocument(root).toJson(QJsonDocument::Indented);
         return;
     }
-    out() << "Name:        " << project.name() << '\n'
-          << "Author:      " << project.author() << '\n'
-          << "Description: " << project.description() << '\n'
+    out() << "Name:        " << printable(project.name()) << '\n'
+          << "Author:      " << printable(project.author()) << '\n'
+          << "Description: " << printable(project.description()) << '\n'
           << '\n'
           << QStringLiteral("%1  %2  %3  %4").arg("#", -4).arg("Type", -10).arg("Label", -16).arg("MAC") << '\n';
     int row = 0;
     for (const DeviceEntity *d : devices)
-        out() << QStringLiteral("%1  %2  %3  %4").arg(++row, -4).arg(d->deviceType(), -10).arg(d->oldLabel(), -16).arg(displayMac(d))
+        out() << QStringLiteral("%1  %2  %3  %4")
+                     .arg(++row, -4)
+                     .arg(printable(d->deviceType()), -10)
+                     .arg(printable(d->oldLabel()), -16)
+                     .arg(printable(displayMac(d)))
               << '\n';
+}
+
+// Standard output must take everything printed: a closed pipe (EPIPE, as
+// SIGPIPE is ignored) or a full disk fails the command. Empty when all went out.
+QString outputProblem()
+{
     out().flush();
+    if (out().status() != QTextStream::Ok)
+        return QStringLiteral("cannot write to standard output: %1")
+            .arg(out().device() ? out().device()->errorString() : QStringLiteral("write failed"));
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return QString();
+    return QStringLiteral("cannot write to standard output: %1").arg(QString::fromLocal8Bit(std::strerror(errno ? errno : EIO)));
+}
+
+int stopped(int signalNumber)
+{
+    err() << "tando-project: stopped by signal " << signalNumber << " (" << ::strsignal(signalNumber) << ')' << Qt::endl;
+    return 128 + signalNumber;
 }
 
 DeviceEntity *deviceNamed(const ProjectEntity &project, const QString &mac)
@@ -182,7 +231,9 @@ bool applyMac(DeviceEntity *device, const QString &newMac, QString &problem)
     return true;
 }
 
-int edit(ProjectEntity &project, const QCommandLineParser &parser)
+// Applies the command line's edits; Success, or the code of the first usage
+// error after its message. A device may be named once per option.
+int applyEdits(ProjectEntity &project, const QCommandLineParser &parser)
 {
     if (parser.isSet("name"))
         project.setName(parser.value("name"));
@@ -191,18 +242,25 @@ int edit(ProjectEntity &project, const QCommandLineParser &parser)
     if (parser.isSet("description"))
         project.setDescription(parser.value("description"));
 
+    QSet<DeviceEntity *> readdressed;
     for (const QString &assignment : parser.values("mac")) {
         QString oldMac, newMac, problem;
         if (!splitAssignment(assignment, oldMac, newMac))
             return fail(UsageError, QStringLiteral("--mac needs OLD=NEW, got \"%1\"").arg(assignment));
+        if (newMac.isEmpty())
+            return fail(UsageError, QStringLiteral("--mac %1: the new MAC after \"=\" is empty").arg(assignment));
         DeviceEntity *device = deviceNamed(project, oldMac);
         if (!device)
             return fail(UsageError, QStringLiteral("no device with MAC %1 in the project").arg(oldMac));
+        if (readdressed.contains(device))
+            return fail(UsageError, QStringLiteral("--mac names the device %1 more than once").arg(displayMac(device)));
+        readdressed.insert(device);
         if (!applyMac(device, newMac, problem))
             return fail(UsageError, problem);
     }
 
     static const QRegularExpression labelSyntax(QStringLiteral("\\A[0-9A-Za-z ]{0,16}\\z"));
+    QSet<DeviceEntity *> relabelled;
     for (const QString &assignment : parser.values("label")) {
         QString mac, label;
         if (!splitAssignment(assignment, mac, label))
@@ -210,15 +268,24 @@ int edit(ProjectEntity &project, const QCommandLineParser &parser)
         DeviceEntity *device = deviceNamed(project, mac);
         if (!device)
             return fail(UsageError, QStringLiteral("no device with MAC %1 in the project").arg(mac));
+        if (relabelled.contains(device))
+            return fail(UsageError, QStringLiteral("--label names the device %1 more than once").arg(displayMac(device)));
+        relabelled.insert(device);
         if (!labelSyntax.match(label).hasMatch())
             return fail(UsageError, QStringLiteral("label \"%1\": at most 16 of A-Z, a-z, 0-9 and space").arg(label));
         device->setNewLabel(label);
     }
+    return Success;
+}
 
+int edit(ProjectEntity &project, const QCommandLineParser &parser, JobControl &control)
+{
+    if (const int code = applyEdits(project, parser); code != Success)
+        return code;
     if (!Workspace::validateNewSettings(project)) {
         for (const DeviceEntity *d : devicesOf(project)) {
             if (!d->issue().isEmpty())
-                err() << d->newMac() << ": " << d->issue() << Qt::endl;
+                err() << printable(d->newMac()) << ": " << d->issue() << Qt::endl;
         }
         return Failure;
     }
@@ -228,20 +295,99 @@ int edit(ProjectEntity &project, const QCommandLineParser &parser)
         return Success;
     }
     const QString output = parser.value("output");
-    if (!Workspace::storeCurrentProject(project, output))
-        return fail(Failure, QStringLiteral("storing %1 failed: %2").arg(output, lastDiagnostic));
+    Result stored;
+    {
+        const Interruption::CancelOnSignal cancelOnSignal(control);
+        stored = Workspace::storeCurrentProject(project, output, &control);
+    }
+    if (!stored && Interruption::received())
+        return stopped(Interruption::received());
+    if (!stored)
+        return fail(Failure, QStringLiteral("storing %1 failed: %2").arg(output, stored.reason()));
     out() << "Stored " << output << Qt::endl;
+    if (const QString problem = outputProblem(); !problem.isEmpty())
+        return fail(Failure, QStringLiteral("%1 was stored, but %2").arg(output, problem));
     return Success;
+}
+
+// Shows the project; a signal while printing still stops the command.
+int show(const ProjectEntity &project, bool json)
+{
+    printProject(project, json);
+    if (const QString problem = outputProblem(); !problem.isEmpty())
+        return fail(Failure, problem);
+    if (Interruption::received())
+        return stopped(Interruption::received());
+    return Success;
+}
+
+// The command line as given, checked before anything is unpacked. Success,
+// or the code after its message.
+int checkArguments(const QCommandLineParser &parser)
+{
+    const QStringList args = parser.positionalArguments();
+    const QString command = args.value(0);
+    if (command != QLatin1String("show") && command != QLatin1String("edit"))
+        return fail(UsageError, command.isEmpty() ? QStringLiteral("missing command (show or edit); see --help")
+                                                  : QStringLiteral("unknown command \"%1\"; see --help").arg(command));
+    if (args.size() != 2)
+        return fail(UsageError, QStringLiteral("%1 takes exactly one ARCHIVE; see --help").arg(command));
+    const bool isEdit = command == QLatin1String("edit");
+    for (const char *editOnly : {"output", "name", "author", "description", "mac", "label", "dry-run"}) {
+        if (!isEdit && parser.isSet(editOnly))
+            return fail(UsageError, QStringLiteral("--%1 belongs to edit").arg(editOnly));
+    }
+    if (isEdit && parser.isSet("json"))
+        return fail(UsageError, QStringLiteral("--json belongs to show"));
+    if (isEdit && !parser.isSet("dry-run") && parser.value("output").isEmpty())
+        return fail(UsageError, QStringLiteral("edit needs -o OUTPUT (or --dry-run)"));
+    // A directory or a device as OUTPUT is refused before the archive is unpacked.
+    if (isEdit && parser.isSet("output")) {
+        if (const Result target = ReplacementFile::check(parser.value("output")); !target)
+            return fail(Failure, QStringLiteral("storing %1 failed: %2").arg(parser.value("output"), target.reason()));
+    }
+    return Success;
+}
+
+// Loads the archive, runs the command and unloads; a signal during the load
+// stops the command once the load has cleaned up.
+int run(const QCommandLineParser &parser)
+{
+    static JobControl control; // the signal handler may reach it until the very end
+    const QString archive = parser.positionalArguments().at(1);
+    ProjectEntity project;
+    Result loaded;
+    {
+        const Interruption::CancelOnSignal cancelOnSignal(control);
+        loaded = Workspace::loadProject(project, archive, &control);
+    }
+    int code = Success;
+    if (Interruption::received())
+        code = stopped(Interruption::received());
+    else if (!loaded)
+        code = fail(Failure, QStringLiteral("cannot load %1: %2").arg(archive, loaded.reason()));
+    else if (parser.positionalArguments().at(0) == QLatin1String("edit"))
+        code = edit(project, parser, control);
+    else
+        code = show(project, parser.isSet("json"));
+    Workspace::unloadProject(project);
+    return code;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    // Before any thread: the umask is read, termination signals cancel the
+    // job in hand, and failed writes are reported rather than fatal.
+    Archive::captureProcessFacts();
+    Interruption::install({SIGHUP, SIGINT, SIGTERM});
+    Interruption::ignoreWriteSignals();
+
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tando-project"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TANDO_VERSION " (revision " TANDO_SOURCE_REVISION ")"));
-    qInstallMessageHandler(keepDiagnostic);
+    qInstallMessageHandler(dropDiagnostics);
     applyUnpackLimitsFromEnvironment();
 
     QCommandLineParser parser;
@@ -263,39 +409,17 @@ int main(int argc, char *argv[])
 
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(UsageError, parser.errorText());
-    if (parser.isSet(help)) {
-        out() << parser.helpText() << Qt::endl;
-        return Success;
+    if (parser.isSet(help) || parser.isSet(version)) {
+        if (parser.isSet(help))
+            out() << parser.helpText() << Qt::endl;
+        else
+            out() << "tando-project " << QCoreApplication::applicationVersion() << Qt::endl;
+        const QString problem = outputProblem();
+        return problem.isEmpty() ? int(Success) : fail(Failure, problem);
     }
-    if (parser.isSet(version)) {
-        out() << "tando-project " << QCoreApplication::applicationVersion() << Qt::endl;
-        return Success;
-    }
-
-    const QStringList args = parser.positionalArguments();
-    const QString command = args.value(0);
-    if (command != QLatin1String("show") && command != QLatin1String("edit"))
-        return fail(UsageError, command.isEmpty() ? QStringLiteral("missing command (show or edit); see --help")
-                                                  : QStringLiteral("unknown command \"%1\"; see --help").arg(command));
-    if (args.size() != 2)
-        return fail(UsageError, QStringLiteral("%1 takes exactly one ARCHIVE; see --help").arg(command));
-    const bool isEdit = command == QLatin1String("edit");
-    for (const char *editOnly : {"output", "name", "author", "description", "mac", "label", "dry-run"}) {
-        if (!isEdit && parser.isSet(editOnly))
-            return fail(UsageError, QStringLiteral("--%1 belongs to edit").arg(editOnly));
-    }
-    if (isEdit && parser.isSet("json"))
-        return fail(UsageError, QStringLiteral("--json belongs to show"));
-    if (isEdit && !parser.isSet("dry-run") && parser.value("output").isEmpty())
-        return fail(UsageError, QStringLiteral("edit needs -o OUTPUT (or --dry-run)"));
-
-    ProjectEntity project;
-    const QString archive = args.at(1);
-    if (!Workspace::loadProject(project, archive)) {
-        return fail(Failure, lastDiagnostic.isEmpty() ? QStringLiteral("cannot load %1").arg(archive)
-                                                      : QStringLiteral("cannot load %1: %2").arg(archive, lastDiagnostic));
-    }
-    const int code = isEdit ? edit(project, parser) : (printProject(project, parser.isSet("json")), int(Success));
-    Workspace::unloadProject(project);
-    return code;
+    if (const int code = checkArguments(parser); code != Success)
+        return code;
+    // Trees of runs that were killed are removed; those of running ones stay.
+    Archive::removeStaleLeftovers();
+    return run(parser);
 }

@@ -3,15 +3,44 @@
 #include "appstate.h"
 #include "dataobjectmodel.h"
 #include "deviceentity.h"
+#include "interruption.h"
+#include "leftovers.h"
+#include "processfacts.h"
 #include "projectentity.h"
 
 #include <QApplication>
 #include <QFont>
 #include <QQmlApplicationEngine>
+#include <QSocketNotifier>
 #include <QUrl>
 #include <QtQml>
 
+#include <csignal>
+#include <unistd.h>
+
 namespace Startup {
+
+namespace {
+
+// SIGINT and SIGTERM end the event loop like closing the window does, so
+// that the project's trees are removed on the way out; a store that is
+// running is cancelled and does not replace its target.
+void quitOnSignals(QCoreApplication &app)
+{
+    const int wakeUp = Interruption::install({SIGINT, SIGTERM}, true);
+    Interruption::ignoreWriteSignals();
+    if (wakeUp < 0)
+        return;
+    auto *notifier = new QSocketNotifier(wakeUp, QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [wakeUp] {
+        char drained[16];
+        while (::read(wakeUp, drained, sizeof drained) > 0) {
+        }
+        QCoreApplication::exit(128 + Interruption::received());
+    });
+}
+
+} // namespace
 
 void registerTypes()
 {
@@ -23,6 +52,7 @@ void registerTypes()
 
 int runEditor(int &argc, char **argv, const QString &mainUrl)
 {
+    Archive::captureProcessFacts();
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     // QApplication rather than QGuiApplication: the save dialog is a widget.
     QApplication app(argc, argv);
@@ -34,6 +64,10 @@ int runEditor(int &argc, char **argv, const QString &mainUrl)
     QGuiApplication::setApplicationDisplayName(appName);
     QGuiApplication::setDesktopFileName(appName);
     QCoreApplication::setApplicationVersion(appName);
+
+    quitOnSignals(app);
+    // Trees of editors and tools that were killed are removed; those of running ones stay.
+    Archive::removeStaleLeftovers();
 
     QFont font(QStringLiteral("Arial"), 10);
     QGuiApplication::setFont(font);

@@ -14,9 +14,14 @@ struct Result
     QString err;
 };
 
-Result tool(const QStringList &args)
+Result tool(const QStringList &args, const QString &tmpDir = QString())
 {
     QProcess p;
+    if (!tmpDir.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", tmpDir);
+        p.setProcessEnvironment(env);
+    }
     p.start(QStringLiteral(TANDO_PROJECT_BIN), args);
     if (!p.waitForFinished(120000))
         p.kill();
@@ -50,6 +55,7 @@ private slots:
         f.addTando("00:1a:2b:3c:4d:5f", "Back");
         f.addProfile("00:1a:2b:3c:4d:5f", "p.xml", {{"00:1a:2b:3c:4d:5e", "Front"}});
         m_archive = f.makeTgz("venue.tgz");
+        QVERIFY(QDir().mkpath(f.path("adir")));
     }
 
     void showPrintsTheDeviceTable()
@@ -133,6 +139,16 @@ private slots:
         QTest::newRow("changed prefix") << QStringList{"edit", a, "-o", "OUT", "--mac", "00:1a:2b:3c:4d:5e=00:1a:2c:3c:4d:5e"}
                                         << 2 << "only the last three bytes";
         QTest::newRow("mac without NEW") << QStringList{"edit", a, "-o", "OUT", "--mac", "00:1a:2b:3c:4d:5e"} << 2 << "OLD=NEW";
+        QTest::newRow("empty NEW") << QStringList{"edit", a, "-o", "OUT", "--mac", "00:1a:2b:3c:4d:5e="} << 2
+                                   << "--mac 00:1a:2b:3c:4d:5e=: the new MAC after \"=\" is empty";
+        QTest::newRow("one device, two MACs")
+            << QStringList{"edit", a, "-o", "OUT", "--mac", "00:1a:2b:3c:4d:5e=3c:4d:01", "--mac", "00-1A-2B-3C-4D-5E=3c:4d:02"} << 2
+            << "--mac names the device 00:1a:2b:3c:4d:5e more than once";
+        QTest::newRow("one device, two labels")
+            << QStringList{"edit", a, "-o", "OUT", "--label", "00:1a:2b:00:00:01=A", "--label", "00:1a:2b:00:00:01=B"} << 2
+            << "--label names the device 00:1a:2b:00:00:01 more than once";
+        QTest::newRow("output is a directory") << QStringList{"edit", a, "-o", "DIR", "--name", "x"} << 1
+                                               << "storing DIR failed: DIR is a directory";
     }
 
     // Each failure names its cause on one line, exits with its code and
@@ -146,11 +162,46 @@ private slots:
         m_fixture.addFile("../existing.tgz", "old contents");
         args.replaceInStrings(QRegularExpression("^ARCHIVE$"), m_archive);
         args.replaceInStrings(QRegularExpression("^OUT$"), out);
+        args.replaceInStrings(QRegularExpression("^DIR$"), m_fixture.path("adir"));
+        message.replace("DIR", m_fixture.path("adir"));
         const Result r = tool(args);
         QCOMPARE(r.code, code);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
         QCOMPARE(r.err.trimmed().count('\n'), 0);
         QCOMPARE(ProjectFixture::readFile(out), QByteArray("old contents"));
+    }
+
+    // Names, labels and MACs may hold any bytes: in the table, control
+    // characters are shown as \xNN rather than sent to the terminal.
+    void controlCharactersAreShownEscaped()
+    {
+        ProjectFixture f;
+        f.addFile("active-project/project.xml",
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<project><name>Hall&#9;B</name><author>Zo\xc3\xab</author>"
+                  "<description></description></project>\n");
+        f.addKsb12("00:1a:2b:00:00:01", QByteArray("Red\x1b[31mAmp\x07").append(4, '\0'));
+        const QString archive = f.makeTgz("control.tgz");
+        const Result table = tool({"show", archive});
+        QCOMPARE(table.code, 0);
+        QVERIFY2(table.out.contains("Name:        Hall\\x09B\n"), qPrintable(table.out));
+        QVERIFY2(table.out.contains("Author:      Zo\u00eb\n"), qPrintable(table.out));
+        QVERIFY2(table.out.contains(QRegularExpression("\\b1\\s+KSB12\\s+Red\\\\x1b\\[31mAmp\\\\x07\\s+00:1a:2b:00:00:01\n")),
+                 qPrintable(table.out));
+        QVERIFY(!table.out.contains(QChar(0x1b)) && !table.out.contains(QChar(7)) && !table.out.contains('\t'));
+        const QJsonObject o = ::showJson(archive);
+        QCOMPARE(o.value("devices").toArray().at(0).toObject().value("label").toString(), QStringLiteral("Red\x1b[31mAmp\x07"));
+    }
+
+    // The reason for a failed load or store names the place at fault.
+    void unusableTemporaryDirectoryIsNamed()
+    {
+        // A file where the temporary directory should be: even root cannot create one in it.
+        const QString notADirectory = m_fixture.path("not-a-directory");
+        m_fixture.addFile("../not-a-directory", "x");
+        const Result r = tool({"show", m_archive}, notADirectory);
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.startsWith("tando-project: cannot load " + m_archive + ": "), qPrintable(r.err));
+        QVERIFY2(r.err.contains(notADirectory + ": Not a directory"), qPrintable(r.err));
     }
 
     void dryRunWritesNothing()

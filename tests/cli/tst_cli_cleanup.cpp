@@ -1,0 +1,317 @@
+// What a store leaves on the disk: the new archive with the right
+// permissions where it belongs, and nothing else, whether the tool succeeds,
+// fails, is refused its target, or is stopped by a signal.
+
+#include "projectfixture.h"
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+namespace {
+
+struct Run
+{
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+QStringList entriesOf(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : mode_t(-1);
+}
+
+// "<pid namespace>-<pid>-<start time>" of a process, as the tool names the owner of its files.
+QString ownerTagOf(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    const QString ns = QFile::symLinkTarget(QStringLiteral("/proc/%1/ns/pid").arg(pid)).section('[', 1).section(']', 0, 0);
+    return ns + '-' + QString::number(pid) + '-' + QString::fromLatin1(fields.value(19));
+}
+
+QByteArray randomBytes(int size, quint32 seed, bool letters)
+{
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &c : bytes)
+        c = letters ? char('a' + random.bounded(26)) : char(random.bounded(256));
+    return bytes;
+}
+
+} // namespace
+
+class TestCliCleanup : public QObject
+{
+    Q_OBJECT
+
+private:
+    ProjectFixture m_small;
+    ProjectFixture m_big;
+    QString m_archive;
+    QString m_bigArchive;
+    QTemporaryDir m_work{QDir::tempPath() + QStringLiteral("/tando-cleanup-XXXXXX")};
+    QString m_tmp; // the tool's TMPDIR, empty between tests
+    QString m_out; // the folder of the targets, empty between tests
+
+    // The tool run through sh, so that a test can set the umask or limits,
+    // or pipe its output: "$T" is the tool, "$@" the arguments.
+    Run shell(const QString &script, const QStringList &args = {})
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", m_tmp);
+        env.insert("T", TANDO_PROJECT_BIN);
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(m_out);
+        p.start("bash", QStringList{"-c", script, "bash"} + args);
+        if (!p.waitForFinished(120000))
+            p.kill();
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    QString storedName(const QString &archive)
+    {
+        const Run r = shell("\"$T\" show \"$1\" --json", {archive});
+        return QJsonDocument::fromJson(r.out.toUtf8()).object().value("name").toString();
+    }
+
+    QString out(const QString &name) const { return m_out + '/' + name; }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_work.isValid());
+        m_tmp = m_work.filePath("tmp");
+        m_out = m_work.filePath("out");
+        m_small.addProjectXml("Main Hall", "Ann", "Spring show");
+        m_small.addTando("00:1a:2b:3c:4d:5e", "Front");
+        m_archive = m_small.makeTgz("venue.tgz");
+        // Output larger than a pipe holds, and an archive far larger than any one of its files.
+        m_big.addProjectXml("Big Hall", "Ann", QString::fromLatin1(randomBytes(300000, 1, true)));
+        m_big.addTando("00:1a:2b:3c:4d:5e", "Front");
+        for (int i = 0; i < 4; ++i)
+            m_big.addFile(QStringLiteral("active-project/media/clip%1.bin").arg(i), randomBytes(400000, 2 + i, false));
+        m_bigArchive = m_big.makeTgz("big.tgz");
+    }
+
+    void init()
+    {
+        QVERIFY(QDir().mkpath(m_tmp));
+        QVERIFY(QDir().mkpath(m_out));
+    }
+
+    void cleanup()
+    {
+        QDir(m_tmp).removeRecursively();
+        QDir(m_out).removeRecursively();
+    }
+
+    void permissions_data()
+    {
+        QTest::addColumn<QString>("umask");
+        QTest::addColumn<int>("existingMode"); // -1: no target yet
+        QTest::addColumn<int>("expectedMode");
+        QTest::newRow("umask 022, new file") << "022" << -1 << 0644;
+        QTest::newRow("umask 077, new file") << "077" << -1 << 0600;
+        QTest::newRow("umask 022, private file stays private") << "022" << 0600 << 0600;
+        QTest::newRow("umask 077, shared file stays shared") << "077" << 0664 << 0664;
+    }
+
+    // The stored archive has the mode a user expects and holds the edit.
+    void permissions()
+    {
+        QFETCH(QString, umask);
+        QFETCH(int, existingMode);
+        QFETCH(int, expectedMode);
+        const QString target = out("venue-new.tgz");
+        if (existingMode >= 0) {
+            QVERIFY(writeFile(target, "old"));
+            QVERIFY(::chmod(QFile::encodeName(target).constData(), mode_t(existingMode)) == 0);
+        }
+        const Run r = shell("umask $1; exec \"$T\" edit \"$2\" -o venue-new.tgz --name 'New Hall'", {umask, m_archive});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QCOMPARE(QString::number(modeOf(target), 8), QString::number(expectedMode, 8));
+        QCOMPARE(storedName(target), QStringLiteral("New Hall"));
+        QCOMPARE(entriesOf(m_out), QStringList{"venue-new.tgz"});
+        QCOMPARE(entriesOf(m_tmp), QStringList());
+    }
+
+    void specialTargetsAreRefused_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("directory") << "directory" << "storing target failed: target is a directory";
+        QTest::newRow("FIFO") << "fifo" << "storing target failed: target is not a regular file";
+        QTest::newRow("link to a FIFO") << "link" << "storing target failed: target is not a regular file";
+    }
+
+    // Refused before anything is unpacked or written; a FIFO is never opened
+    // (that would block until a reader came).
+    void specialTargetsAreRefused()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        if (kind == "directory")
+            QVERIFY(QDir().mkdir(out("target")));
+        else
+            QCOMPARE(::mkfifo(QFile::encodeName(out("fifo")).constData(), 0644), 0);
+        if (kind == "fifo")
+            QVERIFY(QFile::rename(out("fifo"), out("target")));
+        if (kind == "link")
+            QVERIFY(QFile::link("fifo", out("target")));
+        const QStringList before = entriesOf(m_out);
+        const Run r = shell("exec \"$T\" edit \"$1\" -o target --name x", {m_archive});
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.err.trimmed(), "tando-project: " + message);
+        QCOMPARE(entriesOf(m_out), before);
+        QCOMPARE(entriesOf(m_tmp), QStringList());
+    }
+
+    // The link stays; the file it names is replaced, keeping its mode.
+    void symlinkTargetIsWrittenThrough()
+    {
+        QVERIFY(writeFile(out("real/venue.tgz"), "old"));
+        QVERIFY(::chmod(QFile::encodeName(out("real/venue.tgz")).constData(), 0640) == 0);
+        QVERIFY(QFile::link("real/venue.tgz", out("current.tgz")));
+        const Run r = shell("exec \"$T\" edit \"$1\" -o current.tgz --name 'Linked Hall'", {m_archive});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QCOMPARE(QFile::symLinkTarget(out("current.tgz")), out("real/venue.tgz"));
+        QCOMPARE(storedName(out("real/venue.tgz")), QStringLiteral("Linked Hall"));
+        QCOMPARE(modeOf(out("real/venue.tgz")), mode_t(0640));
+        QCOMPARE(entriesOf(m_out), (QStringList{"current.tgz", "real"}));
+        QCOMPARE(entriesOf(out("real")), QStringList{"venue.tgz"});
+        QCOMPARE(entriesOf(m_tmp), QStringList());
+    }
+
+    void signalsCleanUp_data()
+    {
+        QTest::addColumn<QString>("pauseAt");
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGINT while loading") << "load" << SIGINT;
+        QTest::newRow("SIGHUP while loading") << "load" << SIGHUP;
+        QTest::newRow("SIGTERM while storing") << "store" << SIGTERM;
+        QTest::newRow("SIGINT while storing") << "store" << SIGINT;
+    }
+
+    // Signalled once its trees (and, storing, the hidden file) exist, the
+    // tool removes them, leaves the target as it was and exits 128+N.
+    void signalsCleanUp()
+    {
+        QFETCH(QString, pauseAt);
+        QFETCH(int, signalNumber);
+        QVERIFY(writeFile(out("target.tgz"), "old"));
+
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", m_tmp);
+        env.insert("TANDO_TEST_PAUSE_AT", pauseAt);
+        p.setProcessEnvironment(env);
+        p.setReadChannel(QProcess::StandardError);
+        p.start(TANDO_PROJECT_BIN, {"edit", m_archive, "-o", out("target.tgz"), "--name", "x"});
+        QByteArray err;
+        QElapsedTimer waited;
+        waited.start();
+        while (!err.contains("paused at " + pauseAt.toUtf8()) && p.state() != QProcess::NotRunning && waited.elapsed() < 60000) {
+            p.waitForReadyRead(100);
+            err += p.readAllStandardError();
+        }
+        QVERIFY2(err.contains("paused at " + pauseAt.toUtf8()), err.constData());
+        QVERIFY(!entriesOf(m_tmp).isEmpty());
+        if (pauseAt == "store")
+            QCOMPARE(entriesOf(m_out).size(), 2); // the target and the hidden file
+
+        QCOMPARE(::kill(pid_t(p.processId()), signalNumber), 0);
+        QVERIFY(p.waitForFinished(120000));
+        err += p.readAllStandardError();
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 128 + signalNumber);
+        QVERIFY2(err.contains("stopped by signal"), err.constData());
+        QCOMPARE(entriesOf(m_tmp), QStringList());
+        QCOMPARE(entriesOf(m_out), QStringList{"target.tgz"});
+        QCOMPARE(ProjectFixture::readFile(out("target.tgz")), QByteArray("old"));
+    }
+
+    void writeErrorsFail_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("reader of the pipe gone") << "\"$T\" show \"$1\" --json | head -c1 >/dev/null; exit ${PIPESTATUS[0]}"
+                                                 << "cannot write to standard output: Broken pipe";
+        QTest::newRow("table to a full disk") << "exec \"$T\" show \"$1\" >/dev/full"
+                                              << "cannot write to standard output: No space left on device";
+        QTest::newRow("archive over the file size limit") << "ulimit -f 1000; exec \"$T\" edit \"$1\" -o big-new.tgz"
+                                                          << "storing big-new.tgz failed: ";
+    }
+
+    // SIGPIPE and SIGXFSZ do not kill the tool: the failed write fails the
+    // command, which cleans up like any failure.
+    void writeErrorsFail()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, message);
+        const Run r = shell(script, {m_bigArchive});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.startsWith("tando-project: " + message), qPrintable(r.err));
+        QCOMPARE(entriesOf(m_out), QStringList());
+        QCOMPARE(entriesOf(m_tmp), QStringList());
+    }
+
+    // A killed run's trees and hidden files are removed by the next run; a
+    // running one's, and files that only look alike, stay.
+    void leftoversOfDeadRunsAreRemoved()
+    {
+        QProcess gone;
+        gone.start("sleep", {"60"});
+        QVERIFY(gone.waitForStarted());
+        const QString deadTag = ownerTagOf(gone.processId());
+        gone.kill();
+        QVERIFY(gone.waitForFinished());
+        const QString liveTag = ownerTagOf(QCoreApplication::applicationPid());
+        QVERIFY(!deadTag.isEmpty() && !liveTag.isEmpty());
+
+        const QStringList dead{"tando-project-tando-" + deadTag + "-AbC123", "Tando Project Editor-tando-" + deadTag + "-xYz789"};
+        const QStringList kept{"tando-project-tando-" + liveTag + "-AbC123", "tando-project-AbC123", "notes-" + deadTag};
+        for (const QString &name : dead + kept)
+            QVERIFY(writeFile(m_tmp + '/' + name + "/active-project/x", "x"));
+        const QStringList hidden{".venue.tgz." + deadTag + ".AbC123.part", ".venue.tgz." + liveTag + ".AbC123.part",
+                                 ".venue.tgz.AbC123.part", ".other.tgz." + deadTag + ".AbC123.part"};
+        for (const QString &name : hidden)
+            QVERIFY(writeFile(out(name), "partial"));
+
+        const Run r = shell("exec \"$T\" edit \"$1\" -o venue.tgz", {m_archive});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QStringList keptSorted = kept;
+        keptSorted.sort();
+        QCOMPARE(entriesOf(m_tmp), keptSorted);
+        QStringList left = hidden.mid(1) << "venue.tgz";
+        left.sort();
+        QCOMPARE(entriesOf(m_out), left);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliCleanup)
+#include "tst_cli_cleanup.moc"
