@@ -410,6 +410,20 @@ int run(const std::string &self, std::vector<Tool> tools, const std::string &wor
         const double mx = median(tarX), mxc = median(tarXC);
         for (const Tool &tool : tools) {
             runCommand(editArgs(tool));
+            // The stored archive honours the umask (the trees were written on
+            // several threads meanwhile).
+            struct stat st {};
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            if (::stat(out.c_str(), &st) != 0 || (st.st_mode & 0777) != (0666 & ~mask)) {
+                char mode[64];
+                std::snprintf(mode, sizeof mode, "stored archive has mode %03o under umask %03o",
+                              unsigned(st.st_mode & 0777), unsigned(mask));
+                if (&tool == &tools.front())
+                    failures.push_back(name + ": " + mode);
+                else
+                    std::printf("(%s, %s: %s)\n", name.c_str(), tool.label.c_str(), mode);
+            }
             const double sizeRatio = checkedSizeRatio(out);
             const double ms = median(tool.show), me = median(tool.edit);
             std::printf("%-7s %-7s %7ld %8.1f | %7.3fs %7.3fs %6.2f | %7.3fs %7.3fs %6.2f | %9ld %9ld | %8.3f\n",
@@ -418,6 +432,7 @@ int run(const std::string &self, std::vector<Tool> tools, const std::string &wor
             std::fflush(stdout);
             if (name != "large" || &tool != &tools.front())
                 continue;
+            // From here on: the targets of the tool under test.
             if (ms / mx > MaxShowRatio)
                 failures.push_back("show takes " + std::to_string(ms / mx) + " x tar -xzf");
             if (me / mxc > MaxEditRatio)

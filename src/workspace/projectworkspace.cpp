@@ -7,6 +7,7 @@
 #include "mac.h"
 #include "archivehandles.h"
 #include "posixfile.h"
+#include "projectdata.h"
 #include "projectentity.h"
 #include "replacementfile.h"
 #include "scratchdir.h"
@@ -56,21 +57,19 @@ QStringList listEntries(const QDir &dir)
     return dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
 }
 
-void readFamily(ProjectEntity &project, const QDir &familyDir, const QString &type, QList<QObject *> &devices)
+// One record per entry of a family directory, its label read from the
+// device's prefs file.
+void readFamily(const ProjectTree &tree, const QString &type, QList<DeviceRecord> *devices)
 {
     const bool isKsb12 = type == ksb12Type;
+    const QDir familyDir(tree.familyDir(type));
     for (const QString &entry : listEntries(familyDir)) {
         const QString prefsPath = familyDir.filePath(entry + QStringLiteral("/prefs"));
-        const QString label = isKsb12 ? Labels::readKsb12Label(prefsPath) : Labels::readTandoLabel(prefsPath);
-        const QString mac = Mac::normalizeMac(entry, colon);
-        auto *device = new DeviceEntity(&project);
-        device->setOldLabel(label);
-        device->setOldMac(mac);
-        device->setNewLabel(label);
-        device->setNewMac(mac);
-        device->setDeviceType(type);
-        device->setLabelEditable(!isKsb12);
-        devices.append(device);
+        DeviceRecord device;
+        device.type = type;
+        device.oldLabel = device.newLabel = isKsb12 ? Labels::readKsb12Label(prefsPath) : Labels::readTandoLabel(prefsPath);
+        device.oldMac = device.newMac = Mac::normalizeMac(entry, colon);
+        devices->append(device);
     }
 }
 
@@ -79,28 +78,16 @@ QList<DeviceEntity *> devicesOf(const ProjectEntity &project)
     return project.devices()->objectsOfType<DeviceEntity>();
 }
 
-// The last steps of a load: the unpacked trees become the project's (the
-// trees of a project loaded before are removed), its settings and devices
-// are read. A project view never mixes two archives.
-void adoptTrees(ProjectEntity &project, const QString &work, const QString &backup)
+// What the working tree holds: the settings and the devices.
+void readProject(LoadedProject *loaded)
 {
-    if (project.loaded())
-        discardTrees(project);
-    project.devices()->clear();
-    project.setExtractedPath(work);
-    project.setExtractedBackupPath(backup);
-
-    const QDomDocument doc = Xml::loadXml(project.projectFilePath());
-    project.setName(Xml::firstElementText(doc, QStringLiteral("name")));
-    project.setAuthor(Xml::firstElementText(doc, QStringLiteral("author")));
-    project.setDescription(Xml::firstElementText(doc, QStringLiteral("description")));
-    project.setLoadedSettings(project.settings());
-
-    QList<QObject *> devices;
-    readFamily(project, project.ksb12DevicesDir(), ksb12Type, devices);
-    readFamily(project, project.tandoDevicesDir(), tandoType, devices);
-    project.devices()->append(devices);
-    project.setLoaded(true);
+    const ProjectTree tree{loaded->work};
+    const QDomDocument doc = Xml::loadXml(tree.projectFile());
+    loaded->settings.name = Xml::firstElementText(doc, QStringLiteral("name"));
+    loaded->settings.author = Xml::firstElementText(doc, QStringLiteral("author"));
+    loaded->settings.description = Xml::firstElementText(doc, QStringLiteral("description"));
+    readFamily(tree, ksb12Type, &loaded->devices);
+    readFamily(tree, tandoType, &loaded->devices);
 }
 
 // Device directories are named by MAC address; on the disk they always carry
@@ -129,12 +116,12 @@ QString tarNameFor(const QString &outpath)
 
 Result newTrees(QString *work, QString *backup)
 {
-    *work = Archive::newTemporaryDirectory();
-    *backup = work->isEmpty() ? QString() : Archive::newTemporaryDirectory();
-    if (!backup->isEmpty())
-        return Result::success();
-    removeDirectoryTree(*work);
-    return Result::failure(QStringLiteral("Cannot make a temporary directory in %1").arg(QDir::tempPath()));
+    Result problem;
+    *work = Archive::newTemporaryDirectory(&problem);
+    *backup = work->isEmpty() ? QString() : Archive::newTemporaryDirectory(&problem);
+    if (backup->isEmpty())
+        removeDirectoryTree(*work);
+    return problem;
 }
 
 } // namespace
@@ -160,28 +147,74 @@ Archive::NameMapper deviceDirectoryMapper()
     };
 }
 
-Result loadProject(ProjectEntity &project, const QString &path, JobControl *control)
+Result unpackProject(const QString &path, JobControl *control, LoadedProject *loaded)
 {
     const QString archivePath = archivePathFrom(path);
-    QString work;
-    QString backup;
-    Result result = newTrees(&work, &backup);
+    Result result = newTrees(&loaded->work, &loaded->backup);
     // The backup tree is written from the same reading as the working tree;
     // a project that cannot be written twice is refused.
     if (result)
-        result = Archive::unpackTrees(archivePath, {work, backup}, deviceDirectoryMapper(), control);
+        result = Archive::unpackTrees(archivePath, {loaded->work, loaded->backup}, deviceDirectoryMapper(), control);
+    loaded->unpacked = result.ok();
+    if (result && !QFileInfo(QDir(loaded->work).filePath(QStringLiteral("active-project"))).isDir()) {
+        qCDebug(lcWorkspace) << "Couldn't find active-project";
+        result = Result::failure(QStringLiteral("%1 holds no project (no active-project folder)").arg(archivePath));
+    }
+    if (result && control && control->isCancelled())
+        result = Result::failure(QStringLiteral("Cannot load %1: cancelled").arg(archivePath));
+    if (result)
+        readProject(loaded);
+    else
+        discardLoaded(*loaded);
+    return result;
+}
+
+void discardLoaded(const LoadedProject &loaded)
+{
+    removeDirectoryTrees({loaded.work, loaded.backup});
+}
+
+void adoptProject(ProjectEntity &project, const LoadedProject &loaded)
+{
+    // A project view never mixes two archives: what was loaded before goes.
+    if (project.loaded())
+        discardTrees(project);
+    project.devices()->clear();
+    project.setExtractedPath(loaded.work);
+    project.setExtractedBackupPath(loaded.backup);
+    project.setName(loaded.settings.name);
+    project.setAuthor(loaded.settings.author);
+    project.setDescription(loaded.settings.description);
+    project.setLoadedSettings(loaded.settings);
+
+    QList<QObject *> devices;
+    for (const DeviceRecord &record : loaded.devices) {
+        auto *device = new DeviceEntity(&project);
+        device->setOldLabel(record.oldLabel);
+        device->setOldMac(record.oldMac);
+        device->setNewLabel(record.newLabel);
+        device->setNewMac(record.newMac);
+        device->setDeviceType(record.type);
+        device->setLabelEditable(record.type != ksb12Type);
+        devices.append(device);
+    }
+    project.devices()->append(devices);
+    project.setLoaded(true);
+}
+
+Result loadProject(ProjectEntity &project, const QString &path, JobControl *control)
+{
+    LoadedProject loaded;
+    const Result result = unpackProject(path, control, &loaded);
     if (!result) {
-        removeDirectoryTrees({work, backup});
-        unloadProject(project);
+        // After a failed unpacking no project stays loaded; an archive that
+        // holds no project leaves the loaded one as it was.
+        if (!loaded.unpacked)
+            unloadProject(project);
         return result;
     }
-    if (!QFileInfo(QDir(work).filePath(QStringLiteral("active-project"))).isDir()) {
-        qCDebug(lcWorkspace) << "Couldn't find active-project";
-        removeDirectoryTrees({work, backup});
-        return Result::failure(QStringLiteral("%1 holds no project (no active-project folder)").arg(archivePath));
-    }
-    adoptTrees(project, work, backup);
-    return Result::success();
+    adoptProject(project, loaded);
+    return result;
 }
 
 void unloadProject(ProjectEntity &project)
@@ -237,22 +270,34 @@ QMap<QString, DeviceEntity *> devicesByOldMac(const ProjectEntity &project)
 
 bool patchTarDevicePaths(const ProjectEntity &project, const QString &tarPath)
 {
-    return TarPatch::patchTarNames(tarPath, devicePathPatches(project));
+    return TarPatch::patchTarNames(tarPath, devicePathPatches(storeRequest(project, QString()).devices));
 }
 
-Result storeCurrentProject(ProjectEntity &project, const QString &outpath, JobControl *control)
+StoreRequest storeRequest(const ProjectEntity &project, const QString &outpath)
 {
-    if (outpath.isEmpty())
+    StoreRequest request;
+    request.tree.root = project.loaded() ? project.extractedPath() : QString();
+    request.settings = project.settings();
+    request.loadedSettings = project.loadedSettings();
+    for (const DeviceEntity *device : devicesOf(project))
+        request.devices.append({device->deviceType(), device->oldMac(), device->newMac(), device->oldLabel(),
+                                device->newLabel()});
+    request.outpath = outpath;
+    return request;
+}
+
+Result storeProject(const StoreRequest &request, JobControl *control)
+{
+    if (request.outpath.isEmpty())
         return Result::failure(QStringLiteral("No file to store to"));
     // Without a working tree there is nothing to edit, and no other directory may stand in for it.
-    if (!project.loaded() || project.extractedPath().isEmpty())
+    if (request.tree.root.isEmpty())
         return Result::failure(QStringLiteral("No project is loaded"));
-
     StorePlan plan;
-    if (const Result planned = planStore(project, &plan); !planned)
-        return planned;
-    ReplacementFile partial(outpath);
-    Result result = partial.open();
+    Result result = planStore(request, &plan);
+    ReplacementFile partial(request.outpath);
+    if (result)
+        result = partial.open();
     Archive::Fd output;
     if (result) {
         output.reset(::open(QFile::encodeName(partial.path()).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC));
@@ -262,9 +307,9 @@ Result storeCurrentProject(ProjectEntity &project, const QString &outpath, JobCo
     if (result) {
         Archive::PackOutput out;
         out.fd = output.get();
-        out.gzipMember = QFile::encodeName(tarNameFor(outpath));
+        out.gzipMember = QFile::encodeName(tarNameFor(request.outpath));
         out.gzipTime = quint32(plan.overlay.now);
-        result = Archive::packTree(project.extractedPath(), plan.overlay, plan.namePatches, out, control);
+        result = Archive::packTree(request.tree.root, plan.overlay, plan.namePatches, out, control);
     }
     if (result) {
         if (const QString error = output.close(); !error.isEmpty())
@@ -272,11 +317,16 @@ Result storeCurrentProject(ProjectEntity &project, const QString &outpath, JobCo
     }
     if (result)
         result = partial.commit();
-    if (!result) {
+    if (!result)
         qCDebug(lcWorkspace).noquote() << result.reason();
-        return result;
-    }
-    project.setState(outpath + QStringLiteral(" saved"));
+    return result;
+}
+
+Result storeCurrentProject(ProjectEntity &project, const QString &outpath, JobControl *control)
+{
+    const Result result = storeProject(storeRequest(project, outpath), control);
+    if (result)
+        project.setState(outpath + QStringLiteral(" saved"));
     return result;
 }
 

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "projectarchive.h"
+#include "projectdata.h"
 #include "jobcontrol.h"
 #include "result.h"
 
@@ -24,6 +25,15 @@ extern const QString ksb12Type; // "KSB12"
 // control, when given, receives progress and may cancel the load.
 Result loadProject(ProjectEntity &project, const QString &path, JobControl *control = nullptr);
 
+// The two halves of loadProject. unpackProject touches no QObject and may
+// run on any thread; on failure or cancel nothing of it stays on disk.
+// adoptProject makes what it found the project's (GUI thread), replacing a
+// project loaded before. discardLoaded removes the trees of a result that
+// will not be adopted.
+Result unpackProject(const QString &path, JobControl *control, LoadedProject *loaded);
+void adoptProject(ProjectEntity &project, const LoadedProject &loaded);
+void discardLoaded(const LoadedProject &loaded);
+
 // Empties the device list; when a project is loaded, removes its working and
 // backup trees and marks it not loaded.
 void unloadProject(ProjectEntity &project);
@@ -42,6 +52,12 @@ bool validateNewSettings(ProjectEntity &project);
 // when an edited value has no place to go).
 // control, when given, receives progress and may cancel the store.
 Result storeCurrentProject(ProjectEntity &project, const QString &outpath, JobControl *control = nullptr);
+
+// The two halves of storeCurrentProject: what the store needs of the
+// project, copied on the GUI thread, and the store itself, which touches no
+// QObject and may run on any thread.
+StoreRequest storeRequest(const ProjectEntity &project, const QString &outpath);
+Result storeProject(const StoreRequest &request, JobControl *control = nullptr);
 
 // The devices by the colon form of their old MAC; a later device with the
 // same key replaces an earlier one.

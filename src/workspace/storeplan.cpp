@@ -1,11 +1,9 @@
 #include "storeplan.h"
 
-#include "dataobjectmodel.h"
-#include "deviceentity.h"
 #include "labels.h"
 #include "logging.h"
 #include "mac.h"
-#include "projectentity.h"
+#include "projectdata.h"
 #include "projectworkspace.h"
 #include "xmlio.h"
 
@@ -26,20 +24,15 @@ const QString underscore = QStringLiteral("_");
 
 using Values = QList<QPair<QString, QString>>; // element tag, value
 
-bool isKnownType(const DeviceEntity &device)
+bool isKnownType(const DeviceRecord &device)
 {
-    return device.deviceType() == tandoType || device.deviceType() == ksb12Type;
+    return device.type == tandoType || device.type == ksb12Type;
 }
 
-bool isEdited(const DeviceEntity &device)
+bool isEdited(const DeviceRecord &device)
 {
-    return device.newLabel() != device.oldLabel()
-           || Mac::normalizeMac(device.newMac(), colon) != Mac::normalizeMac(device.oldMac(), colon);
-}
-
-QDir familyDir(const ProjectEntity &project, const DeviceEntity &device)
-{
-    return device.deviceType() == ksb12Type ? project.ksb12DevicesDir() : project.tandoDevicesDir();
+    return device.newLabel != device.oldLabel
+           || Mac::normalizeMac(device.newMac, colon) != Mac::normalizeMac(device.oldMac, colon);
 }
 
 // The value of an element: its first text or CDATA child, never a comment.
@@ -88,8 +81,7 @@ QByteArray parentOf(const QByteArray &key)
 class PlanBuilder
 {
 public:
-    PlanBuilder(const ProjectEntity &project, StorePlan *plan)
-        : m_project(project), m_plan(plan), m_root(project.extractedPath())
+    PlanBuilder(const QString &root, StorePlan *plan) : m_plan(plan), m_root(root)
     {
         plan->overlay.now = QDateTime::currentSecsSinceEpoch();
     }
@@ -152,25 +144,25 @@ public:
             m_plan->overlay.touched.insert(parentOf(key));
     }
 
-    const ProjectEntity &m_project;
     StorePlan *m_plan;
     QDir m_root;
 };
 
-Result planSettings(PlanBuilder &builder, const ProjectEntity &project)
+Result planSettings(PlanBuilder &builder, const StoreRequest &request)
 {
-    const ProjectSettings loaded = project.loadedSettings();
+    const ProjectSettings &now = request.settings;
+    const ProjectSettings &loaded = request.loadedSettings;
     Values edits;
-    if (project.name() != loaded.name)
-        edits.append({QStringLiteral("name"), project.name()});
-    if (project.author() != loaded.author)
-        edits.append({QStringLiteral("author"), project.author()});
-    if (project.description() != loaded.description)
-        edits.append({QStringLiteral("description"), project.description()});
+    if (now.name != loaded.name)
+        edits.append({QStringLiteral("name"), now.name});
+    if (now.author != loaded.author)
+        edits.append({QStringLiteral("author"), now.author});
+    if (now.description != loaded.description)
+        edits.append({QStringLiteral("description"), now.description});
     if (edits.isEmpty())
         return Result::success();
 
-    const QString path = project.projectFilePath();
+    const QString path = request.tree.projectFile();
     QDomDocument doc;
     if (const Result r = builder.readXml(path, &doc); !r)
         return Result::failure(QStringLiteral("Cannot store the %1: %2").arg(edits.first().first, r.reason()));
@@ -181,23 +173,23 @@ Result planSettings(PlanBuilder &builder, const ProjectEntity &project)
     return builder.writeXml(path, doc, edits);
 }
 
-Result planTandoLabel(PlanBuilder &builder, const QString &prefsPath, const DeviceEntity &device)
+Result planTandoLabel(PlanBuilder &builder, const QString &prefsPath, const DeviceRecord &device)
 {
-    const QString what = QStringLiteral("Cannot store the label of %1").arg(device.oldMac());
+    const QString what = QStringLiteral("Cannot store the label of %1").arg(device.oldMac);
     QDomDocument doc;
     if (const Result r = builder.readXml(prefsPath, &doc); !r)
         return Result::failure(QStringLiteral("%1: %2").arg(what, r.reason()));
-    if (!setFirstElementText(doc, QStringLiteral("UnitName"), device.newLabel()))
+    if (!setFirstElementText(doc, QStringLiteral("UnitName"), device.newLabel))
         return Result::failure(QStringLiteral("%1: %2 has no <UnitName> element").arg(what, prefsPath));
-    return builder.writeXml(prefsPath, doc, {{QStringLiteral("UnitName"), device.newLabel()}});
+    return builder.writeXml(prefsPath, doc, {{QStringLiteral("UnitName"), device.newLabel}});
 }
 
-Result planKsb12Label(PlanBuilder &builder, const QString &prefsPath, const DeviceEntity &device)
+Result planKsb12Label(PlanBuilder &builder, const QString &prefsPath, const DeviceRecord &device)
 {
     QByteArray bytes;
     if (const Result r = builder.read(prefsPath, &bytes); !r)
-        return Result::failure(QStringLiteral("Cannot store the label of %1: %2").arg(device.oldMac(), r.reason()));
-    const QByteArray label = Labels::ksb12LabelBytes(device.newLabel());
+        return Result::failure(QStringLiteral("Cannot store the label of %1: %2").arg(device.oldMac, r.reason()));
+    const QByteArray label = Labels::ksb12LabelBytes(device.newLabel);
     if (bytes.size() < label.size())
         bytes.resize(label.size());
     bytes.replace(0, label.size(), label);
@@ -209,7 +201,7 @@ Result planKsb12Label(PlanBuilder &builder, const QString &prefsPath, const Devi
 // Every "mac" that names an edited device by its old MAC gets the new one,
 // its paired "unitname" the device's new label. A profile that cannot be
 // read names nothing we know of, and is left as it is.
-Result planProfile(PlanBuilder &builder, const QString &path, const QMap<QString, DeviceEntity *> &edited)
+Result planProfile(PlanBuilder &builder, const QString &path, const QMap<QString, const DeviceRecord *> &edited)
 {
     QDomDocument doc;
     if (const Result r = builder.readXml(path, &doc); !r) {
@@ -221,55 +213,49 @@ Result planProfile(PlanBuilder &builder, const QString &path, const QMap<QString
     bool changed = false;
     for (int i = 0; i < macs.size(); ++i) {
         const QDomElement mac = macs.item(i).toElement();
-        const DeviceEntity *device = edited.value(Mac::normalizeMac(elementText(mac), colon));
+        const DeviceRecord *device = edited.value(Mac::normalizeMac(elementText(mac), colon));
         if (!device)
             continue;
-        const QString newMac = Mac::normalizeMac(device->newMac(), colon);
+        const QString newMac = Mac::normalizeMac(device->newMac, colon);
         QDomElement name = names.item(i).toElement();
-        if (device->newLabel() != device->oldLabel() && name.isNull())
+        if (device->newLabel != device->oldLabel && name.isNull())
             return Result::failure(QStringLiteral("Cannot store the label of %1: %2 has no <unitname> for it")
-                                       .arg(device->oldMac(), path));
+                                       .arg(device->oldMac, path));
         setElementText(mac, newMac);
         if (!name.isNull())
-            setElementText(name, device->newLabel());
+            setElementText(name, device->newLabel);
         changed = true;
     }
     return changed ? builder.writeXml(path, doc, {}) : Result::success();
 }
 
-Result planDevices(PlanBuilder &builder, const ProjectEntity &project, const QList<DeviceEntity *> &devices)
+Result planDevices(PlanBuilder &builder, const StoreRequest &request)
 {
-    QMap<QString, DeviceEntity *> edited;
-    for (DeviceEntity *device : devices) {
-        if (isKnownType(*device) && isEdited(*device))
-            edited.insert(Mac::normalizeMac(device->oldMac(), colon), device);
+    QMap<QString, const DeviceRecord *> edited;
+    for (const DeviceRecord &device : request.devices) {
+        if (isKnownType(device) && isEdited(device))
+            edited.insert(Mac::normalizeMac(device.oldMac, colon), &device);
     }
     if (edited.isEmpty())
         return Result::success();
-    for (const DeviceEntity *device : devices) {
-        if (!isKnownType(*device))
+    for (const DeviceRecord &device : request.devices) {
+        if (!isKnownType(device))
             continue;
-        const QString dirName = Mac::normalizeMac(device->oldMac(), underscore);
-        const QString prefsPath = familyDir(project, *device).filePath(dirName + QStringLiteral("/prefs"));
+        const QString prefsPath = request.tree.prefsFile(device);
         Result r;
-        if (device->newLabel() != device->oldLabel())
-            r = device->deviceType() == tandoType ? planTandoLabel(builder, prefsPath, *device)
-                                                  : planKsb12Label(builder, prefsPath, *device);
+        if (device.newLabel != device.oldLabel)
+            r = device.type == tandoType ? planTandoLabel(builder, prefsPath, device)
+                                         : planKsb12Label(builder, prefsPath, device);
         if (!r)
             return r;
-        if (device->deviceType() != tandoType)
+        if (device.type != tandoType)
             continue;
-        for (const QString &profile : project.profileFiles(dirName)) {
+        for (const QString &profile : request.tree.profileFiles(Mac::normalizeMac(device.oldMac, underscore))) {
             if (const Result p = planProfile(builder, profile, edited); !p)
                 return p;
         }
     }
     return Result::success();
-}
-
-QList<DeviceEntity *> devicesOf(const ProjectEntity &project)
-{
-    return project.devices()->objectsOfType<DeviceEntity>();
 }
 
 // One device directory that moves within its family directory.
@@ -282,19 +268,19 @@ struct Move
 
 // Device directories move all at once, so that devices that swap addresses
 // do not block each other; a new name that another entry keeps is refused.
-Result planMoves(const ProjectEntity &project, const QList<DeviceEntity *> &devices, StorePlan *plan)
+Result planMoves(const StoreRequest &request, StorePlan *plan)
 {
     QList<Move> moves;
     QHash<QString, QSet<QString>> entries; // family directory -> its names after the moves
-    for (const DeviceEntity *device : devices) {
-        if (!isKnownType(*device))
+    for (const DeviceRecord &device : request.devices) {
+        if (!isKnownType(device))
             continue;
-        const Move move{familyDir(project, *device).absolutePath(), Mac::normalizeMac(device->oldMac(), underscore),
-                        Mac::normalizeMac(device->newMac(), underscore)};
+        const Move move{request.tree.familyDir(device.type), Mac::normalizeMac(device.oldMac, underscore),
+                        Mac::normalizeMac(device.newMac, underscore)};
         if (move.from == move.to)
             continue;
         if (move.to.isEmpty() || move.to.contains(QLatin1Char('/')))
-            return Result::failure(QStringLiteral("Cannot move device %1 to \"%2\"").arg(device->oldMac(), device->newMac()));
+            return Result::failure(QStringLiteral("Cannot move device %1 to \"%2\"").arg(device.oldMac, device.newMac));
         if (!entries.contains(move.dirPath)) {
             const QStringList list = QDir(move.dirPath).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
                                                                   | QDir::NoDotAndDotDot);
@@ -309,7 +295,7 @@ Result planMoves(const ProjectEntity &project, const QList<DeviceEntity *> &devi
             return Result::failure(QStringLiteral("Cannot move device directory %1/%2: %3 exists already")
                                        .arg(move.dirPath, move.from, move.to));
         names.insert(move.to);
-        const QByteArray dirKey = QFile::encodeName(QDir(project.extractedPath()).relativeFilePath(move.dirPath));
+        const QByteArray dirKey = QFile::encodeName(QDir(request.tree.root).relativeFilePath(move.dirPath));
         plan->overlay.renames.insert(dirKey + '/' + QFile::encodeName(move.from), QFile::encodeName(move.to));
         plan->overlay.touched.insert(dirKey);
     }
@@ -318,35 +304,59 @@ Result planMoves(const ProjectEntity &project, const QList<DeviceEntity *> &devi
 
 } // namespace
 
-Archive::NamePatches devicePathPatches(const ProjectEntity &project)
+Archive::NamePatches devicePathPatches(const QList<DeviceRecord> &devices)
 {
     Archive::NamePatches patches;
-    for (const DeviceEntity *device : devicesOf(project)) {
-        if (!isKnownType(*device))
+    for (const DeviceRecord &device : devices) {
+        if (!isKnownType(device))
             continue;
-        const QString family = device->deviceType() == tandoType ? QStringLiteral("active-project/devices/tando/")
-                                                                 : QStringLiteral("active-project/devices/ksb12/");
-        const QByteArray find = (family + Mac::normalizeMac(device->newMac(), underscore)).toLatin1();
-        const QByteArray replace = (family + Mac::normalizeMac(device->newMac(), colon)).toLatin1();
+        const QString family = device.type == tandoType ? QStringLiteral("active-project/devices/tando/")
+                                                        : QStringLiteral("active-project/devices/ksb12/");
+        const QByteArray find = (family + Mac::normalizeMac(device.newMac, underscore)).toLatin1();
+        const QByteArray replace = (family + Mac::normalizeMac(device.newMac, colon)).toLatin1();
         if (find != replace)
             patches.append({find, replace});
     }
     return patches;
 }
 
-Result planStore(const ProjectEntity &project, StorePlan *plan)
+Result planStore(const StoreRequest &request, StorePlan *plan)
 {
-    PlanBuilder builder(project, plan);
-    const QList<DeviceEntity *> devices = devicesOf(project);
-    Result r = planSettings(builder, project);
+    PlanBuilder builder(request.tree.root, plan);
+    Result r = planSettings(builder, request);
     if (r)
-        r = planDevices(builder, project, devices);
+        r = planDevices(builder, request);
     if (r)
-        r = planMoves(project, devices, plan);
-    if (!r)
-        qCDebug(lcWorkspace).noquote() << r.reason();
-    plan->namePatches = devicePathPatches(project);
+        r = planMoves(request, plan);
+    plan->namePatches = devicePathPatches(request.devices);
     return r;
+}
+
+// ---------------------------------------------------------------- the tree
+
+QString ProjectTree::familyDir(const QString &type) const
+{
+    return root + (type == ksb12Type ? QStringLiteral("/active-project/devices/ksb12")
+                                     : QStringLiteral("/active-project/devices/tando"));
+}
+
+QString ProjectTree::prefsFile(const DeviceRecord &device) const
+{
+    return familyDir(device.type) + QLatin1Char('/') + Mac::normalizeMac(device.oldMac, underscore)
+           + QStringLiteral("/prefs");
+}
+
+QStringList ProjectTree::profileFiles(const QString &deviceDirName) const
+{
+    const QDir profiles(familyDir(tandoType) + QLatin1Char('/') + deviceDirName + QStringLiteral("/profiles"));
+    QStringList paths;
+    const QFileInfoList entries = profiles.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    for (const QFileInfo &entry : entries) {
+        // Links are not followed: a profile must be a regular file of the tree itself.
+        if (entry.isFile() && !entry.isSymLink())
+            paths.append(entry.absoluteFilePath());
+    }
+    return paths;
 }
 
 } // namespace Workspace

@@ -1,9 +1,8 @@
 #pragma once
 
 #include "projectarchive.h"
+#include "projectdata.h"
 #include "result.h"
-
-class ProjectEntity;
 
 namespace Workspace {
 
@@ -20,10 +19,10 @@ struct StorePlan
 // Fails, naming the file and the field, when an edited value has no place
 // to go (a missing, malformed or refused file, a missing element) or a
 // device directory cannot move (another entry has the new name).
-Result planStore(const ProjectEntity &project, StorePlan *plan);
+Result planStore(const StoreRequest &request, StorePlan *plan);
 
 // The renaming of device paths in a stored tar: each known device's
 // directory from the underscore to the colon form of its new MAC.
-Archive::NamePatches devicePathPatches(const ProjectEntity &project);
+Archive::NamePatches devicePathPatches(const QList<DeviceRecord> &devices);
 
 } // namespace Workspace
