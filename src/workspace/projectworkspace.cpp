@@ -127,10 +127,11 @@ bool storeSettings(const ProjectEntity &project)
     const QString path = project.projectFilePath();
     if (!openForRewrite(path, doc))
         return true;
-    Xml::setFirstElementText(doc, QStringLiteral("name"), project.name());
-    Xml::setFirstElementText(doc, QStringLiteral("author"), project.author());
-    Xml::setFirstElementText(doc, QStringLiteral("description"), project.description());
-    return Xml::saveXml(doc, path);
+    // Each value that found its element must read back from the written file.
+    const Xml::Values placed = Xml::setElementTexts(doc, {{QStringLiteral("name"), project.name()},
+                                                          {QStringLiteral("author"), project.author()},
+                                                          {QStringLiteral("description"), project.description()}});
+    return Xml::saveXml(doc, path, placed);
 }
 
 bool storeTandoLabel(const QString &prefsPath, const QString &label)
@@ -138,8 +139,8 @@ bool storeTandoLabel(const QString &prefsPath, const QString &label)
     QDomDocument doc;
     if (!openForRewrite(prefsPath, doc))
         return true;
-    Xml::setFirstElementText(doc, QStringLiteral("UnitName"), label);
-    return Xml::saveXml(doc, prefsPath);
+    const Xml::Values placed = Xml::setElementTexts(doc, {{QStringLiteral("UnitName"), label}});
+    return Xml::saveXml(doc, prefsPath, placed);
 }
 
 // Every "mac" that names a device by its old MAC gets the new one, its
@@ -149,16 +150,15 @@ void rewriteProfile(QDomDocument &doc, const QMap<QString, DeviceEntity *> &byOl
     const QDomNodeList macs = doc.elementsByTagName(QStringLiteral("mac"));
     const QDomNodeList names = doc.elementsByTagName(QStringLiteral("unitname"));
     for (int i = 0; i < macs.size(); ++i) {
-        QDomNode macText = macs.item(i).firstChild();
-        const QString key = Mac::normalizeMac(macText.nodeValue(), colon);
+        const QDomElement mac = macs.item(i).toElement();
+        const QString key = Mac::normalizeMac(Xml::elementText(mac), colon);
         const DeviceEntity *match = byOldMac.value(key);
         if (!match)
             continue;
-        if (!macText.isNull())
-            macText.setNodeValue(Mac::normalizeMac(match->newMac(), colon));
-        QDomNode nameText = names.item(i).firstChild();
-        if (!nameText.isNull())
-            nameText.setNodeValue(match->newLabel());
+        Xml::setText(mac, Mac::normalizeMac(match->newMac(), colon));
+        const QDomElement name = names.item(i).toElement();
+        if (!name.isNull())
+            Xml::setText(name, match->newLabel());
     }
 }
 
@@ -485,9 +485,9 @@ void overlaySettings(const ProjectEntity &project, StoreOverlay &store)
     const QString path = project.projectFilePath();
     if (!store.openForRewrite(path, doc))
         return;
-    Xml::setFirstElementText(doc, QStringLiteral("name"), project.name());
-    Xml::setFirstElementText(doc, QStringLiteral("author"), project.author());
-    Xml::setFirstElementText(doc, QStringLiteral("description"), project.description());
+    Xml::setElementTexts(doc, {{QStringLiteral("name"), project.name()},
+                               {QStringLiteral("author"), project.author()},
+                               {QStringLiteral("description"), project.description()}});
     store.saveXml(doc, path);
 }
 
@@ -496,7 +496,7 @@ void overlayTandoLabel(const QString &prefsPath, const QString &label, StoreOver
     QDomDocument doc;
     if (!store.openForRewrite(prefsPath, doc))
         return;
-    Xml::setFirstElementText(doc, QStringLiteral("UnitName"), label);
+    Xml::setElementText(doc, QStringLiteral("UnitName"), label);
     store.saveXml(doc, prefsPath);
 }
 

@@ -258,9 +258,9 @@ private slots:
         QTest::addColumn<QByteArray>("expectedBytes"); // empty: check only the description text
         QTest::addColumn<QString>("expectedDescription");
 
-        QTest::newRow("empty description element stays empty")
+        QTest::newRow("empty description element takes the value")
             << QByteArray("<project><name>P</name><description/></project>") << "Filled"
-            << QByteArray() << "";
+            << QByteArray("<description>Filled</description>") << "Filled";
         QTest::newRow("Latin-1 declaration, reference for the rest")
             << QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><project><description>x</description></project>")
             << "B\u00fchne \u20ac" << QByteArray("B\xfchne &#x20ac;") << "B\u00fchne \u20ac";
