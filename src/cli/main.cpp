@@ -8,6 +8,7 @@
 #include "projectentity.h"
 #include "projectworkspace.h"
 #include "unpackbudget.h"
+#include "xmlio.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -184,6 +185,12 @@ bool applyMac(DeviceEntity *device, const QString &newMac, QString &problem)
 
 int edit(ProjectEntity &project, const QCommandLineParser &parser)
 {
+    // The settings go into XML, which cannot hold every character.
+    for (const char *setting : {"name", "author", "description"}) {
+        const QString invalid = Xml::invalidCharacterReason(parser.value(setting));
+        if (!invalid.isEmpty())
+            return fail(UsageError, QStringLiteral("--%1: %2").arg(setting, invalid));
+    }
     if (parser.isSet("name"))
         project.setName(parser.value("name"));
     if (parser.isSet("author"))
