@@ -38,10 +38,12 @@ QString reference(uint ucs4)
 
 void appendCodePoint(QString &out, uint c)
 {
-    if (QChar::requiresSurrogates(c))
-        out += QChar(QChar::highSurrogate(c)), out += QChar(QChar::lowSurrogate(c));
-    else
+    if (QChar::requiresSurrogates(c)) {
+        out += QChar(QChar::highSurrogate(c));
+        out += QChar(QChar::lowSurrogate(c));
+    } else {
         out += QChar(c);
+    }
 }
 
 // Visits each code point of a text (a surrogate pair as one).
