@@ -73,6 +73,14 @@ printf '<?xml version="1.0" encoding="ISO-8859-1"?>\n<project><name>B\374hne</na
   > "$corpus/fuzz_xml/latin1.xml"
 printf '<?xml version="1.0"?>\n<!DOCTYPE project [<!ELEMENT project ANY>]>\n<!-- c --><project a="1"><name>x&amp;y&#x20ac;</name><?pi data?></project>\n' \
   > "$corpus/fuzz_xml/doctype.xml"
+printf '<project>\n <name>  </name>\n <notes><![CDATA[<!ENTITY x "y">]]></notes>\n</project>\n' \
+  > "$corpus/fuzz_xml/blank-name-entity-look-alike.xml"
+printf '<?xml version="1.0" encoding="ISO-8859-1"?>\n<project a="1" b="&#9;&quot;"><name><!--c-->&#x1F600;</name><e>&#xd;</e></project>\n' \
+  > "$corpus/fuzz_xml/latin1-beyond-bmp.xml"
+printf '<!DOCTYPE p [<!ENTITY e "x">]><p><name>&e;</name></p>' > "$corpus/fuzz_xml/entity-declared.xml"
+printf '<!DOCTYPE p SYSTEM "x.dtd"><p><name>a&foo;b</name></p>' > "$corpus/fuzz_xml/external-entity-reference.xml"
+{ printf '<p><name>x</name>'; for _ in $(seq 300); do printf '<d>'; done; for _ in $(seq 300); do printf '</d>'; done
+  printf '</p>\n'; } > "$corpus/fuzz_xml/too-deep.xml"
 # Inputs that once broke a check, kept as seeds so that every run tries them.
 printf '<?xml version="1\0470" encoding="ISO-8859-1"?>\n<project><name>B\374hne</name></project>\n' \
   > "$corpus/fuzz_xml/found-quote-in-version.xml"

@@ -12,6 +12,7 @@
 #include "projectworkspace.h"
 #include "replacementfile.h"
 #include "unpackbudget.h"
+#include "xmlio.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -235,6 +236,12 @@ bool applyMac(DeviceEntity *device, const QString &newMac, QString &problem)
 // error after its message. A device may be named once per option.
 int applyEdits(ProjectEntity &project, const QCommandLineParser &parser)
 {
+    // The settings go into XML, which cannot hold every character.
+    for (const char *setting : {"name", "author", "description"}) {
+        const QString invalid = Xml::invalidCharacterReason(parser.value(setting));
+        if (!invalid.isEmpty())
+            return fail(UsageError, QStringLiteral("--%1: %2").arg(setting, invalid));
+    }
     if (parser.isSet("name"))
         project.setName(parser.value("name"));
     if (parser.isSet("author"))

@@ -19,13 +19,23 @@ QString readKsb12Label(const QString &prefsPath)
     const int end = bytes.indexOf('\0');
     if (end >= 0)
         bytes.truncate(end);
-    return QString::fromUtf8(bytes);
+    // The store writes ISO 8859-1 (ksb12LabelBytes); bytes that are valid
+    // UTF-8 come from elsewhere and are read as such.
+    QTextCodec::ConverterState state;
+    const QString utf8 = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    if (state.invalidChars == 0 && state.remainingChars == 0)
+        return utf8;
+    return QString::fromLatin1(bytes);
 }
 
 QString readTandoLabel(const QString &prefsPath)
 {
     const QDomDocument doc = Xml::loadXml(prefsPath);
-    return doc.documentElement().firstChild().firstChild().nodeValue();
+    const QDomElement unitName = Xml::firstElement(doc, QStringLiteral("UnitName"));
+    if (!unitName.isNull())
+        return Xml::elementText(unitName);
+    // Without a UnitName the label is the value of the root's first element.
+    return Xml::elementText(doc.documentElement().firstChildElement());
 }
 
 QByteArray ksb12LabelBytes(const QString &label)

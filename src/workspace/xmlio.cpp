@@ -1,33 +1,123 @@
 #include "xmlio.h"
 
 #include "logging.h"
+#include "xmlwriter.h"
 
-#include <QBuffer>
 #include <QFile>
-#include <QRegularExpression>
 #include <QSaveFile>
-#include <QTextCodec>
-#include <QTextStream>
+#include <QXmlStreamReader>
 
 namespace Xml {
 
 namespace {
 
-QTextCodec *declaredCodec(const QDomDocument &doc)
+// The XML declaration as QDom holds it: a processing instruction "xml".
+QString declarationData(const QXmlStreamReader &reader)
 {
-    const QDomNode first = doc.firstChild();
-    if (first.isProcessingInstruction() && first.nodeName() == QLatin1String("xml")) {
-        static const QRegularExpression encoding(QStringLiteral("encoding\\s*=\\s*[\"']([^\"']+)[\"']"));
-        const QRegularExpressionMatch m = encoding.match(first.toProcessingInstruction().data());
-        if (m.hasMatch()) {
-            if (QTextCodec *codec = QTextCodec::codecForName(m.captured(1).toLatin1()))
-                return codec;
-        }
+    QString data = QStringLiteral("version=\"%1\"").arg(reader.documentVersion());
+    if (!reader.documentEncoding().isEmpty())
+        data += QStringLiteral(" encoding=\"%1\"").arg(reader.documentEncoding());
+    if (reader.isStandaloneDocument())
+        data += QStringLiteral(" standalone=\"yes\"");
+    return data;
+}
+
+// A document with the type the reader just read, holding what came before it.
+QDomDocument withDocumentType(const QDomDocument &before, const QXmlStreamReader &reader)
+{
+    QDomDocument typed(QDomImplementation().createDocumentType(
+            reader.dtdName().toString(), reader.dtdPublicId().toString(), reader.dtdSystemId().toString()));
+    for (QDomNode n = before.firstChild(); !n.isNull(); n = n.nextSibling())
+        typed.appendChild(typed.importNode(n, true));
+    return typed;
+}
+
+void appendCharacters(QDomDocument &doc, QDomNode &current, const QXmlStreamReader &reader)
+{
+    // Text outside the root element is white space that a document does not keep.
+    if (current == doc)
+        return;
+    const QString text = reader.text().toString();
+    QDomNode last = current.lastChild();
+    if (!reader.isCDATA() && last.isText() && !last.isCDATASection())
+        last.toText().appendData(text);
+    else if (reader.isCDATA())
+        current.appendChild(doc.createCDATASection(text));
+    else
+        current.appendChild(doc.createTextNode(text));
+}
+
+QDomElement elementOf(QDomDocument &doc, const QXmlStreamReader &reader)
+{
+    QDomElement element = doc.createElement(reader.qualifiedName().toString());
+    for (const QXmlStreamAttribute &attribute : reader.attributes()) {
+        // A default from the document type is not in the file, and is not written into it.
+        if (!attribute.isDefault())
+            element.setAttribute(attribute.qualifiedName().toString(), attribute.value().toString());
     }
-    return QTextCodec::codecForName("UTF-8");
+    return element;
 }
 
 } // namespace
+
+Result parse(const QByteArray &content, QDomDocument *out)
+{
+    *out = QDomDocument();
+    QXmlStreamReader reader(content);
+    reader.setNamespaceProcessing(false);
+    QDomDocument doc{QDomDocumentType()}; // not null: nodes can be appended
+    QDomNode current = doc;
+    int depth = 0;
+    while (!reader.atEnd()) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::StartDocument:
+            if (!reader.documentVersion().isEmpty())
+                doc.appendChild(doc.createProcessingInstruction(QStringLiteral("xml"), declarationData(reader)));
+            break;
+        case QXmlStreamReader::DTD:
+            if (!reader.entityDeclarations().isEmpty())
+                return Result::failure(QStringLiteral("the document type declares entities"));
+            doc = withDocumentType(doc, reader);
+            current = doc;
+            break;
+        case QXmlStreamReader::StartElement:
+            if (++depth > maxDepth)
+                return Result::failure(QStringLiteral("elements nested more than %1 levels deep").arg(maxDepth));
+            current = current.appendChild(elementOf(doc, reader));
+            break;
+        case QXmlStreamReader::EndElement:
+            --depth;
+            current = current.parentNode();
+            break;
+        case QXmlStreamReader::Characters:
+            appendCharacters(doc, current, reader);
+            break;
+        case QXmlStreamReader::Comment:
+            current.appendChild(doc.createComment(reader.text().toString()));
+            break;
+        case QXmlStreamReader::ProcessingInstruction:
+            current.appendChild(doc.createProcessingInstruction(reader.processingInstructionTarget().toString(),
+                                                                reader.processingInstructionData().toString()));
+            break;
+        case QXmlStreamReader::EntityReference:
+            // Only an entity of an external document type, which is not read.
+            current.appendChild(doc.createEntityReference(reader.name().toString()));
+            break;
+        default:
+            break;
+        }
+    }
+    if (reader.hasError())
+        return Result::failure(QStringLiteral("line %1, column %2: %3")
+                                       .arg(reader.lineNumber()).arg(reader.columnNumber()).arg(reader.errorString()));
+    *out = doc;
+    return Result::success();
+}
+
+bool parseBytes(const QByteArray &content, QDomDocument *doc)
+{
+    return parse(content, doc).ok();
+}
 
 XmlFile readXml(const QString &path)
 {
@@ -35,15 +125,16 @@ XmlFile readXml(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         qCDebug(lcWorkspace).noquote() << "Error while loading file " + path;
+        result.problem = file.errorString();
         return result;
     }
     result.readable = true;
-    const QByteArray content = file.readAll();
-    if (content.contains("<!ENTITY"))
-        qCDebug(lcWorkspace).noquote() << "Entity declarations refused in " + path;
-    result.wellFormed = parseBytes(content, &result.document);
-    if (!result.wellFormed)
-        result.document = QDomDocument(); // what precedes an error is not used
+    const Result parsed = parse(file.readAll(), &result.document);
+    result.wellFormed = parsed.ok();
+    if (!parsed) {
+        result.problem = parsed.reason();
+        qCDebug(lcWorkspace).noquote() << "Not readable as XML, " + path + ": " + parsed.reason();
+    }
     return result;
 }
 
@@ -52,73 +143,155 @@ QDomDocument loadXml(const QString &path)
     return readXml(path).document;
 }
 
-bool toBytes(const QDomDocument &doc, QByteArray *bytes)
+Result encodeChecked(const QDomDocument &doc, const Values &expected, QByteArray *bytes)
 {
     bytes->clear();
-    {
-        QBuffer buffer(bytes);
-        buffer.open(QIODevice::WriteOnly);
-        QTextStream stream(&buffer);
-        stream.setCodec(declaredCodec(doc));
-        // Saving with the stream's codec turns what it cannot encode into character references.
-        doc.save(stream, 1, QDomNode::EncodingFromDocument);
-        stream.flush();
+    for (const auto &value : expected) {
+        const QString invalid = invalidCharacterReason(value.second);
+        if (!invalid.isEmpty())
+            return Result::failure(QStringLiteral("%1: %2").arg(value.first, invalid));
     }
-    // A document can hold what its text form cannot say again: an XML
-    // declaration the parser read loosely (version="1'0" comes back as
-    // version='1'0'), or one the reader honours where we do not
-    // ("<?xmlfoo encoding=...?>"). Such text is not handed out.
+    QByteArray encoded;
+    if (const Result r = encodeDocument(doc, &encoded); !r)
+        return r;
     QDomDocument reread;
-    return reread.setContent(*bytes) && reread.toString(1) == doc.toString(1);
+    if (const Result r = parse(encoded, &reread); !r)
+        return Result::failure(QStringLiteral("the written document would not read back (%1)").arg(r.reason()));
+    for (const auto &value : expected) {
+        const QDomElement element = firstElement(reread, value.first);
+        if (element.isNull())
+            return Result::failure(QStringLiteral("the written document has no <%1> element").arg(value.first));
+        if (elementText(element) != value.second)
+            return Result::failure(QStringLiteral("%1 would read back as \"%2\", not \"%3\"")
+                                           .arg(value.first, elementText(element), value.second));
+    }
+    QByteArray again;
+    if (!encodeDocument(reread, &again) || again != encoded)
+        return Result::failure(QStringLiteral("the document would not read back as written"));
+    *bytes = encoded;
+    return Result::success();
 }
 
-bool parseBytes(const QByteArray &content, QDomDocument *doc)
+bool toBytes(const QDomDocument &doc, QByteArray *bytes)
 {
-    *doc = QDomDocument();
-    // Entity declarations are the road to exponential expansion ("billion
-    // laughs"); the project's files never need them, so the parser never sees one.
-    if (content.contains("<!ENTITY"))
-        return false;
-    return doc->setContent(content);
+    return encodeChecked(doc, {}, bytes).ok();
 }
 
-bool saveXml(const QDomDocument &doc, const QString &path)
+Result saveChecked(const QDomDocument &doc, const QString &path, const Values &expected)
 {
     QByteArray bytes;
-    if (!toBytes(doc, &bytes)) {
-        qCDebug(lcWorkspace).noquote() << "Failed to write " + path + ": the document would not read back";
-        return false;
-    }
+    if (const Result r = encodeChecked(doc, expected, &bytes); !r)
+        return Result::failure(QStringLiteral("Failed to write %1: %2").arg(path, r.reason()));
     // QSaveFile: a failed write (full disk) never leaves a truncated file behind.
     // Unbuffered: QSaveFile misses a write error that happens only when its
     // buffer is flushed at commit, and then puts an empty file in place.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        qCDebug(lcWorkspace) << "Failed to open file for writing.";
-        return false;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return Result::failure(QStringLiteral("Failed to open %1 for writing: %2").arg(path, file.errorString()));
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        return Result::failure(QStringLiteral("Failed to write %1: %2").arg(path, file.errorString()));
+    return Result::success();
+}
+
+bool saveXml(const QDomDocument &doc, const QString &path, const Values &expected)
+{
+    const Result saved = saveChecked(doc, path, expected);
+    if (!saved)
+        qCDebug(lcWorkspace).noquote() << saved.reason();
+    return saved.ok();
+}
+
+QDomElement firstElement(const QDomNode &root, const QString &tag)
+{
+    // Without recursion, in document order.
+    QDomNode n = root.firstChild();
+    while (!n.isNull()) {
+        if (n.isElement() && n.nodeName() == tag)
+            return n.toElement();
+        if (n.hasChildNodes()) {
+            n = n.firstChild();
+            continue;
+        }
+        while (!n.isNull() && n != root && n.nextSibling().isNull())
+            n = n.parentNode();
+        if (n.isNull() || n == root)
+            break;
+        n = n.nextSibling();
     }
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        qCDebug(lcWorkspace).noquote() << "Failed to write " + path + ": " + file.errorString();
-        return false;
+    return QDomElement();
+}
+
+QString elementText(const QDomElement &element)
+{
+    for (QDomNode n = element.firstChild(); !n.isNull(); n = n.nextSibling()) {
+        if (n.isText()) // CDATA sections are text too
+            return n.toText().data();
     }
-    return true;
+    return QString();
 }
 
 QString firstElementText(const QDomDocument &doc, const QString &tag)
 {
-    return doc.elementsByTagName(tag).item(0).firstChild().nodeValue();
+    return elementText(firstElement(doc, tag));
+}
+
+void setText(QDomElement element, const QString &value)
+{
+    for (QDomNode n = element.firstChild(); !n.isNull(); n = n.nextSibling()) {
+        if (n.isText()) {
+            n.toText().setData(value);
+            return;
+        }
+    }
+    element.appendChild(element.ownerDocument().createTextNode(value));
+}
+
+bool setElementText(QDomDocument &doc, const QString &tag, const QString &value)
+{
+    QDomElement element = firstElement(doc, tag);
+    if (element.isNull())
+        return false;
+    setText(element, value);
+    return true;
+}
+
+Values setElementTexts(QDomDocument &doc, const Values &values)
+{
+    Values placed;
+    for (const auto &value : values) {
+        if (setElementText(doc, value.first, value.second))
+            placed.append(value);
+    }
+    return placed;
 }
 
 void setFirstElementText(QDomDocument &doc, const QString &tag, const QString &value)
 {
-    QDomNode child = doc.elementsByTagName(tag).item(0).firstChild();
-    // Only nodes that hold a value take one (text, CDATA, comment, processing
-    // instruction). QDom keeps a value set on an element and hands it out
-    // again, but never writes it: the document in memory would claim an edit
-    // that the file does not have.
-    if (child.isCharacterData() || child.isText() || child.isCDATASection() || child.isComment()
-        || child.isProcessingInstruction())
-        child.setNodeValue(value);
+    setElementText(doc, tag, value);
+}
+
+int firstInvalidCharacter(const QString &text)
+{
+    for (int i = 0; i < text.size(); ++i) {
+        const ushort c = text.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        const bool allowed = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD);
+        if (!allowed)
+            return i;
+    }
+    return -1;
+}
+
+QString invalidCharacterReason(const QString &text)
+{
+    const int at = firstInvalidCharacter(text);
+    if (at < 0)
+        return QString();
+    const QString code = QString::number(text.at(at).unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0'));
+    return QStringLiteral("U+%1 at position %2 is not allowed in XML").arg(code).arg(at + 1);
 }
 
 } // namespace Xml

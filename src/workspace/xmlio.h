@@ -1,45 +1,96 @@
 #pragma once
 
+#include "result.h"
+
 #include <QDomDocument>
+#include <QList>
+#include <QPair>
 #include <QString>
 
 namespace Xml {
 
-// Reads an XML file. White-space-only text nodes are not kept; the encoding
-// follows the file's declaration (UTF-8 without one). `readable` tells
-// whether the file could be opened, `wellFormed` whether it parsed completely.
+// Deeper nesting than this is refused as malformed: the project's files use a
+// handful of levels, and QDom walks its trees recursively.
+constexpr int maxDepth = 256;
+
+// (tag, value) pairs: a value set on the first element of that tag.
+using Values = QList<QPair<QString, QString>>;
+
+// Reads an XML file with parse(). `readable` tells whether the file could be
+// opened, `wellFormed` whether it parsed; `problem` says why it did not.
 struct XmlFile
 {
     QDomDocument document;
     bool readable = false;
     bool wellFormed = false;
+    QString problem;
 };
 XmlFile readXml(const QString &path);
 
 // The document of readXml(); an empty one, after a debug line, when the file
-// cannot be opened.
+// cannot be opened or parsed.
 QDomDocument loadXml(const QString &path);
 
-// Writes the document with one space of indentation per level, in the
-// encoding its XML declaration names (UTF-8 when it names none or one we do
-// not know). Characters that encoding cannot hold become character
-// references. False, after a debug line, when the file cannot be written.
-bool saveXml(const QDomDocument &doc, const QString &path);
+// Builds the document of `content`, parsed strictly as XML 1.0. Every text
+// node is kept, white space only or not. Refused, with the reason: anything
+// not well-formed, a document type that declares entities (they would
+// expand, exponentially at worst), nesting deeper than maxDepth.
+Result parse(const QByteArray &content, QDomDocument *doc);
 
-// The bytes that saveXml writes for the document; false when they would
-// not read back as the same document.
-bool toBytes(const QDomDocument &doc, QByteArray *bytes);
-
-// The document of bytes, parsed as readXml parses a file's contents; false
-// when they are not well-formed or declare entities.
+// parse() for callers that need no reason.
 bool parseBytes(const QByteArray &content, QDomDocument *doc);
 
-// Value of the first child node of the first element `tag` in document
-// order; empty when there is no such element or it has no child.
+// The bytes of the document in the encoding its XML declaration names (UTF-8
+// when it names none or one we do not know), checked: each expected value is
+// allowed in XML, the bytes parse() again, every expected value reads back
+// equal with firstElementText(), and the document read back is written as
+// the same bytes. The text is written as the document holds it, without
+// added indentation; attributes are written sorted by name, so the same
+// document always gives the same bytes. A character the encoding cannot hold
+// becomes a character reference in text and attribute values.
+Result encodeChecked(const QDomDocument &doc, const Values &expected, QByteArray *bytes);
+
+// encodeChecked() without expected values.
+bool toBytes(const QDomDocument &doc, QByteArray *bytes);
+
+// Writes the bytes of encodeChecked() to the file, replacing it only as a
+// whole (a failed write keeps the old file).
+Result saveChecked(const QDomDocument &doc, const QString &path, const Values &expected);
+
+// saveChecked(); false, after a debug line with the reason, when the file was
+// not written.
+bool saveXml(const QDomDocument &doc, const QString &path, const Values &expected = {});
+
+// The first element `tag` in document order; a null element when there is none.
+QDomElement firstElement(const QDomNode &root, const QString &tag);
+
+// The value of an element: its first text or CDATA child; empty without one.
+// Comments and processing instructions never hold a value.
+QString elementText(const QDomElement &element);
+
+// elementText() of firstElement(); empty when there is no such element.
 QString firstElementText(const QDomDocument &doc, const QString &tag);
 
-// Sets that value where the element exists and has a first child node that
-// holds a value (text, CDATA, comment, processing instruction).
+// Puts the value into the element's first text or CDATA child, or into a new
+// text node when it has none.
+void setText(QDomElement element, const QString &value);
+
+// setText() on firstElement(); false when the document has no such element.
+bool setElementText(QDomDocument &doc, const QString &tag, const QString &value);
+
+// setElementText() for each value; the values whose element exists.
+Values setElementTexts(QDomDocument &doc, const Values &values);
+
+// setElementText() for callers that do not ask whether the element exists.
 void setFirstElementText(QDomDocument &doc, const QString &tag, const QString &value);
+
+// Index of the first character that XML 1.0 does not allow (control
+// characters other than tab, CR and LF, U+FFFE, U+FFFF, unpaired
+// surrogates); -1 when there is none.
+int firstInvalidCharacter(const QString &text);
+
+// Why the text cannot be written in XML ("U+0001 at position 2 is not
+// allowed in XML"); empty when it can.
+QString invalidCharacterReason(const QString &text);
 
 } // namespace Xml

@@ -1,0 +1,176 @@
+// Edits through the command-line tool, as a user makes them: a project tree
+// packed with the system tar, `tando-project edit`, then what `show --json`
+// and the stored files (unpacked with the system tar) say.
+
+#include "projectfixture.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+using Files = QMap<QString, QByteArray>;
+
+namespace {
+
+const QString projectMember = QStringLiteral("active-project/project.xml");
+const QString tandoMac = QStringLiteral("00:1a:2b:3c:4d:5e");
+const QString ksb12Mac = QStringLiteral("00:1a:2b:00:00:01");
+const QString tandoPrefsMember = QStringLiteral("active-project/devices/tando/00:1a:2b:3c:4d:5e/prefs");
+const QString profileMember = QStringLiteral("active-project/devices/tando/00:1a:2b:3c:4d:5e/profiles/p.xml");
+const QString ksb12Member = QStringLiteral("active-project/devices/ksb12/00:1a:2b:00:00:01/prefs");
+
+struct Run
+{
+    int code = -1;
+    QByteArray out;
+    QString err;
+};
+
+Run tool(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(TANDO_PROJECT_BIN), args);
+    if (!p.waitForFinished(120000))
+        p.kill();
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+QByteArray storedFile(const QString &archive, const QString &name)
+{
+    return ProjectFixture::run(QStringLiteral("tar"), {"-xzOf", archive, name});
+}
+
+QByteArray projectXml(const QByteArray &body, const QByteArray &declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>")
+{
+    return declaration + "\n<project>\n <name>Hall</name>\n <author>Ann</author>\n <description>Show</description>\n"
+           + body + "</project>\n";
+}
+
+// What a user sees of a project: the settings, and each label by its MAC.
+QJsonObject shown(const QString &archive)
+{
+    const Run r = tool({"show", archive, "--json"});
+    QJsonObject seen = QJsonDocument::fromJson(r.out).object();
+    for (const QJsonValue device : seen.take("devices").toArray())
+        seen.insert("label " + device["mac"].toString(), device["label"]);
+    seen.insert("exit", r.code);
+    return seen;
+}
+
+} // namespace
+
+class TestEditJourneys : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void edit_data()
+    {
+        QTest::addColumn<Files>("files"); // members that differ from a plain project
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QJsonObject>("seen");            // what show --json says of the stored archive
+        QTest::addColumn<QString>("member");              // a stored file, and
+        QTest::addColumn<QByteArray>("memberHolds");      // bytes it holds; empty: exactly as packed
+
+        const QByteArray deep = QByteArray("<d>").repeated(100000) + QByteArray("</d>").repeated(100000);
+
+        QTest::newRow("description cleared") << Files{} << QStringList{"--description", ""} << 0
+                                             << QJsonObject{{"description", ""}, {"name", "Hall"}} << projectMember
+                                             << QByteArray("<description/>");
+        QTest::newRow("blank name") << Files{} << QStringList{"--name", "  "} << 0 << QJsonObject{{"name", "  "}}
+                                    << projectMember << QByteArray("<name>  </name>");
+        QTest::newRow("empty label named by a profile")
+            << Files{} << QStringList{"--label", tandoMac + "="} << 0 << QJsonObject{{"label " + tandoMac, ""}}
+            << profileMember << QByteArray("<unitname/>");
+        QString attributes;
+        for (int i = 0; i < 40; ++i)
+            attributes += QStringLiteral(" a%1=\"%1\"").arg(i);
+        QTest::newRow("40 attributes on the root")
+            << Files{{projectMember, projectXml("").replace("<project>", "<project" + attributes.toUtf8() + ">")}}
+            << QStringList{"--name", "Forty"} << 0 << QJsonObject{{"name", "Forty"}} << projectMember
+            << QByteArray(" a39=\"39\" a4=\"4\"");
+        QTest::newRow("entity declaration look-alike in CDATA")
+            << Files{{projectMember, projectXml(" <notes><![CDATA[<!ENTITY x \"y\">]]></notes>\n")}}
+            << QStringList{"--name", "Renamed"} << 0 << QJsonObject{{"name", "Renamed"}} << projectMember
+            << QByteArray("<name>Renamed</name>");
+        QTest::newRow("entity declared, file not edited")
+            << Files{{projectMember, "<!DOCTYPE project [<!ENTITY a \"Hall\">]>\n<project><name>&a;</name></project>\n"}}
+            << QStringList{"--label", ksb12Mac + "=Amp"} << 0 << QJsonObject{{"name", ""}, {"label " + ksb12Mac, "Amp"}}
+            << projectMember << QByteArray();
+        QTest::newRow("comment in a name")
+            << Files{{projectMember, "<project><name><!--was: Old-->Main</name><author>Ann</author></project>"}}
+            << QStringList{"--author", "Bo"} << 0 << QJsonObject{{"name", "Main"}, {"author", "Bo"}} << projectMember
+            << QByteArray("<name><!--was: Old-->Main</name>");
+        QTest::newRow("Version before UnitName")
+            << Files{{tandoPrefsMember, "<prefs>\n <Version>7</Version>\n <UnitName>Front</UnitName>\n</prefs>\n"}}
+            << QStringList{"--label", tandoMac + "=Stage"} << 0 << QJsonObject{{"label " + tandoMac, "Stage"}}
+            << tandoPrefsMember << QByteArray("<Version>7</Version>\n <UnitName>Stage</UnitName>");
+        QTest::newRow("Latin-1 KSB12 label through an unrelated edit")
+            << Files{{ksb12Member, QByteArray("B\xfchne").append(11, '\0')}} << QStringList{"--name", "X"} << 0
+            << QJsonObject{{"label " + ksb12Mac, QStringLiteral("B\u00fchne")}, {"name", "X"}} << ksb12Member
+            << QByteArray();
+        QTest::newRow("character beyond U+FFFF through an unrelated edit")
+            << Files{{projectMember, projectXml(" <notes>&#x1F600;</notes>\n", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>")}}
+            << QStringList{"--name", QStringLiteral("\U0001F600")} << 0 << QJsonObject{{"name", QStringLiteral("\U0001F600")}}
+            << projectMember << QByteArray("<name>&#x1f600;</name>\n <author>Ann</author>\n <description>Show</description>\n"
+                                           " <notes>&#x1f600;</notes>");
+        QTest::newRow("control character in a name") << Files{} << QStringList{"--name", "a\x01" "b"} << 2
+                                                      << QJsonObject{} << QString() << QByteArray("--name: U+0001");
+        QTest::newRow("100 000 nested elements")
+            << Files{{projectMember, projectXml(deep)}} << QStringList{"--label", ksb12Mac + "=Amp"} << 0
+            << QJsonObject{{"name", ""}, {"label " + ksb12Mac, "Amp"}} << projectMember << QByteArray();
+    }
+
+    // Each edit runs three times: every run gives the same stored bytes.
+    void edit()
+    {
+        QFETCH(Files, files);
+        QFETCH(QStringList, options);
+        QFETCH(int, code);
+        QFETCH(QJsonObject, seen);
+        QFETCH(QString, member);
+        QFETCH(QByteArray, memberHolds);
+
+        ProjectFixture f;
+        Files tree{
+            {projectMember, projectXml("")},
+            {tandoPrefsMember, "<?xml version=\"1.0\"?>\n<prefs>\n <UnitName>Front</UnitName>\n</prefs>\n"},
+            {profileMember, "<profile>\n <unit>\n  <mac>00:1a:2b:3c:4d:5e</mac>\n  <unitname>Front</unitname>\n </unit>\n</profile>\n"},
+            {ksb12Member, QByteArray("Stage Right").append(5, '\0')}};
+        tree.insert(files);
+        for (auto it = tree.cbegin(); it != tree.cend(); ++it)
+            f.addFile(it.key(), it.value());
+        const QString in = f.path("in.tgz");
+        ProjectFixture::run("tar", {"-czf", in, "active-project"}, f.root());
+
+        QByteArray firstStored;
+        for (int run = 0; run < 3; ++run) {
+            const QString out = f.path(QStringLiteral("out%1.tgz").arg(run));
+            const Run r = tool(QStringList{"edit", in, "-o", out} + options);
+            QVERIFY2(r.code == code, qPrintable(r.err));
+            if (code != 0) {
+                QVERIFY2(r.err.contains(QString::fromUtf8(memberHolds)), qPrintable(r.err));
+                QVERIFY(!QFileInfo::exists(out));
+                return;
+            }
+            QJsonObject actual = shown(out);
+            for (auto it = seen.constBegin(); it != seen.constEnd(); ++it)
+                QCOMPARE(actual.value(it.key()), it.value());
+            QCOMPARE(actual.value("exit").toInt(), 0);
+            const QByteArray stored = storedFile(out, member);
+            if (memberHolds.isEmpty())
+                QCOMPARE(stored, tree.value(member));
+            else
+                QVERIFY2(stored.contains(memberHolds), stored.constData());
+            if (run == 0)
+                firstStored = stored;
+            QCOMPARE(stored, firstStored);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEditJourneys)
+#include "tst_edit_journeys.moc"
