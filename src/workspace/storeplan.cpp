@@ -22,7 +22,7 @@ namespace {
 const QString colon = QStringLiteral(":");
 const QString underscore = QStringLiteral("_");
 
-using Values = QList<QPair<QString, QString>>; // element tag, value
+using Xml::Values;
 
 bool isKnownType(const DeviceRecord &device)
 {
@@ -33,41 +33,6 @@ bool isEdited(const DeviceRecord &device)
 {
     return device.newLabel != device.oldLabel
            || Mac::normalizeMac(device.newMac, colon) != Mac::normalizeMac(device.oldMac, colon);
-}
-
-// The value of an element: its first text or CDATA child, never a comment.
-QDomNode valueNode(const QDomElement &element)
-{
-    for (QDomNode child = element.firstChild(); !child.isNull(); child = child.nextSibling()) {
-        if (child.isText()) // CDATA sections are text nodes too
-            return child;
-    }
-    return QDomNode();
-}
-
-QString elementText(const QDomElement &element)
-{
-    return valueNode(element).nodeValue();
-}
-
-// Sets the value, creating the text node of an empty element.
-void setElementText(QDomElement element, const QString &value)
-{
-    QDomNode node = valueNode(element);
-    if (node.isNull())
-        element.appendChild(element.ownerDocument().createTextNode(value));
-    else
-        node.setNodeValue(value);
-}
-
-// False when the document has no element `tag`.
-bool setFirstElementText(QDomDocument &doc, const QString &tag, const QString &value)
-{
-    const QDomElement element = doc.elementsByTagName(tag).item(0).toElement();
-    if (element.isNull())
-        return false;
-    setElementText(element, value);
-    return true;
 }
 
 QByteArray parentOf(const QByteArray &key)
@@ -114,22 +79,17 @@ public:
         QByteArray bytes;
         if (const Result r = read(path, &bytes); !r)
             return r;
-        if (!Xml::parseBytes(bytes, doc))
-            return Result::failure(QStringLiteral("%1 is not well-formed XML or declares entities").arg(path));
+        if (const Result parsed = Xml::parse(bytes, doc); !parsed)
+            return Result::failure(QStringLiteral("%1 is refused: %2").arg(path, parsed.reason()));
         return Result::success();
     }
 
     // The document's new bytes, checked to read back with the values set.
-    Result writeXml(const QString &path, const QDomDocument &doc, const Values &values)
+    Result writeXml(const QString &path, const QDomDocument &doc, const Xml::Values &values)
     {
         QByteArray bytes;
-        QDomDocument back;
-        if (!Xml::toBytes(doc, &bytes) || !Xml::parseBytes(bytes, &back))
-            return Result::failure(QStringLiteral("%1 would not read back").arg(path));
-        for (const auto &value : values) {
-            if (Xml::firstElementText(back, value.first) != value.second)
-                return Result::failure(QStringLiteral("the %1 would not read back from %2").arg(value.first, path));
-        }
+        if (const Result encoded = Xml::encodeChecked(doc, values, &bytes); !encoded)
+            return Result::failure(QStringLiteral("Cannot store %1: %2").arg(path, encoded.reason()));
         replace(path, bytes, true);
         return Result::success();
     }
@@ -167,7 +127,7 @@ Result planSettings(PlanBuilder &builder, const StoreRequest &request)
     if (const Result r = builder.readXml(path, &doc); !r)
         return Result::failure(QStringLiteral("Cannot store the %1: %2").arg(edits.first().first, r.reason()));
     for (const auto &edit : edits) {
-        if (!setFirstElementText(doc, edit.first, edit.second))
+        if (!Xml::setElementText(doc, edit.first, edit.second))
             return Result::failure(QStringLiteral("Cannot store the %1: %2 has no <%1> element").arg(edit.first, path));
     }
     return builder.writeXml(path, doc, edits);
@@ -179,7 +139,7 @@ Result planTandoLabel(PlanBuilder &builder, const QString &prefsPath, const Devi
     QDomDocument doc;
     if (const Result r = builder.readXml(prefsPath, &doc); !r)
         return Result::failure(QStringLiteral("%1: %2").arg(what, r.reason()));
-    if (!setFirstElementText(doc, QStringLiteral("UnitName"), device.newLabel))
+    if (!Xml::setElementText(doc, QStringLiteral("UnitName"), device.newLabel))
         return Result::failure(QStringLiteral("%1: %2 has no <UnitName> element").arg(what, prefsPath));
     return builder.writeXml(prefsPath, doc, {{QStringLiteral("UnitName"), device.newLabel}});
 }
@@ -213,7 +173,7 @@ Result planProfile(PlanBuilder &builder, const QString &path, const QMap<QString
     bool changed = false;
     for (int i = 0; i < macs.size(); ++i) {
         const QDomElement mac = macs.item(i).toElement();
-        const DeviceRecord *device = edited.value(Mac::normalizeMac(elementText(mac), colon));
+        const DeviceRecord *device = edited.value(Mac::normalizeMac(Xml::elementText(mac), colon));
         if (!device)
             continue;
         const QString newMac = Mac::normalizeMac(device->newMac, colon);
@@ -221,9 +181,9 @@ Result planProfile(PlanBuilder &builder, const QString &path, const QMap<QString
         if (device->newLabel != device->oldLabel && name.isNull())
             return Result::failure(QStringLiteral("Cannot store the label of %1: %2 has no <unitname> for it")
                                        .arg(device->oldMac, path));
-        setElementText(mac, newMac);
+        Xml::setText(mac, newMac);
         if (!name.isNull())
-            setElementText(name, device->newLabel);
+            Xml::setText(name, device->newLabel);
         changed = true;
     }
     return changed ? builder.writeXml(path, doc, {}) : Result::success();
