@@ -236,7 +236,8 @@ private:
         }
         m_written += size;
         if (m_control)
-            m_control->report(m_deflater ? JobControl::Phase::Compressing : JobControl::Phase::Packing, m_written, 0);
+            m_control->report(m_deflater ? JobControl::Phase::Compressing : JobControl::Phase::Packing, m_written,
+                              qMax(m_written, m_output.expectedTarBytes));
         if (m_deflater)
             return m_deflater->write(data, size);
         m_writeError = writeAll(m_output.fd, data, size);

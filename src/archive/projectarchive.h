@@ -24,9 +24,10 @@ using NamePatches = QList<QPair<QByteArray, QByteArray>>;
 // told by its content) into each of the existing, empty destination
 // directories, from one reading of the archive. Every entry is checked
 // (guardEntry) and named through mapper. On failure, or when control asks
-// to cancel, what was written stays for the caller to remove.
+// to cancel, what was written stays for the caller to remove. tarBytes, when
+// given, is the size of the tar read (a measure for storing it again).
 Result unpackTrees(const QString &archivePath, const QStringList &destinations, const NameMapper &mapper,
-                   JobControl *control = nullptr);
+                   JobControl *control = nullptr, qint64 *tarBytes = nullptr);
 
 // Unpacks one layer of the archive at archivePath into a new temporary
 // directory that is not removed automatically, and returns the directory's
@@ -53,6 +54,7 @@ struct TreeOverlay
 struct PackOutput
 {
     int fd = -1;             // written from its current position, not closed
+    qint64 expectedTarBytes = 0; // for progress reports; 0 when unknown
     QByteArray gzipMember;   // empty: a plain tar
     quint32 gzipTime = 0;
 };

@@ -58,6 +58,8 @@ public:
     GzipStream::Inflater *inflater() const { return m_inflater.get(); }
     qint64 size() const { return m_size; }
     qint64 consumed() const { return m_inflater ? m_inflater->consumed() : m_consumed; }
+    // Bytes of the tar read so far (decoded, for a gzip file).
+    qint64 tarBytes() const { return m_tarBytes; }
 
     // After the tar's end: the rest of the gzip layer is read and checked
     // too, as unpacking it to a file would.
@@ -77,10 +79,13 @@ public:
         auto *self = static_cast<ArchiveSource *>(client);
         if (self->m_inflater) {
             const QByteArray &block = self->m_inflater->next();
+            self->m_tarBytes += block.size();
             *buffer = block.constData();
             return block.size();
         }
         const qint64 n = readSome(self->m_fd.get(), self->m_buffer.data(), self->m_buffer.size());
+        if (n > 0)
+            self->m_tarBytes += n;
         if (n < 0) {
             self->m_readError = errnoText(errno);
             return -1;
@@ -96,6 +101,7 @@ private:
     QByteArray m_buffer = QByteArray(ReadSize, Qt::Uninitialized);
     qint64 m_size = 0;
     qint64 m_consumed = 0;
+    qint64 m_tarBytes = 0;
     QString m_readError;
 };
 
@@ -306,12 +312,14 @@ QString unpackGzipLayer(GzipStream::Inflater &inflater, const QString &archivePa
 } // namespace
 
 Result unpackTrees(const QString &archivePath, const QStringList &destinations, const NameMapper &mapper,
-                   JobControl *control)
+                   JobControl *control, qint64 *tarBytes)
 {
     ArchiveSource source;
     QString error = destinations.isEmpty() ? QStringLiteral("nowhere to unpack to") : source.open(archivePath);
     if (error.isEmpty())
         error = unpackTarInto(source, destinations, mapper, control);
+    if (tarBytes)
+        *tarBytes = source.tarBytes();
     if (error.isEmpty())
         return Result::success();
     const QString reason = QStringLiteral("Cannot unpack %1: %2").arg(archivePath, error);

@@ -8,6 +8,7 @@
 #include "leftovers.h"
 #include "mac.h"
 #include "processfacts.h"
+#include "progressline.h"
 #include "projectentity.h"
 #include "projectworkspace.h"
 #include "replacementfile.h"
@@ -35,10 +36,10 @@ enum ExitCode { Success = 0, Failure = 1, UsageError = 2 };
 const char *const helpText = R"(Shows and edits Tando project archives (.tgz, or a plain tar).
 
 Usage:
-  tando-project show ARCHIVE [--json]
+  tando-project show ARCHIVE [--json] [--quiet]
   tando-project edit ARCHIVE -o OUTPUT [--name TEXT] [--author TEXT]
                      [--description TEXT] [--mac OLD=NEW]... [--label MAC=LABEL]...
-                     [--dry-run]
+                     [--dry-run] [--quiet]
   tando-project --help | --version
 
 show   prints the project's name, author, description and its devices
@@ -54,6 +55,8 @@ edit   applies the edits, validates the new MACs as the editor's "Store Project"
   --label MAC=LABEL  MAC names a device as for --mac; LABEL has at most 16 of
                      A-Z, a-z, 0-9 and space (empty is allowed).
   --dry-run          validate and report, write nothing (-o is then optional).
+  -q, --quiet        no progress line (shown on standard error only when it is
+                     a terminal).
 
 Environment: TANDO_UNPACK_MAX_BYTES, TANDO_UNPACK_MAX_ENTRIES and
 TANDO_UNPACK_RESERVE_BYTES (decimal) bound what one unpacking may write
@@ -285,7 +288,7 @@ int applyEdits(ProjectEntity &project, const QCommandLineParser &parser)
     return Success;
 }
 
-int edit(ProjectEntity &project, const QCommandLineParser &parser, JobControl &control)
+int edit(ProjectEntity &project, const QCommandLineParser &parser, JobControl &control, ProgressLine &progress)
 {
     if (const int code = applyEdits(project, parser); code != Success)
         return code;
@@ -307,6 +310,7 @@ int edit(ProjectEntity &project, const QCommandLineParser &parser, JobControl &c
         const Interruption::CancelOnSignal cancelOnSignal(control);
         stored = Workspace::storeCurrentProject(project, output, &control);
     }
+    progress.clear();
     if (!stored && Interruption::received())
         return stopped(Interruption::received());
     if (!stored)
@@ -361,6 +365,7 @@ int checkArguments(const QCommandLineParser &parser)
 int run(const QCommandLineParser &parser)
 {
     static JobControl control; // the signal handler may reach it until the very end
+    ProgressLine progress(control, !parser.isSet("quiet"));
     const QString archive = parser.positionalArguments().at(1);
     ProjectEntity project;
     Result loaded;
@@ -368,13 +373,14 @@ int run(const QCommandLineParser &parser)
         const Interruption::CancelOnSignal cancelOnSignal(control);
         loaded = Workspace::loadProject(project, archive, &control);
     }
+    progress.clear();
     int code = Success;
     if (Interruption::received())
         code = stopped(Interruption::received());
     else if (!loaded)
         code = fail(Failure, QStringLiteral("cannot load %1: %2").arg(archive, loaded.reason()));
     else if (parser.positionalArguments().at(0) == QLatin1String("edit"))
-        code = edit(project, parser, control);
+        code = edit(project, parser, control, progress);
     else
         code = show(project, parser.isSet("json"));
     Workspace::unloadProject(project);
@@ -411,6 +417,7 @@ int main(int argc, char *argv[])
     parser.addOption({"mac", "edit: re-address a device.", "OLD=NEW"});
     parser.addOption({"label", "edit: relabel a device.", "MAC=LABEL"});
     parser.addOption({"dry-run", "edit: validate only, write nothing."});
+    parser.addOption({{"q", "quiet"}, "No progress line on a terminal."});
     parser.addPositionalArgument("command", "show or edit");
     parser.addPositionalArgument("archive", "the project archive");
 

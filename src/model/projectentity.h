@@ -53,6 +53,9 @@ public:
     ProjectSettings loadedSettings() const { return m_loadedSettings; }
     void setLoadedSettings(const ProjectSettings &settings) { m_loadedSettings = settings; }
     ProjectSettings settings() const { return {m_name, m_author, m_description}; }
+    // The size of the tar as loaded: about what a store packs again.
+    qint64 loadedTarBytes() const { return m_loadedTarBytes; }
+    void setLoadedTarBytes(qint64 bytes) { m_loadedTarBytes = bytes; }
 
     // Places inside the working tree, derived from extractedPath at each call.
     QDir activeProjectDir() const;
@@ -92,4 +95,5 @@ private:
     QString m_extractedBackupPath;
     QString m_state;
     ProjectSettings m_loadedSettings;
+    qint64 m_loadedTarBytes = 0;
 };

@@ -36,6 +36,7 @@ struct LoadedProject
     QString work;
     QString backup;
     bool unpacked = false; // the archive itself was read completely
+    qint64 tarBytes = 0;
     ProjectSettings settings;
     QList<DeviceRecord> devices; // KSB12 devices first, each family in listing order
 };
@@ -48,6 +49,7 @@ struct StoreRequest
     ProjectSettings loadedSettings;
     QList<DeviceRecord> devices;
     QString outpath;
+    qint64 tarBytes = 0; // of the tar as loaded, for progress reports
 };
 
 } // namespace Workspace

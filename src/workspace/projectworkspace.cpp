@@ -154,7 +154,8 @@ Result unpackProject(const QString &path, JobControl *control, LoadedProject *lo
     // The backup tree is written from the same reading as the working tree;
     // a project that cannot be written twice is refused.
     if (result)
-        result = Archive::unpackTrees(archivePath, {loaded->work, loaded->backup}, deviceDirectoryMapper(), control);
+        result = Archive::unpackTrees(archivePath, {loaded->work, loaded->backup}, deviceDirectoryMapper(), control,
+                                     &loaded->tarBytes);
     loaded->unpacked = result.ok();
     if (result && !QFileInfo(QDir(loaded->work).filePath(QStringLiteral("active-project"))).isDir()) {
         qCDebug(lcWorkspace) << "Couldn't find active-project";
@@ -186,6 +187,7 @@ void adoptProject(ProjectEntity &project, const LoadedProject &loaded)
     project.setAuthor(loaded.settings.author);
     project.setDescription(loaded.settings.description);
     project.setLoadedSettings(loaded.settings);
+    project.setLoadedTarBytes(loaded.tarBytes);
 
     QList<QObject *> devices;
     for (const DeviceRecord &record : loaded.devices) {
@@ -283,6 +285,7 @@ StoreRequest storeRequest(const ProjectEntity &project, const QString &outpath)
         request.devices.append({device->deviceType(), device->oldMac(), device->newMac(), device->oldLabel(),
                                 device->newLabel()});
     request.outpath = outpath;
+    request.tarBytes = project.loadedTarBytes();
     return request;
 }
 
@@ -309,6 +312,7 @@ Result storeProject(const StoreRequest &request, JobControl *control)
         out.fd = output.get();
         out.gzipMember = QFile::encodeName(tarNameFor(request.outpath));
         out.gzipTime = quint32(plan.overlay.now);
+        out.expectedTarBytes = request.tarBytes;
         result = Archive::packTree(request.tree.root, plan.overlay, plan.namePatches, out, control);
     }
     if (result) {

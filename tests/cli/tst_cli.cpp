@@ -71,6 +71,18 @@ private slots:
         QVERIFY(lines.at(header + 3).contains(QRegularExpression("^3\\s+TANDO/QL3\\s+Back\\s+00:1a:2b:3c:4d:5f$")));
     }
 
+    // A progress line only on a terminal, and not with --quiet; without a
+    // terminal (above) nothing but the result.
+    void progressOnlyOnATerminal()
+    {
+        const QString command = QStringLiteral("'%1' show '%2'").arg(TANDO_PROJECT_BIN, m_archive);
+        const QByteArray onTerminal = ProjectFixture::run("script", {"-qec", command, "/dev/null"});
+        QVERIFY2(onTerminal.contains("Unpacking") && onTerminal.contains("\033[K"), onTerminal.constData());
+        const QByteArray quiet = ProjectFixture::run("script", {"-qec", command + " --quiet", "/dev/null"});
+        QVERIFY2(quiet.contains("Main Hall") && !quiet.contains("Unpacking"), quiet.constData());
+        QCOMPARE(tool({"show", m_archive}).err, QString());
+    }
+
     void showJson()
     {
         const QJsonObject o = ::showJson(m_archive);
