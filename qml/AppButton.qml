@@ -26,7 +26,22 @@ Button {
         border.color: control.color
         border.width: 1
         radius: 2
+
+        // Where Tab has put the keyboard focus.
+        Rectangle {
+            anchors.fill: parent
+            anchors.margins: -4
+            radius: 4
+            color: "transparent"
+            border.color: control.color
+            border.width: 2
+            visible: control.visualFocus
+        }
     }
+
+    // Space clicks a focused button; Return and Enter do too.
+    Keys.onReturnPressed: clicked()
+    Keys.onEnterPressed: clicked()
 
     onHoveredChanged: {
         if (hovered) {

@@ -34,6 +34,7 @@ Rectangle {
             id: settingName
             label: "Name"
             value: appState.project.name
+            changed: appState.project.loaded && value !== appState.loadedSettings.name
             onValueChanged: appState.project.setName(value)
         }
 
@@ -41,6 +42,7 @@ Rectangle {
             id: settingAuthor
             label: "Author"
             value: appState.project.author
+            changed: appState.project.loaded && value !== appState.loadedSettings.author
             onValueChanged: appState.project.setAuthor(value)
         }
 
@@ -48,6 +50,7 @@ Rectangle {
             id: settingDescription
             label: "Description"
             value: appState.project.description
+            changed: appState.project.loaded && value !== appState.loadedSettings.description
             onValueChanged: appState.project.setDescription(value)
         }
     }

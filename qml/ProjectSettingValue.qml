@@ -1,12 +1,14 @@
 import QtQuick 2.14
 import QtQuick.Controls 2.14
 
-// One labelled project setting: a caption over a single-line field.
+// One labelled project setting: a caption over a single-line field, tinted
+// while changed.
 Rectangle {
     id: root
 
     property alias label: labelItem.text
     property alias value: valueItem.text
+    property alias changed: valueItem.changed
 
     height: 80
     width: 50
@@ -19,11 +21,10 @@ Rectangle {
             text: "foo"
         }
 
-        TextField {
+        EditField {
             id: valueItem
             maximumLength: 512
             text: "bar"
-            selectByMouse: true
         }
     }
 }

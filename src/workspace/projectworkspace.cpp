@@ -658,6 +658,8 @@ void adoptTrees(ProjectEntity &project, const QString &ex, const QString &backup
     QList<QObject *> devices;
     readFamily(project, project.ksb12DevicesDir(), ksb12Type, devices);
     readFamily(project, project.tandoDevicesDir(), tandoType, devices);
+    // The devices of a project loaded before this one go with it.
+    project.devices()->clear();
     project.devices()->append(devices);
 
     project.setLoaded(true);

@@ -28,13 +28,14 @@ Item {
         name: "DeviceList"
         when: windowShown
 
-        function rowRepeater() {
+        function rowList() {
             return Tree.findItem(table, function(item) { return item.model === appState.project.devices })
         }
 
         // Cells in column order: index, type, label, MAC, new label, new MAC, badge.
         function cell(row, column) {
-            return rowRepeater().itemAt(row).children[column]
+            rowList().forceLayout()
+            return rowList().itemAtIndex(row).children[column]
         }
 
         function fixedMacField(row) { return cell(row, 5).children[0] }
@@ -55,12 +56,12 @@ Item {
                                 newLabel: "Door", newMac: "00:1a:2b:3c:4d:5e" })
             second = addDevice({ deviceType: "TANDO/QL3", oldLabel: "Hall", oldMac: "0a:0b:0c:0d:0e:0f",
                                  newLabel: "Hall", newMac: "0a:0b:0c:0d:0e:0f" })
-            compare(rowRepeater().count, 2)
+            compare(rowList().count, 2)
         }
 
         function test_titles() {
-            var heading = table.children[0]
-            var expected = [["#", 20], ["Type", 100], ["Label", 120], ["MAC", 120],
+            var heading = rowList().headerItem.children[0]
+            var expected = [["#", 40], ["Type", 100], ["Label", 120], ["MAC", 120],
                             ["New Label", 200], ["New MAC", 200], ["", 20]]
             for (var i = 0; i < expected.length; ++i) {
                 compare(heading.children[i].text, expected[i][0])
@@ -87,7 +88,7 @@ Item {
             first.oldLabel = "Gate"
             compare(cell(0, 2).text, "Gate")
             appState.unloadProject()
-            compare(rowRepeater().count, 0)
+            compare(rowList().count, 0)
         }
 
         function test_macFieldsSplitPrefixAndSuffix() {
@@ -110,16 +111,18 @@ Item {
 
         function test_labelKeys_data() {
             return [
-                { tag: "digit", start: "Door", key: "2", expected: "Door2" },
-                { tag: "space", start: "Door", key: " ", expected: "Door " },
-                { tag: "16th character", start: "abcdefghijklmno", key: "p", expected: "abcdefghijklmnop" },
-                { tag: "punctuation refused", start: "Door", key: "!", expected: "Door" },
-                { tag: "underscore refused", start: "Door", key: "_", expected: "Door" },
-                { tag: "17th character refused", start: "abcdefghijklmnop", key: "q", expected: "abcdefghijklmnop" }
+                { tag: "digit", start: "Door", key: "2", expected: "Door2", note: "" },
+                { tag: "space", start: "Door", key: " ", expected: "Door ", note: "" },
+                { tag: "16th character", start: "abcdefghijklmno", key: "p", expected: "abcdefghijklmnop", note: "" },
+                { tag: "punctuation refused", start: "Door", key: "!", expected: "Door", note: "\u201c!\u201d is not accepted" },
+                { tag: "underscore refused", start: "Door", key: "_", expected: "Door", note: "\u201c_\u201d is not accepted" },
+                { tag: "17th character refused", start: "abcdefghijklmnop", key: "q", expected: "abcdefghijklmnop",
+                  note: "up to 16 characters" }
             ]
         }
 
         function test_labelKeys(data) {
+            table.refusal.close()
             first.newLabel = data.start
             var field = cell(0, 4)
             field.forceActiveFocus()
@@ -127,6 +130,9 @@ Item {
             keyClick(data.key)
             compare(field.text, data.expected)
             compare(first.newLabel, data.expected)
+            compare(table.refusal.visible, data.note !== "")
+            if (data.note !== "")
+                verify(table.refusal.text.indexOf(data.note) >= 0, table.refusal.text)
         }
 
         function test_badgeShowsIssue() {
