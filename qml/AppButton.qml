@@ -27,7 +27,8 @@ Button {
         border.width: 1
         radius: 2
 
-        // Where Tab has put the keyboard focus.
+        // The button that Space would press: also after a click or when a
+        // dialog opens with it focused, not only after Tab.
         Rectangle {
             anchors.fill: parent
             anchors.margins: -4
@@ -35,7 +36,7 @@ Button {
             color: "transparent"
             border.color: control.color
             border.width: 2
-            visible: control.visualFocus
+            visible: control.activeFocus
         }
     }
 

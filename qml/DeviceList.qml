@@ -95,8 +95,13 @@ Item {
         flickableDirection: Flickable.AutoFlickIfNeeded
         boundsBehavior: Flickable.StopAtBounds
         headerPositioning: ListView.OverlayHeader
-        ScrollBar.vertical: ScrollBar {}
-        ScrollBar.horizontal: ScrollBar {}
+        // Always shown while there is more to see, so that the cut-off columns are found.
+        ScrollBar.vertical: ScrollBar {
+            policy: grid.contentHeight > grid.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+        }
+        ScrollBar.horizontal: ScrollBar {
+            policy: grid.contentWidth > grid.width ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+        }
 
         header: Rectangle {
             z: 2

@@ -24,34 +24,47 @@ Rectangle {
         anchors.right: heading.right
     }
 
-    Column {
-        topPadding: 10
+    // Scrolls when the window is too low for the three fields.
+    Flickable {
+        id: fields
         anchors.top: tableHeaderLine.bottom
         anchors.bottom: parent.bottom
         anchors.left: parent.left
-
-        ProjectSettingValue {
-            id: settingName
-            label: "Name"
-            value: appState.project.name
-            changed: appState.project.loaded && value !== appState.loadedSettings.name
-            onValueChanged: appState.project.setName(value)
+        anchors.right: parent.right
+        contentHeight: settingColumn.height
+        boundsBehavior: Flickable.StopAtBounds
+        clip: true
+        ScrollBar.vertical: ScrollBar {
+            policy: fields.contentHeight > fields.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
         }
 
-        ProjectSettingValue {
-            id: settingAuthor
-            label: "Author"
-            value: appState.project.author
-            changed: appState.project.loaded && value !== appState.loadedSettings.author
-            onValueChanged: appState.project.setAuthor(value)
-        }
+        Column {
+            id: settingColumn
+            topPadding: 10
 
-        ProjectSettingValue {
-            id: settingDescription
-            label: "Description"
-            value: appState.project.description
-            changed: appState.project.loaded && value !== appState.loadedSettings.description
-            onValueChanged: appState.project.setDescription(value)
+            ProjectSettingValue {
+                id: settingName
+                label: "Name"
+                value: appState.project.name
+                changed: appState.project.loaded && value !== appState.loadedSettings.name
+                onValueChanged: appState.project.setName(value)
+            }
+
+            ProjectSettingValue {
+                id: settingAuthor
+                label: "Author"
+                value: appState.project.author
+                changed: appState.project.loaded && value !== appState.loadedSettings.author
+                onValueChanged: appState.project.setAuthor(value)
+            }
+
+            ProjectSettingValue {
+                id: settingDescription
+                label: "Description"
+                value: appState.project.description
+                changed: appState.project.loaded && value !== appState.loadedSettings.description
+                onValueChanged: appState.project.setDescription(value)
+            }
         }
     }
 }

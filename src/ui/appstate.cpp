@@ -39,11 +39,13 @@ QVariantMap AppState::loadedSettings() const
 
 bool AppState::loadProject(QString path)
 {
-    const Result result = Workspace::loadProject(*m_project, path);
+    // A file URL (from the file dialog or a drop) as a path, which reasons name.
+    const QUrl url(path);
+    const QString local = url.isLocalFile() ? url.toLocalFile() : path;
+    const Result result = Workspace::loadProject(*m_project, local);
     setLastError(result.reason());
     if (result.ok()) {
-        const QUrl url(path);
-        setFileName(QFileInfo(url.isLocalFile() ? url.toLocalFile() : path).fileName());
+        setFileName(QFileInfo(local).fileName());
     } else {
         setFileName(m_project->loaded() ? m_fileName : QString());
     }
