@@ -97,10 +97,10 @@ Item {
         headerPositioning: ListView.OverlayHeader
         // Always shown while there is more to see, so that the cut-off columns are found.
         ScrollBar.vertical: ScrollBar {
-            policy: grid.contentHeight > grid.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+            policy: grid.height > 0 && grid.contentHeight > grid.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
         }
         ScrollBar.horizontal: ScrollBar {
-            policy: grid.contentWidth > grid.width ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+            policy: grid.width > 0 && grid.contentWidth > grid.width ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
         }
 
         header: Rectangle {

@@ -35,7 +35,7 @@ Rectangle {
         boundsBehavior: Flickable.StopAtBounds
         clip: true
         ScrollBar.vertical: ScrollBar {
-            policy: fields.contentHeight > fields.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+            policy: fields.height > 0 && fields.contentHeight > fields.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
         }
 
         Column {

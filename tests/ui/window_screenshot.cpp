@@ -32,7 +32,7 @@ int main(int argc, char *argv[])
     // Grab once the loaded project has been laid out and rendered. A real
     // window (xcb, e.g. under Xvfb) grabs with its background; the offscreen
     // software backend only grabs items, without the window's white.
-    QTimer::singleShot(500, [&] {
+    QTimer::singleShot(1500, [&] {
         QImage image = window->grabWindow();
         if (image.isNull() || image.size().isEmpty()) {
             QSharedPointer<QQuickItemGrabResult> grab = window->contentItem()->grabToImage();
