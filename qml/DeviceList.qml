@@ -29,6 +29,14 @@ Item {
     // The note shown when a typed character did not reach a label.
     readonly property alias refusal: refusal
 
+    // Tab into the table: the first row, or past an empty table.
+    function focusFirst() {
+        if (grid.count > 0)
+            focusCell(0, 0)
+        else if (tabAfter)
+            tabAfter.forceActiveFocus(Qt.TabFocusReason)
+    }
+
     // Moves the keyboard focus to a row's new label (column 0) or MAC suffix
     // (column 1), creating the row first when it is out of view.
     function focusCell(row, column) {

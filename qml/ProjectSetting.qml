@@ -5,6 +5,12 @@ import QtQuick.Controls 2.14
 // record and writes every change back, so a text cut by the field's length
 // limit reaches the record too.
 Rectangle {
+    id: panel
+
+    // The last field, and what Tab does there (the table's rows come next).
+    readonly property Item lastField: settingDescription.field
+    property var tabOut: null
+
     Text {
         id: heading
         text: "Project Setting"
@@ -63,6 +69,7 @@ Rectangle {
                 label: "Description"
                 value: appState.project.description
                 changed: appState.project.loaded && value !== appState.loadedSettings.description
+                tabOut: panel.tabOut
                 onValueChanged: appState.project.setDescription(value)
             }
         }

@@ -9,6 +9,9 @@ Rectangle {
     property alias label: labelItem.text
     property alias value: valueItem.text
     property alias changed: valueItem.changed
+    property alias field: valueItem
+    // Called on Tab instead of moving to the next item in the tree, when set.
+    property var tabOut: null
 
     height: 80
     width: 50
@@ -25,6 +28,12 @@ Rectangle {
             id: valueItem
             maximumLength: 512
             text: "bar"
+            Keys.onTabPressed: {
+                if (root.tabOut)
+                    root.tabOut()
+                else
+                    event.accepted = false
+            }
         }
     }
 }

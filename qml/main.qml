@@ -94,6 +94,7 @@ Window {
 
         ProjectSetting {
             id: projectSetting
+            tabOut: deviceList.focusFirst
             anchors.top: parent.top
             anchors.bottom: actionBar.top
             anchors.left: parent.left
@@ -101,7 +102,9 @@ Window {
         }
 
         DeviceList {
+            id: deviceList
             tabAfter: unloadButton
+            tabBefore: projectSetting.lastField
             anchors.top: projectSetting.top
             anchors.left: projectSetting.right
             anchors.right: parent.right

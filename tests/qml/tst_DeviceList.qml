@@ -1,5 +1,6 @@
 import QtQuick 2.14
 import QtTest 1.14
+import QtQuick.Controls 2.14
 import "finditem.js" as Tree
 import Norvel 1.0
 import "qrc:/"
@@ -17,6 +18,12 @@ Item {
     DeviceList {
         id: table
         anchors.fill: parent
+        tabAfter: after
+    }
+
+    // Where Tab goes after the last row.
+    TextField {
+        id: after
     }
 
     Component {
@@ -87,6 +94,11 @@ Item {
         function test_rowsFollowTheModel() {
             first.oldLabel = "Gate"
             compare(cell(0, 2).text, "Gate")
+            // Differing from the loaded label marks the field and the row.
+            compare(cell(0, 4).changed, true)
+            compare(cell(0, 0).children[0].visible, true)
+            compare(cell(1, 4).changed, false)
+            compare(cell(1, 0).children[0].visible, false)
             appState.unloadProject()
             compare(rowList().count, 0)
         }
@@ -133,6 +145,33 @@ Item {
             compare(table.refusal.visible, data.note !== "")
             if (data.note !== "")
                 verify(table.refusal.text.indexOf(data.note) >= 0, table.refusal.text)
+        }
+
+        // Only the rows in view exist; Tab still walks every row in order,
+        // new label then new MAC, and leaves the last row for the next control.
+        function test_tabWalksRowByRow() {
+            for (var i = 2; i < 300; ++i) {
+                var mac = "0a:00:00:00:" + ("0" + (i >> 8).toString(16)).slice(-2) + ":" + ("0" + (i & 255).toString(16)).slice(-2)
+                addDevice({ deviceType: "TANDO/QL3", oldLabel: "U" + i, oldMac: mac, newLabel: "U" + i, newMac: mac })
+            }
+            rowList().forceLayout()
+            verify(rowList().contentItem.children.length < 40, rowList().contentItem.children.length)
+
+            cell(0, 4).forceActiveFocus()
+            var expected = [macSuffixField(0), cell(1, 4), macSuffixField(1)]
+            for (var step = 0; step < expected.length; ++step) {
+                keyClick(Qt.Key_Tab)
+                verify(expected[step].activeFocus, "step " + step)
+            }
+            keyClick(Qt.Key_Backtab)
+            verify(cell(1, 4).activeFocus)
+
+            table.focusCell(299, 0)
+            verify(cell(299, 4).activeFocus)
+            keyClick(Qt.Key_Tab)
+            verify(macSuffixField(299).activeFocus)
+            keyClick(Qt.Key_Tab)
+            verify(after.activeFocus)
         }
 
         function test_badgeShowsIssue() {

@@ -390,12 +390,13 @@ private slots:
         QVERIFY(shownWithText(root(), m_appState->lastError()));
     }
 
-    // Unload and closing ask first when there are edits, and only then.
+    // Unload, a drop and closing ask first when there are edits, and only then;
+    // the answer is kept to: cancel, discard, or store and go on.
     void unsavedEditsAreAskedFor_data()
     {
         QTest::addColumn<bool>("edited");
         QTest::newRow("no edit") << false;
-        QTest::newRow("label typed") << true;
+        QTest::newRow("name typed") << true;
     }
 
     void unsavedEditsAreAskedFor()
@@ -421,11 +422,21 @@ private slots:
         QTest::keyClick(m_window, Qt::Key_Escape);
         QTRY_VERIFY(!unsavedQuestion());
 
+        const auto other = urls({otherProject()});
+        drop(other.get());
+        QTRY_VERIFY(unsavedQuestion());
+        QCOMPARE(m_appState->project()->devices()->count(), 5);
+        click(shownWithText(root(), "Discard"));
+        QTRY_COMPARE(m_appState->project()->devices()->count(), 1);
+
+        typeInto(settingField("Name"), "Side Stage 2");
         click(itemWithText(root(), "Unload Project"));
         QTRY_VERIFY(unsavedQuestion());
-        click(shownWithText(root(), "Discard"));
+        DialogAnswerer answerer(typeAndAccept(m_dir.path(), "kept"));
+        click(shownWithText(root(), "Store\u2026"));
+        QVERIFY(answerer.answered);
         QTRY_VERIFY(startScreenShown());
-        QVERIFY(!m_appState->project()->loaded());
+        QVERIFY(QFileInfo(m_dir.filePath("kept.tgz")).isFile());
         QCOMPARE(m_window->title(), QStringLiteral("Tando Project Editor"));
     }
 
