@@ -57,6 +57,8 @@ bool AppState::loadProject(QString path)
 void AppState::unloadProject()
 {
     Workspace::unloadProject(*m_project);
+    // A store's failure belongs to the project; the start screen shows load failures.
+    setLastError(QString());
     setFileName(QString());
     markSaved();
 }
