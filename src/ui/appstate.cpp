@@ -44,11 +44,10 @@ bool AppState::loadProject(QString path)
     const QString local = url.isLocalFile() ? url.toLocalFile() : path;
     const Result result = Workspace::loadProject(*m_project, local);
     setLastError(result.reason());
-    if (result.ok()) {
-        setFileName(QFileInfo(local).fileName());
-    } else {
-        setFileName(m_project->loaded() ? m_fileName : QString());
-    }
+    // A failed load may leave the project before it loaded, edits and all.
+    if (!result.ok() && m_project->loaded())
+        return false;
+    setFileName(result.ok() ? QFileInfo(local).fileName() : QString());
     emit loadedSettingsChanged();
     markSaved();
     return result.ok();
