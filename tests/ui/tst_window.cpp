@@ -319,16 +319,21 @@ private slots:
         QCOMPARE(outcome->property("color").value<QColor>().name(), QStringLiteral("#ba2d25"));
     }
 
-    // Space on the focused "Choose file" opens the dialog; once the project is
-    // shown the hidden start screen no longer reacts to it.
+    // Space on the focused "Choose file" opens the dialog. When the window has
+    // the focus back after the load, the hidden button neither holds it nor
+    // reacts to Space.
     void keysReachOnlyTheShownScreen()
     {
-        itemWithText(root(), "Choose file")->forceActiveFocus(Qt::TabFocusReason);
+        QQuickItem *choose = itemWithText(root(), "Choose file");
+        choose->forceActiveFocus(Qt::TabFocusReason);
         {
             DialogAnswerer answerer(typeAndAccept(m_dir.path(), m_sample));
             QTest::keyClick(m_window, Qt::Key_Space);
             QTRY_VERIFY(m_appState->project()->loaded());
         }
+        m_window->requestActivate();
+        QTRY_COMPARE(QGuiApplication::focusWindow(), m_window);
+        QVERIFY(!choose->hasActiveFocus());
         firstDevice()->setNewLabel("Edited");
         DialogAnswerer answerer(cancel);
         QTest::keyClick(m_window, Qt::Key_Space);
