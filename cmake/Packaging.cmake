@@ -10,6 +10,7 @@ set(TANDO_ICON_SIZES 16 24 32 48 64 128 256)
 # installed editor loads. The font is the one the window asks for ("Arial"
 # resolves to Liberation Sans through fontconfig).
 set(TANDO_RUNTIME_PACKAGES
+  libqt5svg5
   qml-module-qtquick2
   qml-module-qtquick-window2
   qml-module-qtquick-controls2

@@ -26,7 +26,23 @@ Button {
         border.color: control.color
         border.width: 1
         radius: 2
+
+        // The button that Space would press: also after a click or when a
+        // dialog opens with it focused, not only after Tab.
+        Rectangle {
+            anchors.fill: parent
+            anchors.margins: -4
+            radius: 4
+            color: "transparent"
+            border.color: control.color
+            border.width: 2
+            visible: control.activeFocus
+        }
     }
+
+    // Space clicks a focused button; Return and Enter do too.
+    Keys.onReturnPressed: clicked()
+    Keys.onEnterPressed: clicked()
 
     onHoveredChanged: {
         if (hovered) {

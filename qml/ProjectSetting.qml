@@ -5,6 +5,12 @@ import QtQuick.Controls 2.14
 // record and writes every change back, so a text cut by the field's length
 // limit reaches the record too.
 Rectangle {
+    id: panel
+
+    // The last field, and what Tab does there (the table's rows come next).
+    readonly property Item lastField: settingDescription.field
+    property var tabOut: null
+
     Text {
         id: heading
         text: "Project Setting"
@@ -24,31 +30,48 @@ Rectangle {
         anchors.right: heading.right
     }
 
-    Column {
-        topPadding: 10
+    // Scrolls when the window is too low for the three fields.
+    Flickable {
+        id: fields
         anchors.top: tableHeaderLine.bottom
         anchors.bottom: parent.bottom
         anchors.left: parent.left
-
-        ProjectSettingValue {
-            id: settingName
-            label: "Name"
-            value: appState.project.name
-            onValueChanged: appState.project.setName(value)
+        anchors.right: parent.right
+        contentHeight: settingColumn.height
+        boundsBehavior: Flickable.StopAtBounds
+        clip: true
+        ScrollBar.vertical: ScrollBar {
+            policy: fields.height > 0 && fields.contentHeight > fields.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
         }
 
-        ProjectSettingValue {
-            id: settingAuthor
-            label: "Author"
-            value: appState.project.author
-            onValueChanged: appState.project.setAuthor(value)
-        }
+        Column {
+            id: settingColumn
+            topPadding: 10
 
-        ProjectSettingValue {
-            id: settingDescription
-            label: "Description"
-            value: appState.project.description
-            onValueChanged: appState.project.setDescription(value)
+            ProjectSettingValue {
+                id: settingName
+                label: "Name"
+                value: appState.project.name
+                changed: appState.project.loaded && value !== appState.loadedSettings.name
+                onValueChanged: appState.project.setName(value)
+            }
+
+            ProjectSettingValue {
+                id: settingAuthor
+                label: "Author"
+                value: appState.project.author
+                changed: appState.project.loaded && value !== appState.loadedSettings.author
+                onValueChanged: appState.project.setAuthor(value)
+            }
+
+            ProjectSettingValue {
+                id: settingDescription
+                label: "Description"
+                value: appState.project.description
+                changed: appState.project.loaded && value !== appState.loadedSettings.description
+                tabOut: panel.tabOut
+                onValueChanged: appState.project.setDescription(value)
+            }
         }
     }
 }

@@ -1,12 +1,17 @@
 import QtQuick 2.14
 import QtQuick.Controls 2.14
 
-// One labelled project setting: a caption over a single-line field.
+// One labelled project setting: a caption over a single-line field, tinted
+// while changed.
 Rectangle {
     id: root
 
     property alias label: labelItem.text
     property alias value: valueItem.text
+    property alias changed: valueItem.changed
+    property alias field: valueItem
+    // Called on Tab instead of moving to the next item in the tree, when set.
+    property var tabOut: null
 
     height: 80
     width: 50
@@ -19,11 +24,16 @@ Rectangle {
             text: "foo"
         }
 
-        TextField {
+        EditField {
             id: valueItem
             maximumLength: 512
             text: "bar"
-            selectByMouse: true
+            Keys.onTabPressed: {
+                if (root.tabOut)
+                    root.tabOut()
+                else
+                    event.accepted = false
+            }
         }
     }
 }

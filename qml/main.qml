@@ -5,10 +5,80 @@ import QtQuick.Dialogs 1.2
 import Norvel 1.0
 
 Window {
+    id: window
+
+    // Set once the user has agreed to close with unsaved edits.
+    property bool closeDecided: false
+
+    // Runs action now, or once the user has stored or discarded unsaved edits.
+    function afterUnsavedEdits(action) {
+        if (appState.modified)
+            unsavedDialog.ask(action)
+        else
+            action()
+    }
+
+    // Loading replaces a loaded project; a failure that leaves it loaded is
+    // reported in the action bar, otherwise on the start screen.
+    function openArchive(path) {
+        afterUnsavedEdits(function() {
+            if (!appState.loadProject(path) && appState.project.loaded)
+                showOutcome(false, "Loading failed", appState.lastError)
+        })
+    }
+
+    // Shows the outcome of a store or load beside the lasting validation message.
+    function showOutcome(ok, text, reason) {
+        stateAutoHideSign.signtext = ok ? "\u2713" : "!"
+        stateAutoHideSign.signcolor = ok ? "green" : "#ba2d25"
+        stateAutoHide.text = text
+        stateAutoHide.color = ok ? "green" : "#ba2d25"
+        stateAutoHideReason.text = reason
+        stateAutoHide.visible = true
+        // A reason takes longer to read than a success.
+        stateAutoHideTimer.interval = ok ? 2000 : 10000
+        stateAutoHideTimer.restart()
+    }
+
+    // Validates, asks where to store and stores; true once the archive is written.
+    function storeProject() {
+        if (!appState.validateNewSettings()) {
+            actionBarState.text = "Invalid settings detected!"
+            actionBarState.color = "#ba2d25"
+            return false
+        }
+        actionBarState.text = ""
+
+        // A cancelled dialog gives an empty path, which the store refuses.
+        var outpath = appState.getSavePath()
+        var stored = appState.storeCurrentProject(outpath)
+        if (stored)
+            showOutcome(true, "Successfully saved", "")
+        else
+            showOutcome(false, "Saving failed", appState.lastError)
+        return stored
+    }
+
     visible: true
-    width: 800
-    height: 480
-    title: qsTr("Tando Project Editor")
+    // Wide enough for the settings panel beside the whole device table.
+    width: 1200
+    height: 640
+    // Below this the settings panel and the action bar would be cut off; the
+    // table scrolls in both directions.
+    minimumWidth: 640
+    minimumHeight: 400
+    title: appState.fileName === "" ? qsTr("Tando Project Editor")
+                                    : appState.fileName + (appState.modified ? "*" : "") + " \u2014 " + qsTr("Tando Project Editor")
+
+    onClosing: function(close) {
+        if (!appState.modified || closeDecided)
+            return
+        close.accepted = false
+        unsavedDialog.ask(function() {
+            closeDecided = true
+            window.close()
+        })
+    }
 
     // The one controller of the program; ProjectSetting and DeviceList reach it by this id.
     AppState {
@@ -19,9 +89,12 @@ Window {
         id: projectScreen
         anchors.fill: parent
         visible: appState.project.loaded
+        // A hidden screen's controls can neither hold the focus nor be triggered.
+        enabled: visible
 
         ProjectSetting {
             id: projectSetting
+            tabOut: deviceList.focusFirst
             anchors.top: parent.top
             anchors.bottom: actionBar.top
             anchors.left: parent.left
@@ -29,6 +102,9 @@ Window {
         }
 
         DeviceList {
+            id: deviceList
+            tabAfter: unloadButton
+            tabBefore: projectSetting.lastField
             anchors.top: projectSetting.top
             anchors.left: projectSetting.right
             anchors.right: parent.right
@@ -95,44 +171,33 @@ Window {
                         onTriggered: stateAutoHide.visible = false
                     }
                 }
+
+                // Why the last store or load failed, cut to the room beside the buttons.
+                Text {
+                    id: stateAutoHideReason
+                    visible: stateAutoHide.visible && text !== ""
+                    width: Math.min(implicitWidth, Math.max(0, actionBar.width - actionButtons.width - x - 10))
+                    elide: Text.ElideRight
+                    color: stateAutoHide.color
+                    anchors.verticalCenter: parent.verticalCenter
+                }
             }
 
             Row {
+                id: actionButtons
                 padding: 10
                 spacing: 10
                 anchors.right: parent.right
 
                 AppButton {
+                    id: unloadButton
                     text: "Unload Project"
-                    onClicked: appState.unloadProject()
+                    onClicked: afterUnsavedEdits(function() { appState.unloadProject() })
                 }
 
                 AppButton {
                     text: "Store Project"
-                    onClicked: {
-                        if (!appState.validateNewSettings()) {
-                            actionBarState.text = "Invalid settings detected!"
-                            actionBarState.color = "#ba2d25"
-                            return
-                        }
-                        actionBarState.text = ""
-
-                        // A cancelled dialog gives an empty path, which the store refuses.
-                        var outpath = appState.getSavePath()
-                        if (appState.storeCurrentProject(outpath)) {
-                            stateAutoHideSign.signtext = "\u2713"
-                            stateAutoHideSign.signcolor = "green"
-                            stateAutoHide.text = "Successfully saved"
-                            stateAutoHide.color = "green"
-                        } else {
-                            stateAutoHideSign.signtext = "!"
-                            stateAutoHideSign.signcolor = "#ba2d25"
-                            stateAutoHide.text = "Saving failed"
-                            stateAutoHide.color = "#ba2d25"
-                        }
-                        stateAutoHide.visible = true
-                        stateAutoHideTimer.restart()
-                    }
+                    onClicked: storeProject()
                 }
             }
         }
@@ -142,6 +207,7 @@ Window {
         id: startScreen
         anchors.fill: parent
         visible: !appState.project.loaded
+        enabled: visible
 
         Text {
             id: startText
@@ -152,10 +218,26 @@ Window {
         }
 
         AppButton {
+            id: chooseButton
             text: "Choose file"
             anchors.top: startText.bottom
             anchors.horizontalCenter: startText.horizontalCenter
             onClicked: fileDialog.setVisible(true)
+        }
+
+        // Why the last load failed.
+        Text {
+            id: loadError
+            text: appState.lastError
+            visible: text !== ""
+            color: "#ba2d25"
+            font.bold: true
+            width: Math.min(implicitWidth, startScreen.width - 40)
+            wrapMode: Text.Wrap
+            horizontalAlignment: Text.AlignHCenter
+            anchors.top: chooseButton.bottom
+            anchors.topMargin: 20
+            anchors.horizontalCenter: startText.horizontalCenter
         }
 
         FileDialog {
@@ -167,13 +249,27 @@ Window {
             selectMultiple: false
             onAccepted: {
                 console.log("You chose: " + fileDialog.fileUrls)
-                appState.loadProject(fileDialog.fileUrl)
+                openArchive(fileDialog.fileUrl)
             }
-            onRejected: {
-                console.log("Canceled")
-                appState.unloadProject()
-            }
+            // A cancelled choice leaves a loaded project as it is.
+            onRejected: console.log("Canceled")
         }
+    }
+
+    Shortcut {
+        sequence: StandardKey.Open
+        onActivated: fileDialog.setVisible(true)
+    }
+
+    Shortcut {
+        sequence: StandardKey.Save
+        enabled: appState.project.loaded
+        onActivated: storeProject()
+    }
+
+    UnsavedDialog {
+        id: unsavedDialog
+        onStoreChosen: if (storeProject()) proceed()
     }
 
     // Above both screens: a project archive can be dropped at any time.
@@ -210,10 +306,8 @@ Window {
             // escapes such as %20 and %23 go back to the characters of the name.
             var url = String(e.urls[0])
             dropOverlay.droppedFile = url.indexOf("file://") === 0 ? decodeURIComponent(url.replace("file://", "")) : url
-            if (appState.project.loaded)
-                appState.unloadProject()
-            appState.loadProject(dropOverlay.droppedFile)
             hoverIndicator.visible = false
+            openArchive(dropOverlay.droppedFile)
         }
 
         Rectangle {

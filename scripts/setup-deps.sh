@@ -8,7 +8,7 @@ packages=(
   qtbase5-dev qtdeclarative5-dev qtquickcontrols2-5-dev
   qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-controls2
   qml-module-qtquick-dialogs qml-module-qtquick-layouts qml-module-qttest
-  qml-module-qtqml-models2 qml-module-qtquick-templates2
+  qml-module-qtqml-models2 qml-module-qtquick-templates2 libqt5svg5
   libarchive-dev zlib1g-dev libisal-dev fonts-liberation
   tar gzip
   librsvg2-bin desktop-file-utils appstream dpkg-dev file man-db  # icons, the .deb and its checks

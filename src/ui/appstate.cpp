@@ -1,17 +1,25 @@
 #include "appstate.h"
 
 #include "buildinfo.h"
-#include "projectentity.h"
+#include "dataobjectmodel.h"
+#include "deviceentity.h"
 #include "projectworkspace.h"
 #include "savepathdialog.h"
 #include "treeremoval.h"
 
+#include <QFileInfo>
 #include <QQuickWindow>
+#include <QUrl>
 
 AppState::AppState(QQuickItem *parent)
     : QQuickItem(parent)
     , m_project(new ProjectEntity(this))
 {
+    connect(m_project, &ProjectEntity::nameChanged, this, &AppState::updateModified);
+    connect(m_project, &ProjectEntity::authorChanged, this, &AppState::updateModified);
+    connect(m_project, &ProjectEntity::descriptionChanged, this, &AppState::updateModified);
+    connect(m_project->devices(), &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) { watchDevices(first, last); });
 }
 
 AppState::~AppState()
@@ -21,19 +29,46 @@ AppState::~AppState()
     Workspace::discardTrees(*m_project);
 }
 
+QVariantMap AppState::loadedSettings() const
+{
+    const ProjectSettings loaded = m_project->loadedSettings();
+    return {{QStringLiteral("name"), loaded.name},
+            {QStringLiteral("author"), loaded.author},
+            {QStringLiteral("description"), loaded.description}};
+}
+
 bool AppState::loadProject(QString path)
 {
-    return Workspace::loadProject(*m_project, path).ok();
+    // A file URL (from the file dialog or a drop) as a path, which reasons name.
+    const QUrl url(path);
+    const QString local = url.isLocalFile() ? url.toLocalFile() : path;
+    const Result result = Workspace::loadProject(*m_project, local);
+    setLastError(result.reason());
+    // A failed load may leave the project before it loaded, edits and all.
+    if (!result.ok() && m_project->loaded())
+        return false;
+    setFileName(result.ok() ? QFileInfo(local).fileName() : QString());
+    emit loadedSettingsChanged();
+    markSaved();
+    return result.ok();
 }
 
 void AppState::unloadProject()
 {
     Workspace::unloadProject(*m_project);
+    // A store's failure belongs to the project; the start screen shows load failures.
+    setLastError(QString());
+    setFileName(QString());
+    markSaved();
 }
 
 bool AppState::storeCurrentProject(QString outpath)
 {
-    return Workspace::storeCurrentProject(*m_project, outpath).ok();
+    const Result result = Workspace::storeCurrentProject(*m_project, outpath);
+    setLastError(result.reason());
+    if (result.ok())
+        markSaved();
+    return result.ok();
 }
 
 QString AppState::getSavePath()
@@ -49,4 +84,59 @@ QString AppState::version()
 bool AppState::validateNewSettings()
 {
     return Workspace::validateNewSettings(*m_project);
+}
+
+AppState::Snapshot AppState::snapshot() const
+{
+    Snapshot s;
+    if (!m_project->loaded())
+        return s;
+    s.settings = m_project->settings();
+    const QList<DeviceEntity *> devices = m_project->devices()->objectsOfType<DeviceEntity>();
+    s.devices.reserve(devices.size());
+    for (const DeviceEntity *device : devices)
+        s.devices.append({device->newLabel(), device->newMac().toLower()});
+    return s;
+}
+
+void AppState::watchDevices(int first, int last)
+{
+    for (int row = first; row <= last; ++row) {
+        auto *device = qobject_cast<DeviceEntity *>(m_project->devices()->get(row));
+        if (!device)
+            continue;
+        connect(device, &DeviceEntity::newLabelChanged, this, &AppState::updateModified, Qt::UniqueConnection);
+        connect(device, &DeviceEntity::newMacChanged, this, &AppState::updateModified, Qt::UniqueConnection);
+    }
+}
+
+void AppState::updateModified()
+{
+    const bool modified = !(snapshot() == m_saved);
+    if (m_modified == modified)
+        return;
+    m_modified = modified;
+    emit modifiedChanged(m_modified);
+}
+
+void AppState::markSaved()
+{
+    m_saved = snapshot();
+    updateModified();
+}
+
+void AppState::setLastError(const QString &lastError)
+{
+    if (m_lastError == lastError)
+        return;
+    m_lastError = lastError;
+    emit lastErrorChanged(m_lastError);
+}
+
+void AppState::setFileName(const QString &fileName)
+{
+    if (m_fileName == fileName)
+        return;
+    m_fileName = fileName;
+    emit fileNameChanged(m_fileName);
 }

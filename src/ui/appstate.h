@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QPair>
 #include <QQuickItem>
 #include <QString>
+#include <QVariantMap>
+#include <QVector>
 
-class ProjectEntity;
+#include "projectentity.h"
 
 // The editor's one controller, declared in main.qml as `appState`. It owns the
 // project and hands every operation to the display-free workspace code.
@@ -11,6 +14,14 @@ class AppState : public QQuickItem
 {
     Q_OBJECT
     Q_PROPERTY(ProjectEntity *project MEMBER m_project NOTIFY projectChanged)
+    // The reason the last load or store failed; empty after a success.
+    Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
+    // True while the settings or devices differ from what was last loaded or stored.
+    Q_PROPERTY(bool modified READ modified NOTIFY modifiedChanged)
+    // The file name of the loaded archive; empty when none is loaded.
+    Q_PROPERTY(QString fileName READ fileName NOTIFY fileNameChanged)
+    // name, author and description as loaded, for marking edited fields.
+    Q_PROPERTY(QVariantMap loadedSettings READ loadedSettings NOTIFY loadedSettingsChanged)
 
 public:
     explicit AppState(QQuickItem *parent = nullptr);
@@ -19,7 +30,12 @@ public:
     ~AppState() override;
 
     ProjectEntity *project() const { return m_project; }
+    QString lastError() const { return m_lastError; }
+    bool modified() const { return m_modified; }
+    QString fileName() const { return m_fileName; }
+    QVariantMap loadedSettings() const;
 
+    // Replaces a loaded project; on failure lastError says why.
     Q_INVOKABLE bool loadProject(QString path);
     Q_INVOKABLE void unloadProject();
     Q_INVOKABLE bool storeCurrentProject(QString outpath);
@@ -30,7 +46,30 @@ public:
 
 signals:
     void projectChanged();
+    void lastErrorChanged(QString lastError);
+    void modifiedChanged(bool modified);
+    void fileNameChanged(QString fileName);
+    void loadedSettingsChanged();
 
 private:
+    // What a store would write: the settings and each device's new label and MAC.
+    struct Snapshot
+    {
+        ProjectSettings settings;
+        QVector<QPair<QString, QString>> devices;
+        bool operator==(const Snapshot &o) const { return settings == o.settings && devices == o.devices; }
+    };
+
+    Snapshot snapshot() const;
+    void watchDevices(int first, int last);
+    void updateModified();
+    void setLastError(const QString &lastError);
+    void setFileName(const QString &fileName);
+    void markSaved();
+
     ProjectEntity *m_project = nullptr;
+    QString m_lastError;
+    bool m_modified = false;
+    QString m_fileName;
+    Snapshot m_saved;
 };

@@ -9,7 +9,10 @@
 #include "projectentity.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
 #include <QFont>
+#include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QSocketNotifier>
 #include <QUrl>
@@ -38,6 +41,19 @@ void quitOnSignals(QCoreApplication &app)
         }
         QCoreApplication::exit(128 + Interruption::received());
     });
+}
+
+// Loads the archive named on the command line once the event loop runs, so
+// the window is shown first and a failure appears in it like any other.
+void openFileArgument(QQmlApplicationEngine &engine, const QString &argument)
+{
+    if (argument.isEmpty() || engine.rootObjects().isEmpty())
+        return;
+    auto *appState = engine.rootObjects().first()->findChild<AppState *>();
+    if (!appState)
+        return;
+    const QString path = argument.startsWith(QLatin1String("file:")) ? argument : QFileInfo(argument).absoluteFilePath();
+    QMetaObject::invokeMethod(appState, [appState, path] { appState->loadProject(path); }, Qt::QueuedConnection);
 }
 
 } // namespace
@@ -71,6 +87,16 @@ int runEditor(int &argc, char **argv, const QString &mainUrl)
 
     QFont font(QStringLiteral("Arial"), 10);
     QGuiApplication::setFont(font);
+    // The installed icon theme first; the copy in the resources where the editor is not installed.
+    QGuiApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("org.norvel.TandoProjectEditor"), QIcon(QStringLiteral(":/icon.svg"))));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Edits Tando project archives."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("A project archive (.tgz) to open."),
+                                 QStringLiteral("[file]"));
+    parser.process(app);
 
     QQmlApplicationEngine engine;
     registerTypes();
@@ -84,6 +110,7 @@ int runEditor(int &argc, char **argv, const QString &mainUrl)
         },
         Qt::QueuedConnection);
     engine.load(url);
+    openFileArgument(engine, parser.positionalArguments().value(0));
 
     return app.exec();
 }

@@ -26,9 +26,8 @@ value() {
 [ -n "$(value Categories)" ] || fail "no Categories"
 icon="$(value Icon)"
 [ "$icon.desktop" = "$(basename "$entry")" ] || fail "Icon \"$icon\" is not the entry's id"
-[ "$(value Exec)" = tando-project-editor ] || fail "Exec is \"$(value Exec)\", not the bare editor"
-grep -Eq '^Exec=.*%[fFuU]' "$entry" && fail "Exec passes files or URLs to an editor that takes none"
-grep -Eq '^MimeType' "$entry" && fail "MimeType declared for an editor that opens no file from its command line"
+[ "$(value Exec)" = "tando-project-editor %f" ] || fail "Exec is \"$(value Exec)\", not the editor with one file"
+grep -Eq '^MimeType' "$entry" && fail "MimeType declared: the editor claims no file type"
 
 [ $failures -eq 0 ] && echo "desktop entry OK: $(basename "$entry")"
 exit $((failures > 0))

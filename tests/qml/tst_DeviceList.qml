@@ -1,5 +1,6 @@
 import QtQuick 2.14
 import QtTest 1.14
+import QtQuick.Controls 2.14
 import "finditem.js" as Tree
 import Norvel 1.0
 import "qrc:/"
@@ -17,6 +18,12 @@ Item {
     DeviceList {
         id: table
         anchors.fill: parent
+        tabAfter: after
+    }
+
+    // Where Tab goes after the last row.
+    TextField {
+        id: after
     }
 
     Component {
@@ -28,13 +35,14 @@ Item {
         name: "DeviceList"
         when: windowShown
 
-        function rowRepeater() {
+        function rowList() {
             return Tree.findItem(table, function(item) { return item.model === appState.project.devices })
         }
 
         // Cells in column order: index, type, label, MAC, new label, new MAC, badge.
         function cell(row, column) {
-            return rowRepeater().itemAt(row).children[column]
+            rowList().forceLayout()
+            return rowList().itemAtIndex(row).children[column]
         }
 
         function fixedMacField(row) { return cell(row, 5).children[0] }
@@ -55,12 +63,12 @@ Item {
                                 newLabel: "Door", newMac: "00:1a:2b:3c:4d:5e" })
             second = addDevice({ deviceType: "TANDO/QL3", oldLabel: "Hall", oldMac: "0a:0b:0c:0d:0e:0f",
                                  newLabel: "Hall", newMac: "0a:0b:0c:0d:0e:0f" })
-            compare(rowRepeater().count, 2)
+            compare(rowList().count, 2)
         }
 
         function test_titles() {
-            var heading = table.children[0]
-            var expected = [["#", 20], ["Type", 100], ["Label", 120], ["MAC", 120],
+            var heading = rowList().headerItem.children[0]
+            var expected = [["#", 40], ["Type", 100], ["Label", 120], ["MAC", 120],
                             ["New Label", 200], ["New MAC", 200], ["", 20]]
             for (var i = 0; i < expected.length; ++i) {
                 compare(heading.children[i].text, expected[i][0])
@@ -86,8 +94,13 @@ Item {
         function test_rowsFollowTheModel() {
             first.oldLabel = "Gate"
             compare(cell(0, 2).text, "Gate")
+            // Differing from the loaded label marks the field and the row.
+            compare(cell(0, 4).changed, true)
+            compare(cell(0, 0).children[0].visible, true)
+            compare(cell(1, 4).changed, false)
+            compare(cell(1, 0).children[0].visible, false)
             appState.unloadProject()
-            compare(rowRepeater().count, 0)
+            compare(rowList().count, 0)
         }
 
         function test_macFieldsSplitPrefixAndSuffix() {
@@ -110,16 +123,18 @@ Item {
 
         function test_labelKeys_data() {
             return [
-                { tag: "digit", start: "Door", key: "2", expected: "Door2" },
-                { tag: "space", start: "Door", key: " ", expected: "Door " },
-                { tag: "16th character", start: "abcdefghijklmno", key: "p", expected: "abcdefghijklmnop" },
-                { tag: "punctuation refused", start: "Door", key: "!", expected: "Door" },
-                { tag: "underscore refused", start: "Door", key: "_", expected: "Door" },
-                { tag: "17th character refused", start: "abcdefghijklmnop", key: "q", expected: "abcdefghijklmnop" }
+                { tag: "digit", start: "Door", key: "2", expected: "Door2", note: "" },
+                { tag: "space", start: "Door", key: " ", expected: "Door ", note: "" },
+                { tag: "16th character", start: "abcdefghijklmno", key: "p", expected: "abcdefghijklmnop", note: "" },
+                { tag: "punctuation refused", start: "Door", key: "!", expected: "Door", note: "\u201c!\u201d is not accepted" },
+                { tag: "underscore refused", start: "Door", key: "_", expected: "Door", note: "\u201c_\u201d is not accepted" },
+                { tag: "17th character refused", start: "abcdefghijklmnop", key: "q", expected: "abcdefghijklmnop",
+                  note: "up to 16 characters" }
             ]
         }
 
         function test_labelKeys(data) {
+            table.refusal.close()
             first.newLabel = data.start
             var field = cell(0, 4)
             field.forceActiveFocus()
@@ -127,6 +142,36 @@ Item {
             keyClick(data.key)
             compare(field.text, data.expected)
             compare(first.newLabel, data.expected)
+            compare(table.refusal.visible, data.note !== "")
+            if (data.note !== "")
+                verify(table.refusal.text.indexOf(data.note) >= 0, table.refusal.text)
+        }
+
+        // Only the rows in view exist; Tab still walks every row in order,
+        // new label then new MAC, and leaves the last row for the next control.
+        function test_tabWalksRowByRow() {
+            for (var i = 2; i < 300; ++i) {
+                var mac = "0a:00:00:00:" + ("0" + (i >> 8).toString(16)).slice(-2) + ":" + ("0" + (i & 255).toString(16)).slice(-2)
+                addDevice({ deviceType: "TANDO/QL3", oldLabel: "U" + i, oldMac: mac, newLabel: "U" + i, newMac: mac })
+            }
+            rowList().forceLayout()
+            verify(rowList().contentItem.children.length < 40, rowList().contentItem.children.length)
+
+            cell(0, 4).forceActiveFocus()
+            var expected = [macSuffixField(0), cell(1, 4), macSuffixField(1)]
+            for (var step = 0; step < expected.length; ++step) {
+                keyClick(Qt.Key_Tab)
+                verify(expected[step].activeFocus, "step " + step)
+            }
+            keyClick(Qt.Key_Backtab)
+            verify(cell(1, 4).activeFocus)
+
+            table.focusCell(299, 0)
+            verify(cell(299, 4).activeFocus)
+            keyClick(Qt.Key_Tab)
+            verify(macSuffixField(299).activeFocus)
+            keyClick(Qt.Key_Tab)
+            verify(after.activeFocus)
         }
 
         function test_badgeShowsIssue() {

@@ -26,8 +26,8 @@ TestCase {
 
     function test_window() {
         compare(window.title, "Tando Project Editor")
-        compare(window.width, 800)
-        compare(window.height, 480)
+        compare(window.width, 1200)
+        compare(window.height, 640)
     }
 
     function test_screenFollowsLoaded_data() {

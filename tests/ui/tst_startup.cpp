@@ -1,3 +1,5 @@
+#include "projectfixture.h"
+
 #include <QProcess>
 #include <QtTest>
 
@@ -12,11 +14,18 @@ private:
         QString output;
     };
 
-    static Run runProbe(const QString &document)
+    static Run runProbe(const QString &document, const QStringList &editorArgs = {}, const QString &workDir = {})
     {
         QProcess probe;
         probe.setProcessChannelMode(QProcess::MergedChannels);
-        probe.start(QStringLiteral(STARTUP_PROBE), {QStringLiteral(TEST_DATA_DIR "/") + document});
+        if (!editorArgs.isEmpty()) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("TANDO_PROBE_REPORT"), QStringLiteral("1"));
+            probe.setProcessEnvironment(env);
+        }
+        probe.setWorkingDirectory(workDir);
+        const QString doc = document.startsWith("qrc:") ? document : QStringLiteral(TEST_DATA_DIR "/") + document;
+        probe.start(QStringLiteral(STARTUP_PROBE), QStringList{doc} + editorArgs);
         if (!probe.waitForFinished(60000))
             probe.kill();
         return {probe.exitCode(), QString::fromLocal8Bit(probe.readAll())};
@@ -39,6 +48,20 @@ private slots:
         QVERIFY2(run.output.contains("version=Tando Project Editor"), qPrintable(run.output));
         QVERIFY2(run.output.contains("font=Arial/10"), qPrintable(run.output));
         QVERIFY2(run.output.contains("project=true/false"), qPrintable(run.output));
+    }
+
+    // `tando-project-editor show.tgz`, as the desktop entry starts it: the
+    // window opens the archive, named relative to the working directory.
+    void fileArgumentIsOpened()
+    {
+        ProjectFixture fixture;
+        fixture.addProjectXml("Show", "Ann", "");
+        fixture.addTando("00:1a:2b:3c:4d:5e", "Front");
+        const QString tgz = fixture.makeTgz("show.tgz");
+        const Run run = runProbe("qrc:/main.qml", {QFileInfo(tgz).fileName()}, QFileInfo(tgz).absolutePath());
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.output.contains(QStringLiteral("title=show.tgz \u2014 Tando Project Editor")), qPrintable(run.output));
+        QVERIFY2(run.output.contains("devices=1"), qPrintable(run.output));
     }
 };
 

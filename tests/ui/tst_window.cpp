@@ -3,6 +3,7 @@
 #include "deviceentity.h"
 #include "dialoganswerer.h"
 #include "projectentity.h"
+#include "projectfixture.h"
 #include "startup.h"
 
 #include <QMimeData>
@@ -33,6 +34,12 @@ QQuickItem *findItem(QQuickItem *root, const std::function<bool(QQuickItem *)> &
 QQuickItem *itemWithText(QQuickItem *root, const QString &text)
 {
     return findItem(root, [&](QQuickItem *item) { return item->property("text").toString() == text; });
+}
+
+// The first visible item showing text: hidden screens keep their items.
+QQuickItem *shownWithText(QQuickItem *root, const QString &text)
+{
+    return findItem(root, [&](QQuickItem *item) { return item->isVisible() && item->property("text").toString() == text; });
 }
 
 QString sampleProject(const QString &dir, const QString &name)
@@ -115,6 +122,48 @@ private:
         return m_appState->project()->devices()->objectsOfType<DeviceEntity>().value(0);
     }
 
+    // A mouse click in the middle of an item, as a user gives it.
+    void click(QQuickItem *item)
+    {
+        QVERIFY(item && item->isVisible());
+        const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+        QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    }
+
+    // The field of the project setting captioned label.
+    QQuickItem *settingField(const QString &label) const
+    {
+        QQuickItem *row = findItem(root(), [&](QQuickItem *item) {
+            return item->property("label").toString() == label && item->property("value").isValid();
+        });
+        return row ? findItem(row, [](QQuickItem *item) { return item->property("maximumLength").isValid(); }) : nullptr;
+    }
+
+    // Selects all of a field's text and types text over it.
+    void typeInto(QQuickItem *field, const QString &text)
+    {
+        field->forceActiveFocus(Qt::TabFocusReason);
+        QTest::keyClick(m_window, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(m_window, Qt::Key_Backspace);
+        for (const QChar c : text)
+            QTest::keyClick(m_window, c.toLatin1());
+    }
+
+    QQuickItem *unsavedQuestion() const
+    {
+        return shownWithText(root(), "The project has changes that are not stored yet.");
+    }
+
+    // A project of its own: one Tando device, other settings than the sample.
+    QString otherProject()
+    {
+        m_other.addProjectXml("Side Stage", "Bo", "Autumn");
+        m_other.addTando("00:1a:2b:77:77:77", "Side");
+        return m_other.makeTgz("other.tgz");
+    }
+
+    ProjectFixture m_other;
+
 private slots:
     void initTestCase()
     {
@@ -130,7 +179,7 @@ private slots:
         m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
         QVERIFY(m_window);
         QCOMPARE(m_window->title(), QStringLiteral("Tando Project Editor"));
-        QCOMPARE(m_window->size(), QSize(800, 480));
+        QCOMPARE(m_window->size(), QSize(1200, 640));
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
         m_appState = m_window->findChild<AppState *>();
         if (!m_appState)
@@ -140,6 +189,10 @@ private slots:
 
     void init()
     {
+        // Shortcuts (Ctrl+O, Ctrl+S, Escape) go to the active window only;
+        // a dialog of an earlier journey took that.
+        m_window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
         m_appState->unloadProject();
         QVERIFY(startScreenShown());
     }
@@ -264,6 +317,132 @@ private slots:
         QVERIFY(outcome);
         QVERIFY(outcome->isVisible());
         QCOMPARE(outcome->property("color").value<QColor>().name(), QStringLiteral("#ba2d25"));
+    }
+
+    // Space on the focused "Choose file" opens the dialog. When the window has
+    // the focus back after the load, the hidden button neither holds it nor
+    // reacts to Space.
+    void keysReachOnlyTheShownScreen()
+    {
+        QQuickItem *choose = itemWithText(root(), "Choose file");
+        choose->forceActiveFocus(Qt::TabFocusReason);
+        {
+            DialogAnswerer answerer(typeAndAccept(m_dir.path(), m_sample));
+            QTest::keyClick(m_window, Qt::Key_Space);
+            QTRY_VERIFY(m_appState->project()->loaded());
+        }
+        m_window->requestActivate();
+        QTRY_COMPARE(QGuiApplication::focusWindow(), m_window);
+        QVERIFY(!choose->hasActiveFocus());
+        firstDevice()->setNewLabel("Edited");
+        DialogAnswerer answerer(cancel);
+        QTest::keyClick(m_window, Qt::Key_Space);
+        QTest::qWait(300);
+        QVERIFY(!answerer.answered);
+        QVERIFY(m_appState->project()->loaded());
+        QCOMPARE(m_appState->project()->devices()->count(), 5);
+        QCOMPARE(firstDevice()->newLabel(), QStringLiteral("Edited"));
+    }
+
+    // Ctrl+O over a loaded project: the table shows the second archive only.
+    void openingReplacesTheProject()
+    {
+        const QString other = otherProject();
+        QVERIFY(m_appState->loadProject(m_sample));
+        QCOMPARE(m_window->title(), QStringLiteral("sample.tgz \u2014 Tando Project Editor"));
+        DialogAnswerer answerer(typeAndAccept(m_dir.path(), other));
+        QTest::keyClick(m_window, Qt::Key_O, Qt::ControlModifier);
+        QTRY_COMPARE(m_appState->project()->devices()->count(), 1);
+        QTRY_VERIFY(shownWithText(root(), "Side"));
+        QVERIFY(!shownWithText(root(), "Stage Left"));
+        QCOMPARE(settingField("Name")->property("text").toString(), QStringLiteral("Side Stage"));
+        QCOMPARE(m_window->title(), QStringLiteral("other.tgz \u2014 Tando Project Editor"));
+    }
+
+    // Clearing a value is an edit like any other: stored, and read back empty.
+    void clearedDescriptionIsStored()
+    {
+        QVERIFY(m_appState->loadProject(m_sample));
+        typeInto(settingField("Description"), QString());
+        QCOMPARE(m_appState->project()->description(), QString());
+        QCOMPARE(m_window->title(), QStringLiteral("sample.tgz* \u2014 Tando Project Editor"));
+        {
+            DialogAnswerer answerer(typeAndAccept(m_dir.path(), "cleared"));
+            QTest::keyClick(m_window, Qt::Key_S, Qt::ControlModifier);
+            QVERIFY(answerer.answered);
+        }
+        QVERIFY2(shownWithText(root(), "Successfully saved"), qPrintable(m_appState->lastError()));
+        QCOMPARE(m_window->title(), QStringLiteral("sample.tgz \u2014 Tando Project Editor"));
+
+        QVERIFY(m_appState->loadProject(m_dir.filePath("cleared.tgz")));
+        QCOMPARE(settingField("Description")->property("text").toString(), QString());
+        QCOMPARE(settingField("Name")->property("text").toString(), QStringLiteral("Main Hall"));
+    }
+
+    // A file that is no archive: the start screen says why.
+    void failedLoadShowsItsReason()
+    {
+        const QString broken = m_dir.filePath("broken.tgz");
+        QFile file(broken);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not an archive");
+        file.close();
+        const auto one = urls({broken});
+        drop(one.get());
+        QVERIFY(!m_appState->project()->loaded());
+        QVERIFY(!m_appState->lastError().isEmpty());
+        QVERIFY(startScreenShown());
+        QVERIFY(shownWithText(root(), m_appState->lastError()));
+    }
+
+    // Unload, a drop and closing ask first when there are edits, and only then;
+    // the answer is kept to: cancel, discard, or store and go on.
+    void unsavedEditsAreAskedFor_data()
+    {
+        QTest::addColumn<bool>("edited");
+        QTest::newRow("no edit") << false;
+        QTest::newRow("name typed") << true;
+    }
+
+    void unsavedEditsAreAskedFor()
+    {
+        QFETCH(bool, edited);
+        QVERIFY(m_appState->loadProject(m_sample));
+        if (edited)
+            typeInto(settingField("Name"), "Main Hall 2");
+        click(itemWithText(root(), "Unload Project"));
+        if (!edited) {
+            QVERIFY(!unsavedQuestion());
+            QVERIFY(startScreenShown());
+            return;
+        }
+        QTRY_VERIFY(unsavedQuestion());
+        click(shownWithText(root(), "Cancel"));
+        QTRY_VERIFY(!unsavedQuestion());
+        QCOMPARE(m_appState->project()->name(), QStringLiteral("Main Hall 2"));
+
+        m_window->close();
+        QTRY_VERIFY(unsavedQuestion());
+        QVERIFY(m_window->isVisible());
+        QTest::keyClick(m_window, Qt::Key_Escape);
+        QTRY_VERIFY(!unsavedQuestion());
+
+        const auto other = urls({otherProject()});
+        drop(other.get());
+        QTRY_VERIFY(unsavedQuestion());
+        QCOMPARE(m_appState->project()->devices()->count(), 5);
+        click(shownWithText(root(), "Discard"));
+        QTRY_COMPARE(m_appState->project()->devices()->count(), 1);
+
+        typeInto(settingField("Name"), "Side Stage 2");
+        click(itemWithText(root(), "Unload Project"));
+        QTRY_VERIFY(unsavedQuestion());
+        DialogAnswerer answerer(typeAndAccept(m_dir.path(), "kept"));
+        click(shownWithText(root(), "Store\u2026"));
+        QVERIFY(answerer.answered);
+        QTRY_VERIFY(startScreenShown());
+        QVERIFY(QFileInfo(m_dir.filePath("kept.tgz")).isFile());
+        QCOMPARE(m_window->title(), QStringLiteral("Tando Project Editor"));
     }
 
     void cleanupTestCase()

@@ -26,14 +26,13 @@ int main(int argc, char *argv[])
         fprintf(stderr, "cannot load %s\n", argv[1]);
         return 1;
     }
-    // Wide enough for every column of the device table, as a user would size it.
-    window->resize(1120, 480);
+    // The window's own default size: what a user sees first.
     const QString out = QString::fromLocal8Bit(argv[2]);
     int result = 1;
     // Grab once the loaded project has been laid out and rendered. A real
     // window (xcb, e.g. under Xvfb) grabs with its background; the offscreen
     // software backend only grabs items, without the window's white.
-    QTimer::singleShot(500, [&] {
+    QTimer::singleShot(1500, [&] {
         QImage image = window->grabWindow();
         if (image.isNull() || image.size().isEmpty()) {
             QSharedPointer<QQuickItemGrabResult> grab = window->contentItem()->grabToImage();
