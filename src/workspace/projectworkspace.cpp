@@ -78,6 +78,19 @@ QList<DeviceEntity *> devicesOf(const ProjectEntity &project)
     return project.devices()->objectsOfType<DeviceEntity>();
 }
 
+// Empties the device list; the project's own device objects go once the
+// views have let go of them (a project of thousands of devices loaded again
+// and again would otherwise keep every one).
+void clearDevices(ProjectEntity &project)
+{
+    const QList<DeviceEntity *> devices = devicesOf(project);
+    project.devices()->clear();
+    for (DeviceEntity *device : devices) {
+        if (device->parent() == &project)
+            device->deleteLater();
+    }
+}
+
 // What the working tree holds: the settings and the devices.
 void readProject(LoadedProject *loaded)
 {
@@ -180,7 +193,7 @@ void adoptProject(ProjectEntity &project, const LoadedProject &loaded)
     // A project view never mixes two archives: what was loaded before goes.
     if (project.loaded())
         discardTrees(project);
-    project.devices()->clear();
+    clearDevices(project);
     project.setExtractedPath(loaded.work);
     project.setExtractedBackupPath(loaded.backup);
     project.setName(loaded.settings.name);
@@ -221,7 +234,7 @@ Result loadProject(ProjectEntity &project, const QString &path, JobControl *cont
 
 void unloadProject(ProjectEntity &project)
 {
-    project.devices()->clear();
+    clearDevices(project);
     if (!project.loaded())
         return;
     discardTrees(project);
