@@ -71,6 +71,12 @@ Window {
                                     : appState.fileName + (appState.modified ? "*" : "") + " \u2014 " + qsTr("Tando Project Editor")
 
     onClosing: function(close) {
+        // Work in progress is cancelled and cleaned up before the editor ends.
+        if (appState.busy) {
+            close.accepted = false
+            jobOverlay.askToClose()
+            return
+        }
         if (!appState.modified || closeDecided)
             return
         close.accepted = false
@@ -258,18 +264,28 @@ Window {
 
     Shortcut {
         sequence: StandardKey.Open
+        enabled: !appState.busy
         onActivated: fileDialog.setVisible(true)
     }
 
     Shortcut {
         sequence: StandardKey.Save
-        enabled: appState.project.loaded
+        enabled: appState.project.loaded && !appState.busy
         onActivated: storeProject()
     }
 
     UnsavedDialog {
         id: unsavedDialog
         onStoreChosen: if (storeProject()) proceed()
+    }
+
+    JobOverlay {
+        id: jobOverlay
+        onJobEndedForClose: {
+            // The user chose to lose the edits along with the work.
+            closeDecided = true
+            window.close()
+        }
     }
 
     // Above both screens: a project archive can be dropped at any time.
@@ -284,6 +300,7 @@ Window {
         }
 
         anchors.fill: parent
+        enabled: !appState.busy
 
         onEntered: function(e) {
             if (e.hasUrls && e.urls.length === 1 && String(e.urls[0]).endsWith(".tgz")) {

@@ -20,6 +20,19 @@ AppState::AppState(QQuickItem *parent)
     connect(m_project, &ProjectEntity::descriptionChanged, this, &AppState::updateModified);
     connect(m_project->devices(), &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex &, int first, int last) { watchDevices(first, last); });
+    connect(&m_jobs, &JobRunner::runningChanged, this, [this](bool running) {
+        showProgress(int(JobControl::Phase::Unpacking), running ? 0 : 1);
+        emit busyChanged(running);
+    });
+    connect(&m_jobs, &JobRunner::progress, this, &AppState::showProgress);
+}
+
+void AppState::showProgress(int phase, double fraction)
+{
+    static const char *const names[] = {"Unpacking", "Writing the backup", "Packing", "Compressing"};
+    m_jobPhase = QString::fromLatin1(names[qBound(0, phase, 3)]);
+    m_jobProgress = fraction;
+    emit jobProgressChanged();
 }
 
 AppState::~AppState()
@@ -39,10 +52,15 @@ QVariantMap AppState::loadedSettings() const
 
 bool AppState::loadProject(QString path)
 {
+    if (busy())
+        return false; // the window blocks input meanwhile; this is a second caller
     // A file URL (from the file dialog or a drop) as a path, which reasons name.
     const QUrl url(path);
     const QString local = url.isLocalFile() ? url.toLocalFile() : path;
-    const Result result = Workspace::loadProject(*m_project, local);
+    Workspace::LoadedProject loaded;
+    const Result unpacked
+        = m_jobs.run([&](JobControl &control) { return Workspace::unpackProject(local, &control, &loaded); });
+    const Result result = Workspace::finishLoad(*m_project, unpacked, loaded);
     setLastError(result.reason());
     // A failed load may leave the project before it loaded, edits and all.
     if (!result.ok() && m_project->loaded())
@@ -55,6 +73,8 @@ bool AppState::loadProject(QString path)
 
 void AppState::unloadProject()
 {
+    if (busy())
+        return;
     Workspace::unloadProject(*m_project);
     // A store's failure belongs to the project; the start screen shows load failures.
     setLastError(QString());
@@ -64,10 +84,15 @@ void AppState::unloadProject()
 
 bool AppState::storeCurrentProject(QString outpath)
 {
-    const Result result = Workspace::storeCurrentProject(*m_project, outpath);
+    if (busy())
+        return false;
+    const Workspace::StoreRequest request = Workspace::storeRequest(*m_project, outpath);
+    const Result result = m_jobs.run([&](JobControl &control) { return Workspace::storeProject(request, &control); });
     setLastError(result.reason());
-    if (result.ok())
+    if (result.ok()) {
+        Workspace::markStored(*m_project, outpath);
         markSaved();
+    }
     return result.ok();
 }
 

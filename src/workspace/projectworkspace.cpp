@@ -220,7 +220,11 @@ void adoptProject(ProjectEntity &project, const LoadedProject &loaded)
 Result loadProject(ProjectEntity &project, const QString &path, JobControl *control)
 {
     LoadedProject loaded;
-    const Result result = unpackProject(path, control, &loaded);
+    return finishLoad(project, unpackProject(path, control, &loaded), loaded);
+}
+
+Result finishLoad(ProjectEntity &project, const Result &result, const LoadedProject &loaded)
+{
     if (!result) {
         // After a failed unpacking no project stays loaded; an archive that
         // holds no project leaves the loaded one as it was.
@@ -343,8 +347,13 @@ Result storeCurrentProject(ProjectEntity &project, const QString &outpath, JobCo
 {
     const Result result = storeProject(storeRequest(project, outpath), control);
     if (result)
-        project.setState(outpath + QStringLiteral(" saved"));
+        markStored(project, outpath);
     return result;
+}
+
+void markStored(ProjectEntity &project, const QString &outpath)
+{
+    project.setState(outpath + QStringLiteral(" saved"));
 }
 
 } // namespace Workspace

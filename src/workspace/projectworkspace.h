@@ -30,9 +30,12 @@ Result loadProject(ProjectEntity &project, const QString &path, JobControl *cont
 // adoptProject makes what it found the project's (GUI thread), replacing a
 // project loaded before. discardLoaded removes the trees of a result that
 // will not be adopted.
+// finishLoad ends a load on the GUI thread as loadProject does: adopts what
+// unpackProject found, or after a failed unpacking unloads the project.
 Result unpackProject(const QString &path, JobControl *control, LoadedProject *loaded);
 void adoptProject(ProjectEntity &project, const LoadedProject &loaded);
 void discardLoaded(const LoadedProject &loaded);
+Result finishLoad(ProjectEntity &project, const Result &result, const LoadedProject &loaded);
 
 // Empties the device list; when a project is loaded, removes its working and
 // backup trees and marks it not loaded.
@@ -56,8 +59,10 @@ Result storeCurrentProject(ProjectEntity &project, const QString &outpath, JobCo
 // The two halves of storeCurrentProject: what the store needs of the
 // project, copied on the GUI thread, and the store itself, which touches no
 // QObject and may run on any thread.
+// markStored records a successful store in the project's state text.
 StoreRequest storeRequest(const ProjectEntity &project, const QString &outpath);
 Result storeProject(const StoreRequest &request, JobControl *control = nullptr);
+void markStored(ProjectEntity &project, const QString &outpath);
 
 // The devices by the colon form of their old MAC; a later device with the
 // same key replaces an earlier one.

@@ -7,6 +7,7 @@
 #include "startup.h"
 
 #include <QMimeData>
+#include <QSemaphore>
 #include <QProcess>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
@@ -15,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -443,6 +445,88 @@ private slots:
         QTRY_VERIFY(startScreenShown());
         QVERIFY(QFileInfo(m_dir.filePath("kept.tgz")).isFile());
         QCOMPARE(m_window->title(), QStringLiteral("Tando Project Editor"));
+    }
+
+    // Long work runs beside the window: an overlay shows its phase and
+    // progress and offers Cancel; closing meanwhile cancels first. Each job
+    // is held at its first progress report while the test acts as the user.
+    void longWorkShowsProgressAndCancels_data()
+    {
+        QTest::addColumn<QString>("journey");
+        QTest::newRow("load to the end") << "load";
+        QTest::newRow("cancelled load") << "cancel load";
+        QTest::newRow("cancelled store") << "cancel store";
+        QTest::newRow("closed during a load") << "close";
+    }
+
+    void longWorkShowsProgressAndCancels()
+    {
+        QFETCH(QString, journey);
+        const QString target = m_dir.filePath("job-target.tgz");
+        QFile::remove(target);
+        if (journey == "cancel store") {
+            QVERIFY(m_appState->loadProject(m_sample));
+            typeInto(settingField("Name"), "Renamed");
+            QFile old(target);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old archive");
+        }
+        const QStringList treesBefore = ownTemporaryDirs();
+
+        QSemaphore reached, release;
+        std::atomic<bool> hold{true};
+        m_appState->setJobObserver([&](JobControl::Phase, qint64, qint64) {
+            if (hold.exchange(false)) {
+                reached.release();
+                release.tryAcquire(1, 30000);
+            }
+        });
+        double furthest = 0;
+        connect(m_appState, &AppState::jobProgressChanged, this, [&] {
+            if (m_appState->busy())
+                furthest = qMax(furthest, m_appState->jobProgress());
+        });
+        bool overlayShown = false;
+        QTimer::singleShot(0, this, [&] {
+            while (!reached.tryAcquire(1, 10))
+                QCoreApplication::processEvents();
+            QTRY_VERIFY_WITH_TIMEOUT(overlayShown = shownWithText(root(), "Cancel") != nullptr, 5000);
+            if (journey == "close") {
+                m_window->close();
+                QMetaObject::invokeMethod(shownWithText(root(), "Cancel and close"), "clicked");
+            } else if (journey != "load") {
+                QMetaObject::invokeMethod(shownWithText(root(), "Cancel"), "clicked");
+            }
+            release.release();
+        });
+        QGuiApplication::setQuitOnLastWindowClosed(false);
+        const bool done = journey == "cancel store" ? m_appState->storeCurrentProject(target)
+                                                    : m_appState->loadProject(m_sample);
+        m_appState->setJobObserver(nullptr);
+        disconnect(m_appState, &AppState::jobProgressChanged, this, nullptr);
+        QVERIFY(overlayShown);
+        QTRY_VERIFY(!shownWithText(root(), "Cancel"));
+
+        if (journey == "load") {
+            QVERIFY(done && m_appState->project()->loaded());
+            QCOMPARE(furthest, 1.0);
+            return;
+        }
+        QVERIFY(!done);
+        QVERIFY2(m_appState->lastError().contains("cancelled"), qPrintable(m_appState->lastError()));
+        if (journey == "cancel store") {
+            QVERIFY(m_appState->project()->loaded());
+            QCOMPARE(ProjectFixture::readFile(target), QByteArray("old archive"));
+            QCOMPARE(QDir(m_dir.path()).entryList({".*part*"}, QDir::Files | QDir::Hidden), QStringList());
+            return;
+        }
+        QVERIFY(!m_appState->project()->loaded());
+        QCOMPARE(ownTemporaryDirs(), treesBefore);
+        if (journey == "close") {
+            QTRY_VERIFY(!m_window->isVisible());
+            m_window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        }
     }
 
     void cleanupTestCase()
