@@ -38,6 +38,7 @@ const SizeProfile sizes[] = {
     {"small", 20, 200LL * 1000},
     {"medium", 200, 20LL * 1000 * 1000},
     {"large", 1000, 200LL * 1000 * 1000},
+    {"huge", 10000, 20LL * 1000 * 1000}, // many devices, little else: for the editor's table
 };
 
 const SizeProfile *sizeNamed(const std::string &name)
@@ -447,6 +448,86 @@ int run(const std::string &self, std::vector<Tool> tools, const std::string &wor
     return failures.empty() ? 0 : 1;
 }
 
+// The editor's targets, against the command-line tool's show of the same
+// archive measured in the same rounds.
+constexpr double MaxTableRatio = 1.3;
+constexpr long long MaxGapMs = 100;
+constexpr long MaxEditorGrowthKiB = 40 * 1024;
+
+struct EditorRun
+{
+    double table = 0, store = 0;
+    long long gapLoad = 0, gapStore = 0;
+    long startKiB = 0, peakKiB = 0;
+    int rows = 0, lastRowShown = 0;
+};
+
+EditorRun runEditor(const std::string &editorBench, const std::string &archive, const std::string &out)
+{
+    const std::string line = capture(quoted(editorBench) + " " + quoted(archive) + " " + quoted(out) + " 2>/dev/null");
+    EditorRun r;
+    if (std::sscanf(line.c_str(), "table %lf store %lf gap-load %lld gap-store %lld start-kib %ld peak-kib %ld rows %d last-row-shown %d",
+                    &r.table, &r.store, &r.gapLoad, &r.gapStore, &r.startKiB, &r.peakKiB, &r.rows, &r.lastRowShown)
+        != 8)
+        die("unexpected editor benchmark output: " + line);
+    return r;
+}
+
+int runEditorBench(const std::string &self, const std::string &editorBench, const std::string &tool,
+                   const std::string &work, int rounds, unsigned long long seed)
+{
+    makeDirs(work);
+    std::printf("%-6s %6s | %8s %8s %6s | %8s | %7s %7s | %9s %9s %6s | %s\n", "size", "rows", "show", "table", "ratio",
+                "store", "gap ld", "gap st", "start KiB", "peak KiB", "+MiB", "last row");
+    std::vector<std::string> failures;
+    for (const std::string name : {"large", "huge"}) {
+        const std::string base = work + "/" + name + "-" + std::to_string(seed);
+        const std::string archive = makeArchive(self, base, name, seed);
+        const std::string out = base + ".editor-out.tgz";
+        std::vector<double> show, table, store;
+        EditorRun worst;
+        for (int r = 0; r < rounds; ++r) {
+            auto timeShow = [&] { show.push_back(runCommand({tool, "show", archive}, true).seconds); };
+            auto timeEditor = [&] {
+                const EditorRun e = runEditor(editorBench, archive, out);
+                table.push_back(e.table);
+                store.push_back(e.store);
+                worst.gapLoad = std::max(worst.gapLoad, e.gapLoad);
+                worst.gapStore = std::max(worst.gapStore, e.gapStore);
+                worst.startKiB = e.startKiB;
+                worst.peakKiB = std::max(worst.peakKiB, e.peakKiB);
+                worst.rows = e.rows;
+                worst.lastRowShown = e.lastRowShown;
+            };
+            if (r % 2 == 0) {
+                timeShow(); timeEditor();
+            } else {
+                timeEditor(); timeShow();
+            }
+        }
+        checkedSizeRatio(out);
+        const double ratio = median(table) / median(show);
+        const long growth = worst.peakKiB - worst.startKiB;
+        std::printf("%-6s %6d | %7.3fs %7.3fs %6.2f | %7.3fs | %5lldms %5lldms | %9ld %9ld %6.1f | %s\n", name.c_str(),
+                    worst.rows, median(show), median(table), ratio, median(store), worst.gapLoad, worst.gapStore,
+                    worst.startKiB, worst.peakKiB, growth / 1024.0, worst.lastRowShown ? "shown" : "NOT shown");
+        std::fflush(stdout);
+        if (!worst.lastRowShown)
+            failures.push_back(name + ": the last row was not shown");
+        if (std::max(worst.gapLoad, worst.gapStore) > MaxGapMs)
+            failures.push_back(name + ": the window went " + std::to_string(std::max(worst.gapLoad, worst.gapStore))
+                               + " ms without processing events");
+        if (name == "large" && ratio > MaxTableRatio)
+            failures.push_back("large: the table took " + std::to_string(ratio) + " x show");
+        if (name == "large" && growth > MaxEditorGrowthKiB)
+            failures.push_back("large: peak memory " + std::to_string(growth / 1024) + " MiB above the start screen");
+    }
+    std::printf("(%d rounds, seed %llu; medians; gaps and memory are the worst of the rounds)\n", rounds, seed);
+    for (const std::string &failure : failures)
+        std::printf("target missed: %s\n", failure.c_str());
+    return failures.empty() ? 0 : 1;
+}
+
 std::vector<std::string> split(const std::string &text, char separator)
 {
     std::vector<std::string> parts;
@@ -464,7 +545,8 @@ std::vector<std::string> split(const std::string &text, char separator)
 int main(int argc, char *argv[])
 {
     const std::string usage = "usage: tando-bench generate SIZE SEED DIR\n"
-                              "       tando-bench run TOOL[,LABEL=TOOL...] WORKDIR [ROUNDS] [SIZES] [SEED]";
+                              "       tando-bench run TOOL[,LABEL=TOOL...] WORKDIR [ROUNDS] [SIZES] [SEED]\n"
+                              "       tando-bench editor EDITOR_BENCH TOOL WORKDIR [ROUNDS] [SEED]";
     if (argc >= 5 && std::string(argv[1]) == "generate") {
         const SizeProfile *profile = sizeNamed(argv[2]);
         if (!profile)
@@ -485,6 +567,11 @@ int main(int argc, char *argv[])
                                                     : Tool{item.substr(0, eq), item.substr(eq + 1), {}, {}, 0, 0});
         }
         return run("/proc/self/exe", tools, argv[3], rounds < 1 ? 1 : rounds, names, seed);
+    }
+    if (argc >= 5 && std::string(argv[1]) == "editor") {
+        const int rounds = argc > 5 ? std::atoi(argv[5]) : 3;
+        const unsigned long long seed = argc > 6 ? std::stoull(argv[6]) : 1;
+        return runEditorBench("/proc/self/exe", argv[2], argv[3], argv[4], rounds < 1 ? 1 : rounds, seed);
     }
     std::fprintf(stderr, "%s\n", usage.c_str());
     return 2;

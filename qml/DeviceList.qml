@@ -95,6 +95,7 @@ Item {
 
     ListView {
         id: grid
+        objectName: "deviceTable"
         anchors.fill: parent
         clip: true
         model: appState.project.devices

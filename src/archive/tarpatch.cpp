@@ -6,7 +6,11 @@
 #include <QFile>
 #include <QList>
 #include <QPair>
+#include <QHash>
 #include <QVector>
+
+#include <algorithm>
+#include <functional>
 
 #include <cstring>
 #include <limits>
@@ -17,33 +21,61 @@ using namespace Fields;
 
 namespace {
 
-struct Replacement
+// The pairs, found by what they replace. A project has a pair per device
+// and every header meets them all: each position of a name is looked up
+// once per length of the texts to find (longest first), so a name costs the
+// same however many pairs there are.
+class Replacements
 {
-    QByteArray from;
-    QByteArray to;
-};
-using Replacements = QVector<Replacement>;
+public:
+    void add(const QByteArray &from, const QByteArray &to)
+    {
+        if (m_pairs.contains(from))
+            return;
+        m_pairs.insert(from, to);
+        m_firstBytes[uchar(from.at(0))] = true;
+        if (!m_lengths.contains(from.size())) {
+            m_lengths.append(from.size());
+            std::sort(m_lengths.begin(), m_lengths.end(), std::greater<int>());
+        }
+    }
 
-// Replaces every pair's `from` by its `to` in data[0, length), pair by pair,
-// non-overlapping occurrences scanned from the start. All pairs have equal lengths.
-bool replaceInPlace(char *data, int length, const Replacements &pairs)
-{
-    bool changed = false;
-    for (const Replacement &pair : pairs) {
-        const int n = pair.from.size();
-        int i = 0;
-        while (i + n <= length) {
-            // memmem: a project has a pair per device, and every header meets them all.
-            const void *hit = memmem(data + i, size_t(length - i), pair.from.constData(), size_t(n));
-            if (!hit)
-                break;
-            i = int(static_cast<char *>(const_cast<void *>(hit)) - data);
-            std::memcpy(data + i, pair.to.constData(), size_t(n));
+    // Replaces, left to right, each found text by its pair's; a replacement
+    // is not looked at again. All pairs have equal lengths on both sides.
+    bool replaceIn(char *data, int length) const
+    {
+        bool changed = false;
+        for (int i = 0; i < length;) {
+            const int n = m_firstBytes[uchar(data[i])] ? matchAt(data + i, length - i) : 0;
+            if (n == 0) {
+                ++i;
+                continue;
+            }
+            std::memcpy(data + i, m_pairs.value(QByteArray::fromRawData(data + i, n)).constData(), size_t(n));
             changed = true;
             i += n;
         }
+        return changed;
     }
-    return changed;
+
+private:
+    int matchAt(const char *data, int left) const
+    {
+        for (const int n : m_lengths) {
+            if (n <= left && m_pairs.contains(QByteArray::fromRawData(data, n)))
+                return n;
+        }
+        return 0;
+    }
+
+    QHash<QByteArray, QByteArray> m_pairs;
+    QVector<int> m_lengths;
+    bool m_firstBytes[256] = {};
+};
+
+bool replaceInPlace(char *data, int length, const Replacements &pairs)
+{
+    return pairs.replaceIn(data, length);
 }
 
 // The entry names held in the header itself: name (joined with the prefix in
@@ -342,7 +374,7 @@ StreamPatcher::StreamPatcher(const QList<QPair<QByteArray, QByteArray>> &replace
     for (const auto &pair : replacements) {
         if (pair.first.isEmpty() || pair.first.size() != pair.second.size() || pair.first == pair.second)
             continue;
-        m_state->pairs.append({pair.first, pair.second});
+        m_state->pairs.add(pair.first, pair.second);
     }
     m_state->sink = std::move(sink);
 }

@@ -124,8 +124,7 @@ public:
     {
         for (const QString &destination : destinations) {
             m_destinations.append(QFile::encodeName(destination));
-            // The first tree is written on this thread, the others beside it.
-            m_writers.push_back(std::make_unique<TreeWriter>(!m_writers.empty()));
+            m_writers.push_back(std::make_unique<TreeWriter>());
         }
     }
 
