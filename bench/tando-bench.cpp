@@ -410,6 +410,8 @@ int run(const std::string &self, std::vector<Tool> tools, const std::string &wor
 
         const double mx = median(tarX), mxc = median(tarXC);
         for (const Tool &tool : tools) {
+            // A new file: an existing one would keep its mode.
+            shell("rm -f " + quoted(out));
             runCommand(editArgs(tool));
             // The stored archive honours the umask (the trees were written on
             // several threads meanwhile).

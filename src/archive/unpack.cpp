@@ -160,14 +160,14 @@ private:
                 const QString sourceError = m_source.readError();
                 return !sourceError.isEmpty() ? sourceError : archiveError("archive_read_next_header", reader);
             }
-            if (const QString error = entry_(reader, entry); !error.isEmpty())
+            if (const QString error = handOver(reader, entry); !error.isEmpty())
                 return error;
             if (m_control)
                 m_control->report(JobControl::Phase::Unpacking, m_source.consumed(), m_source.size());
         }
     }
 
-    QString entry_(archive *reader, archive_entry *entry)
+    QString handOver(archive *reader, archive_entry *entry)
     {
         const QByteArray rawName(archive_entry_pathname(entry));
         const QString name = shown(rawName);

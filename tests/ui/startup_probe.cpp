@@ -15,7 +15,8 @@
 namespace {
 
 // With TANDO_PROBE_REPORT set: once a project is shown (or after 20 s), prints
-// the window's title and the number of devices, then quits.
+// the window's title and the number of devices, then quits (with "stay", it
+// goes on running).
 void reportWhenLoaded()
 {
     if (qEnvironmentVariableIsEmpty("TANDO_PROBE_REPORT"))
@@ -23,7 +24,7 @@ void reportWhenLoaded()
     auto *poll = new QTimer(qApp);
     auto *clock = new QElapsedTimer;
     clock->start();
-    QObject::connect(poll, &QTimer::timeout, [clock] {
+    QObject::connect(poll, &QTimer::timeout, [poll, clock] {
         const QList<QWindow *> windows = QGuiApplication::topLevelWindows();
         AppState *appState = windows.isEmpty() ? nullptr : windows.first()->findChild<AppState *>();
         const bool loaded = appState && appState->project()->loaded();
@@ -32,7 +33,10 @@ void reportWhenLoaded()
         std::printf("title=%s\ndevices=%d\n", qPrintable(windows.value(0) ? windows.first()->title() : QString()),
                     appState ? appState->project()->devices()->count() : -1);
         std::fflush(stdout);
-        QCoreApplication::exit(0);
+        if (qgetenv("TANDO_PROBE_REPORT") == "stay")
+            poll->stop();
+        else
+            QCoreApplication::exit(0);
     });
     poll->start(50);
 }
