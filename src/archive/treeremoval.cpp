@@ -167,3 +167,49 @@ void removeDirectoryTrees(const QStringList &paths)
         removeDirectoryTree(path);
 #endif
 }
+
+BackgroundRemoval::~BackgroundRemoval()
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+    removeDirectoryTrees(m_queue); // what no thread took
+}
+
+void BackgroundRemoval::remove(const QStringList &paths)
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_queue += paths;
+    }
+    if (!m_thread.joinable()) {
+        try {
+            m_thread = std::thread([this] { run(); });
+        } catch (const std::system_error &) {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            removeDirectoryTrees(m_queue);
+            m_queue.clear();
+            return;
+        }
+    }
+    m_changed.notify_all();
+}
+
+void BackgroundRemoval::run()
+{
+    for (;;) {
+        QStringList paths;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_stopping || !m_queue.isEmpty(); });
+            if (m_queue.isEmpty())
+                return;
+            paths.swap(m_queue);
+        }
+        removeDirectoryTrees(paths);
+    }
+}

@@ -27,6 +27,11 @@ AppState::AppState(QQuickItem *parent)
     connect(&m_jobs, &JobRunner::progress, this, &AppState::showProgress);
 }
 
+Workspace::TreeDisposal AppState::disposal()
+{
+    return [this](const QStringList &trees) { m_removal.remove(trees); };
+}
+
 void AppState::showProgress(int phase, double fraction)
 {
     static const char *const names[] = {"Unpacking", "Writing the backup", "Packing", "Compressing"};
@@ -60,7 +65,7 @@ bool AppState::loadProject(QString path)
     Workspace::LoadedProject loaded;
     const Result unpacked
         = m_jobs.run([&](JobControl &control) { return Workspace::unpackProject(local, &control, &loaded); });
-    const Result result = Workspace::finishLoad(*m_project, unpacked, loaded);
+    const Result result = Workspace::finishLoad(*m_project, unpacked, loaded, disposal());
     setLastError(result.reason());
     // A failed load may leave the project before it loaded, edits and all.
     if (!result.ok() && m_project->loaded())
@@ -75,7 +80,7 @@ void AppState::unloadProject()
 {
     if (busy())
         return;
-    Workspace::unloadProject(*m_project);
+    Workspace::unloadProject(*m_project, disposal());
     // A store's failure belongs to the project; the start screen shows load failures.
     setLastError(QString());
     setFileName(QString());

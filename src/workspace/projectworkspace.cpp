@@ -78,18 +78,6 @@ QList<DeviceEntity *> devicesOf(const ProjectEntity &project)
     return project.devices()->objectsOfType<DeviceEntity>();
 }
 
-// Empties the device list; the project's own device objects go once the
-// views have let go of them (a project of thousands of devices loaded again
-// and again would otherwise keep every one).
-void clearDevices(ProjectEntity &project)
-{
-    const QList<DeviceEntity *> devices = devicesOf(project);
-    project.devices()->clear();
-    for (DeviceEntity *device : devices) {
-        if (device->parent() == &project)
-            device->deleteLater();
-    }
-}
 
 // What the working tree holds: the settings and the devices.
 void readProject(LoadedProject *loaded)
@@ -188,12 +176,12 @@ void discardLoaded(const LoadedProject &loaded)
     removeDirectoryTrees({loaded.work, loaded.backup});
 }
 
-void adoptProject(ProjectEntity &project, const LoadedProject &loaded)
+void adoptProject(ProjectEntity &project, const LoadedProject &loaded, const TreeDisposal &dispose)
 {
     // A project view never mixes two archives: what was loaded before goes.
     if (project.loaded())
-        discardTrees(project);
-    clearDevices(project);
+        discardTrees(project, dispose);
+    project.devices()->clear();
     project.setExtractedPath(loaded.work);
     project.setExtractedBackupPath(loaded.backup);
     project.setName(loaded.settings.name);
@@ -223,32 +211,38 @@ Result loadProject(ProjectEntity &project, const QString &path, JobControl *cont
     return finishLoad(project, unpackProject(path, control, &loaded), loaded);
 }
 
-Result finishLoad(ProjectEntity &project, const Result &result, const LoadedProject &loaded)
+Result finishLoad(ProjectEntity &project, const Result &result, const LoadedProject &loaded,
+                  const TreeDisposal &dispose)
 {
     if (!result) {
         // After a failed unpacking no project stays loaded; an archive that
         // holds no project leaves the loaded one as it was.
         if (!loaded.unpacked)
-            unloadProject(project);
+            unloadProject(project, dispose);
         return result;
     }
-    adoptProject(project, loaded);
+    adoptProject(project, loaded, dispose);
     return result;
 }
 
-void unloadProject(ProjectEntity &project)
+void unloadProject(ProjectEntity &project, const TreeDisposal &dispose)
 {
-    clearDevices(project);
+    project.devices()->clear();
     if (!project.loaded())
         return;
-    discardTrees(project);
+    discardTrees(project, dispose);
     project.setLoaded(false);
 }
 
-void discardTrees(ProjectEntity &project)
+void discardTrees(ProjectEntity &project, const TreeDisposal &dispose)
 {
-    if (project.loaded())
-        removeDirectoryTrees({project.extractedPath(), project.extractedBackupPath()});
+    if (!project.loaded())
+        return;
+    const QStringList trees{project.extractedPath(), project.extractedBackupPath()};
+    if (dispose)
+        dispose(trees);
+    else
+        removeDirectoryTrees(trees);
 }
 
 bool validateNewSettings(ProjectEntity &project)

@@ -2,6 +2,9 @@
 
 #include <QMap>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 #include "projectarchive.h"
 #include "projectdata.h"
@@ -19,6 +22,10 @@ namespace Workspace {
 extern const QString tandoType; // "TANDO/QL3"
 extern const QString ksb12Type; // "KSB12"
 
+// Removes a project's trees that are no longer needed; without one they are
+// removed at once (a window hands them to a BackgroundRemoval instead).
+using TreeDisposal = std::function<void(const QStringList &trees)>;
+
 // Opens the project archive at path (a local path or a file URL): unpacks it
 // into a working and a backup tree, reads the settings and appends one device
 // per entry of the device family directories. On failure, the reason.
@@ -33,17 +40,18 @@ Result loadProject(ProjectEntity &project, const QString &path, JobControl *cont
 // finishLoad ends a load on the GUI thread as loadProject does: adopts what
 // unpackProject found, or after a failed unpacking unloads the project.
 Result unpackProject(const QString &path, JobControl *control, LoadedProject *loaded);
-void adoptProject(ProjectEntity &project, const LoadedProject &loaded);
+void adoptProject(ProjectEntity &project, const LoadedProject &loaded, const TreeDisposal &dispose = {});
 void discardLoaded(const LoadedProject &loaded);
-Result finishLoad(ProjectEntity &project, const Result &result, const LoadedProject &loaded);
+Result finishLoad(ProjectEntity &project, const Result &result, const LoadedProject &loaded,
+                  const TreeDisposal &dispose = {});
 
 // Empties the device list; when a project is loaded, removes its working and
 // backup trees and marks it not loaded.
-void unloadProject(ProjectEntity &project);
+void unloadProject(ProjectEntity &project, const TreeDisposal &dispose = {});
 
 // Removes the working and backup trees of a loaded project and changes
 // nothing else; for a program that ends with a project still loaded.
-void discardTrees(ProjectEntity &project);
+void discardTrees(ProjectEntity &project, const TreeDisposal &dispose = {});
 
 // Checks every device's new MAC (syntax first; duplicates only when all are
 // well-formed) and sets each device's issue text. True when all are valid.

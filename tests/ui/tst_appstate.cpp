@@ -71,8 +71,8 @@ private slots:
         log.watch(project, &ProjectEntity::loadedChanged, "loaded");
         state.unloadProject();
 
-        QVERIFY(!QFileInfo::exists(work));
-        QVERIFY(!QFileInfo::exists(backup));
+        QTRY_VERIFY(!QFileInfo::exists(work)); // removed in the background
+        QTRY_VERIFY(!QFileInfo::exists(backup));
         QVERIFY(QFileInfo::exists(bystander));
         QCOMPARE(project->devices()->count(), 0);
         QVERIFY(!project->loaded());
@@ -107,7 +107,7 @@ private slots:
         state.project()->setLoaded(true);
         state.unloadProject();
 
-        QVERIFY(!QFileInfo::exists(work));
+        QTRY_VERIFY(!QFileInfo::exists(work)); // removed in the background
         QVERIFY(QFileInfo::exists(cwdMarker));
         QVERIFY(QFile::remove(cwdMarker));
     }
@@ -129,8 +129,8 @@ private slots:
             QVERIFY(QFileInfo(work + "/active-project/project.xml").isFile());
             QVERIFY(QFileInfo(backup + "/active-project/project.xml").isFile());
         }
-        QVERIFY(!QFileInfo::exists(work));
-        QVERIFY(!QFileInfo::exists(backup));
+        QTRY_VERIFY(!QFileInfo::exists(work)); // removed in the background
+        QTRY_VERIFY(!QFileInfo::exists(backup));
     }
 
     void versionIsSevenHexDigits()

@@ -261,7 +261,7 @@ private slots:
         // A second drop while loaded unloads first: the list is not appended to.
         drop(one.get());
         QCOMPARE(m_appState->project()->devices()->count(), 5);
-        QVERIFY(!QFileInfo::exists(firstWork));
+        QTRY_VERIFY(!QFileInfo::exists(firstWork)); // removed in the background
 
         QVERIFY(QMetaObject::invokeMethod(itemWithText(root(), "Unload Project"), "clicked"));
         QVERIFY(!m_appState->project()->loaded());
@@ -521,7 +521,9 @@ private slots:
             return;
         }
         QVERIFY(!m_appState->project()->loaded());
-        QCOMPARE(ownTemporaryDirs(), treesBefore);
+        // No tree of the cancelled load (those of earlier ones may still be going).
+        for (const QString &tree : ownTemporaryDirs())
+            QVERIFY2(treesBefore.contains(tree), qPrintable(tree));
         if (journey == "close") {
             QTRY_VERIFY(!m_window->isVisible());
             m_window->show();
