@@ -253,7 +253,13 @@ QString unpackTarInto(ArchiveSource &source, const QStringList &destinations, co
         return archiveError("archive_read_support_format_tar", reader.get());
     if (archive_read_open(reader.get(), &source, nullptr, &ArchiveSource::read, nullptr) != ARCHIVE_OK) {
         const QString sourceError = source.readError();
-        return !sourceError.isEmpty() ? sourceError : archiveError("archive_read_open", reader.get());
+        if (!sourceError.isEmpty())
+            return sourceError;
+        // The format is told from the first bytes: this is what users meet
+        // when they open a file that is no project archive at all.
+        return QStringLiteral("%1 (%2)").arg(source.inflater() ? QStringLiteral("the gzip data holds no tar archive")
+                                                               : QStringLiteral("neither a tar archive nor a gzip file"),
+                                             archiveError("archive_read_open", reader.get()));
     }
     EntryLoop loop(source, destinations, mapper, control);
     const QString error = loop.run(reader.get());
