@@ -12,6 +12,21 @@
 struct JobControl
 {
     enum class Phase { Unpacking, WritingBackup, Packing, Compressing };
+    // What a person is told the job is doing.
+    static const char *phaseName(Phase phase)
+    {
+        switch (phase) {
+        case Phase::Unpacking:
+            return "Unpacking";
+        case Phase::WritingBackup:
+            return "Writing the backup";
+        case Phase::Packing:
+            return "Packing";
+        case Phase::Compressing:
+            return "Compressing";
+        }
+        return "";
+    }
 
     std::atomic<bool> cancelled{false};
     // Called on the working thread; keep it cheap. May be empty.

@@ -4,25 +4,6 @@
 
 #include <cstdio>
 
-namespace {
-
-const char *phaseName(JobControl::Phase phase)
-{
-    switch (phase) {
-    case JobControl::Phase::Unpacking:
-        return "Unpacking";
-    case JobControl::Phase::WritingBackup:
-        return "Writing the backup";
-    case JobControl::Phase::Packing:
-        return "Packing";
-    case JobControl::Phase::Compressing:
-        return "Compressing";
-    }
-    return "";
-}
-
-} // namespace
-
 ProgressLine::ProgressLine(JobControl &control, bool enabled) : m_control(control)
 {
     if (enabled && ::isatty(STDERR_FILENO))
@@ -44,8 +25,8 @@ void ProgressLine::show(JobControl::Phase phase, qint64 done, qint64 total)
     m_last = now;
     m_shown = true;
     if (total > 0)
-        std::fprintf(stderr, "\r\033[K%s %3d %%", phaseName(phase), int(qBound<qint64>(0, done * 100 / total, 100)));
+        std::fprintf(stderr, "\r\033[K%s %3d %%", JobControl::phaseName(phase), int(qBound<qint64>(0, done * 100 / total, 100)));
     else
-        std::fprintf(stderr, "\r\033[K%s %lld MB", phaseName(phase), static_cast<long long>(done >> 20));
+        std::fprintf(stderr, "\r\033[K%s %lld MB", JobControl::phaseName(phase), static_cast<long long>(done >> 20));
     std::fflush(stderr);
 }

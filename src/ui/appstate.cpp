@@ -5,7 +5,6 @@
 #include "deviceentity.h"
 #include "projectworkspace.h"
 #include "savepathdialog.h"
-#include "treeremoval.h"
 
 #include <QFileInfo>
 #include <QQuickWindow>
@@ -34,8 +33,7 @@ Workspace::TreeDisposal AppState::disposal()
 
 void AppState::showProgress(int phase, double fraction)
 {
-    static const char *const names[] = {"Unpacking", "Writing the backup", "Packing", "Compressing"};
-    m_jobPhase = QString::fromLatin1(names[qBound(0, phase, 3)]);
+    m_jobPhase = QString::fromLatin1(JobControl::phaseName(JobControl::Phase(qBound(0, phase, 3))));
     m_jobProgress = fraction;
     emit jobProgressChanged();
 }
