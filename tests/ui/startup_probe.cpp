@@ -22,13 +22,13 @@ void reportWhenLoaded()
     if (qEnvironmentVariableIsEmpty("TANDO_PROBE_REPORT"))
         return;
     auto *poll = new QTimer(qApp);
-    auto *clock = new QElapsedTimer;
-    clock->start();
+    QElapsedTimer clock;
+    clock.start();
     QObject::connect(poll, &QTimer::timeout, [poll, clock] {
         const QList<QWindow *> windows = QGuiApplication::topLevelWindows();
         AppState *appState = windows.isEmpty() ? nullptr : windows.first()->findChild<AppState *>();
         const bool loaded = appState && appState->project()->loaded();
-        if (!loaded && clock->elapsed() < 20000)
+        if (!loaded && clock.elapsed() < 20000)
             return;
         std::printf("title=%s\ndevices=%d\n", qPrintable(windows.value(0) ? windows.first()->title() : QString()),
                     appState ? appState->project()->devices()->count() : -1);
