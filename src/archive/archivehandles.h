@@ -1,5 +1,7 @@
 #pragma once
 
+#include "posixfile.h"
+
 #include <QString>
 
 #include <archive.h>
@@ -33,11 +35,6 @@ struct EntryFree
 using ReadArchive = std::unique_ptr<archive, ReadArchiveFree>;
 using WriteArchive = std::unique_ptr<archive, WriteArchiveFree>;
 using Entry = std::unique_ptr<archive_entry, EntryFree>;
-
-inline QString errnoText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 // The libarchive call that failed and libarchive's reason.
 inline QString archiveError(const char *call, archive *a)

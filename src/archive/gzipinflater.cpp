@@ -23,11 +23,6 @@ constexpr int ReadSize = 256 * 1024;
 constexpr int BlockSize = 256 * 1024;
 constexpr size_t MaxQueuedBlocks = 16; // 4 MiB of decoded data ahead of the reader
 
-QString errnoText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 } // namespace
 
 namespace {
@@ -238,7 +233,7 @@ bool Inflater::fillInput()
     const qint64 n = Archive::readSome(d.fd, d.in.data(), d.in.size());
     if (n <= 0) {
         if (n < 0)
-            finish(errnoText(errno));
+            finish(Archive::errnoText(errno));
         else
             finish(d.phase == Decoder::Between ? QString() : QStringLiteral("unexpected end of the gzip data"));
         return false;

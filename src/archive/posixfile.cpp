@@ -13,6 +13,11 @@
 
 namespace Archive {
 
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
 void Fd::reset(int fd)
 {
     if (m_fd >= 0)

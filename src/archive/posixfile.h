@@ -9,6 +9,9 @@
 // Small POSIX helpers of the archive layer.
 namespace Archive {
 
+// The system's text for an errno value.
+QString errnoText(int error);
+
 // A file descriptor that is closed when it goes out of scope, unless closed
 // explicitly first (which reports the result).
 class Fd

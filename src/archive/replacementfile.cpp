@@ -2,6 +2,7 @@
 
 #include "interruption.h"
 #include "leftovers.h"
+#include "posixfile.h"
 #include "processfacts.h"
 
 #include <QDir>
@@ -18,18 +19,13 @@
 
 namespace {
 
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 // The target's file type as a reason to refuse it; empty when it is a
 // regular file or does not exist.
 QString refusal(const QString &target, const QString &resolved)
 {
     struct stat st {};
     if (::stat(QFile::encodeName(resolved).constData(), &st) != 0)
-        return errno == ENOENT ? QString() : QStringLiteral("Cannot write %1: %2").arg(target, systemError(errno));
+        return errno == ENOENT ? QString() : QStringLiteral("Cannot write %1: %2").arg(target, Archive::errnoText(errno));
     if (S_ISDIR(st.st_mode))
         return QStringLiteral("%1 is a directory").arg(target);
     if (!S_ISREG(st.st_mode))
@@ -83,11 +79,11 @@ Result ReplacementFile::check(const QString &target, QString *resolved)
         char buffer[4096];
         const ssize_t length = ::readlink(QFile::encodeName(current).constData(), buffer, sizeof buffer - 1);
         if (length < 0)
-            return Result::failure(QStringLiteral("Cannot write %1: %2").arg(target, systemError(errno)));
+            return Result::failure(QStringLiteral("Cannot write %1: %2").arg(target, Archive::errnoText(errno)));
         const QString pointsTo = QFile::decodeName(QByteArray(buffer, int(length)));
         current = QDir::isAbsolutePath(pointsTo) ? pointsTo : folder + QLatin1Char('/') + pointsTo;
     }
-    return Result::failure(QStringLiteral("Cannot write %1: %2").arg(target, systemError(ELOOP)));
+    return Result::failure(QStringLiteral("Cannot write %1: %2").arg(target, Archive::errnoText(ELOOP)));
 }
 
 Result ReplacementFile::open()
@@ -99,7 +95,7 @@ Result ReplacementFile::open()
     QByteArray name = QFile::encodeName(Archive::hiddenFileTemplate(resolved.path(), resolved.fileName()));
     const int fd = ::mkostemps(name.data(), 5, O_CLOEXEC);
     if (fd < 0)
-        return Result::failure(QStringLiteral("Cannot write beside %1: %2").arg(m_target, systemError(errno)));
+        return Result::failure(QStringLiteral("Cannot write beside %1: %2").arg(m_target, Archive::errnoText(errno)));
     ::close(fd);
     m_path = QFile::decodeName(name);
     Interruption::pauseAt("store");
@@ -117,7 +113,7 @@ Result ReplacementFile::commit()
 
     const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
-        return Result::failure(QStringLiteral("Cannot replace %1: %2").arg(m_target, systemError(errno)));
+        return Result::failure(QStringLiteral("Cannot replace %1: %2").arg(m_target, Archive::errnoText(errno)));
     struct stat existing {};
     const mode_t mode = modeFor(m_resolved, &existing);
     if (existing.st_mode != 0 && ::fchown(fd, ::geteuid() == 0 ? existing.st_uid : uid_t(-1), existing.st_gid) != 0) {
@@ -128,9 +124,9 @@ Result ReplacementFile::commit()
     const int error = errno;
     ::close(fd);
     if (!moded)
-        return Result::failure(QStringLiteral("Cannot replace %1: %2").arg(m_target, systemError(error)));
+        return Result::failure(QStringLiteral("Cannot replace %1: %2").arg(m_target, Archive::errnoText(error)));
     if (std::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(m_resolved).constData()) != 0)
-        return Result::failure(QStringLiteral("Cannot replace %1: %2").arg(m_target, systemError(errno)));
+        return Result::failure(QStringLiteral("Cannot replace %1: %2").arg(m_target, Archive::errnoText(errno)));
     m_committed = true;
     return Result::success();
 }

@@ -1,5 +1,7 @@
 #include "scratchdir.h"
 
+#include "posixfile.h"
+
 #include "interruption.h"
 #include "leftovers.h"
 #include "logging.h"
@@ -27,7 +29,7 @@ QString newTemporaryDirectory(Result *problem)
         qCDebug(lcArchive) << "Couldnt create temorary file";
         if (problem)
             *problem = Result::failure(QStringLiteral("Cannot create a temporary directory in %1: %2")
-                                           .arg(QDir::tempPath(), QString::fromLocal8Bit(std::strerror(error))));
+                                           .arg(QDir::tempPath(), errnoText(error)));
         return QString();
     }
     const QString path = QFile::decodeName(name);

@@ -73,11 +73,6 @@ private:
     bool m_firstBytes[256] = {};
 };
 
-bool replaceInPlace(char *data, int length, const Replacements &pairs)
-{
-    return pairs.replaceIn(data, length);
-}
-
 // The entry names held in the header itself: name (joined with the prefix in
 // the POSIX ustar layout) and, for a hard link, the link target.
 bool patchHeaderNames(tar_ustarheader *header, const Replacements &pairs)
@@ -90,7 +85,7 @@ bool patchHeaderNames(tar_ustarheader *header, const Replacements &pairs)
     const int prefixLength = posixUstar ? fieldLength(header->prefix, sizeof(header->prefix)) : 0;
     if (prefixLength > 0) {
         QByteArray joined = QByteArray(header->prefix, prefixLength) + '/' + QByteArray(header->name, nameLength);
-        if (replaceInPlace(joined.data(), joined.size(), pairs)) {
+        if (pairs.replaceIn(joined.data(), joined.size())) {
             if (joined.at(prefixLength) == '/') {
                 std::memcpy(header->prefix, joined.constData(), size_t(prefixLength));
                 std::memcpy(header->name, joined.constData() + prefixLength + 1, size_t(nameLength));
@@ -101,10 +96,10 @@ bool patchHeaderNames(tar_ustarheader *header, const Replacements &pairs)
             }
         }
     } else {
-        changed = replaceInPlace(header->name, nameLength, pairs);
+        changed = pairs.replaceIn(header->name, nameLength);
     }
     if (header->typeflag == '1')
-        changed |= replaceInPlace(header->linkname, fieldLength(header->linkname, sizeof(header->linkname)), pairs);
+        changed |= pairs.replaceIn(header->linkname, fieldLength(header->linkname, sizeof(header->linkname)));
     return changed;
 }
 
@@ -139,7 +134,7 @@ bool patchPaxRecords(QByteArray &data, const Replacements &pairs, bool forHardLi
         char *value = bytes + (eq - bytes) + 1;
         const int valueLength = int((bytes + end - 1) - value);
         if (key == "path" || key == "GNU.sparse.name" || (key == "linkpath" && forHardLink))
-            *changed |= replaceInPlace(value, valueLength, pairs);
+            *changed |= pairs.replaceIn(value, valueLength);
         if (key == "size" && !global) {
             quint64 v = 0;
             if (valueLength == 0)
@@ -271,7 +266,7 @@ struct StreamPatcher::State
                 std::memcpy(h.data.data(), data.constData(), size_t(data.size()));
             } else if (h.type == 'L' || followingType == '1') {
                 const int length = int(tarEntrySize(&h.header));
-                replaceInPlace(h.data.data(), fieldLength(h.data.constData(), length), pairs);
+                pairs.replaceIn(h.data.data(), fieldLength(h.data.constData(), length));
             }
             endSizeWithNul(&h.header);
             fixTarHeaderChecksum(&h.header);

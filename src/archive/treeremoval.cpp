@@ -1,6 +1,7 @@
 #include "treeremoval.h"
 
 #include "logging.h"
+#include "posixfile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -66,7 +67,7 @@ bool removeDirectoryTree(const QString &path)
     if (firstError == 0)
         return true;
     qCDebug(lcWorkspace).noquote() << QStringLiteral("Cannot remove %1: %2")
-                                          .arg(QFile::decodeName(firstFailure), QString::fromLocal8Bit(std::strerror(firstError)));
+                                          .arg(QFile::decodeName(firstFailure), Archive::errnoText(firstError));
     return false;
 }
 

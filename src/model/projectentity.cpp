@@ -40,7 +40,12 @@ QString ProjectEntity::projectFilePath() const
 
 QStringList ProjectEntity::profileFiles(const QString &deviceDirName) const
 {
-    const QDir profiles(tandoDevicesDir().absoluteFilePath(deviceDirName + QStringLiteral("/profiles")));
+    return profileFilesIn(tandoDevicesDir(), deviceDirName);
+}
+
+QStringList ProjectEntity::profileFilesIn(const QDir &tandoDevicesDir, const QString &deviceDirName)
+{
+    const QDir profiles(tandoDevicesDir.absoluteFilePath(deviceDirName + QStringLiteral("/profiles")));
     QStringList paths;
     const QFileInfoList entries = profiles.entryInfoList(QDir::Files | QDir::Dirs | QDir::Drives | QDir::NoDotAndDotDot,
                                                          QDir::Name | QDir::IgnoreCase);

@@ -64,6 +64,8 @@ public:
     QString projectFilePath() const;
     // Absolute paths of the regular files in <tando>/<deviceDirName>/profiles.
     QStringList profileFiles(const QString &deviceDirName) const;
+    // The same for the Tando family directory of any tree.
+    static QStringList profileFilesIn(const QDir &tandoDevicesDir, const QString &deviceDirName);
 
 signals:
     void loadedChanged(bool loaded);

@@ -38,7 +38,6 @@ Result JobRunner::run(const Work &work)
     m_control = nullptr;
     m_running = false;
     emit runningChanged(false);
-    emit finished();
     return result;
 }
 

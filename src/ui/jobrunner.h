@@ -36,7 +36,6 @@ signals:
     void runningChanged(bool running);
     // phase as JobControl::Phase; fraction from 0 to 1, or -1 when unknown.
     void progress(int phase, double fraction);
-    void finished();
 
 private:
     void report(JobControl::Phase phase, qint64 done, qint64 total);

@@ -125,6 +125,12 @@ Result newTrees(QString *work, QString *backup)
     return problem;
 }
 
+// The trees of a load that will not be adopted.
+void discardLoaded(const LoadedProject &loaded)
+{
+    removeDirectoryTrees({loaded.work, loaded.backup});
+}
+
 } // namespace
 
 Archive::NameMapper deviceDirectoryMapper()
@@ -169,11 +175,6 @@ Result unpackProject(const QString &path, JobControl *control, LoadedProject *lo
     else
         discardLoaded(*loaded);
     return result;
-}
-
-void discardLoaded(const LoadedProject &loaded)
-{
-    removeDirectoryTrees({loaded.work, loaded.backup});
 }
 
 void adoptProject(ProjectEntity &project, const LoadedProject &loaded, const TreeDisposal &dispose)

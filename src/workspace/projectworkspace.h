@@ -35,13 +35,11 @@ Result loadProject(ProjectEntity &project, const QString &path, JobControl *cont
 // The two halves of loadProject. unpackProject touches no QObject and may
 // run on any thread; on failure or cancel nothing of it stays on disk.
 // adoptProject makes what it found the project's (GUI thread), replacing a
-// project loaded before. discardLoaded removes the trees of a result that
-// will not be adopted.
+// project loaded before.
 // finishLoad ends a load on the GUI thread as loadProject does: adopts what
 // unpackProject found, or after a failed unpacking unloads the project.
 Result unpackProject(const QString &path, JobControl *control, LoadedProject *loaded);
 void adoptProject(ProjectEntity &project, const LoadedProject &loaded, const TreeDisposal &dispose = {});
-void discardLoaded(const LoadedProject &loaded);
 Result finishLoad(ProjectEntity &project, const Result &result, const LoadedProject &loaded,
                   const TreeDisposal &dispose = {});
 

@@ -308,15 +308,7 @@ QString ProjectTree::prefsFile(const DeviceRecord &device) const
 
 QStringList ProjectTree::profileFiles(const QString &deviceDirName) const
 {
-    const QDir profiles(familyDir(tandoType) + QLatin1Char('/') + deviceDirName + QStringLiteral("/profiles"));
-    QStringList paths;
-    const QFileInfoList entries = profiles.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-    for (const QFileInfo &entry : entries) {
-        // Links are not followed: a profile must be a regular file of the tree itself.
-        if (entry.isFile() && !entry.isSymLink())
-            paths.append(entry.absoluteFilePath());
-    }
-    return paths;
+    return ProjectEntity::profileFilesIn(QDir(familyDir(tandoType)), deviceDirName);
 }
 
 } // namespace Workspace

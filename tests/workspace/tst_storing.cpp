@@ -338,6 +338,30 @@ private slots:
         QCOMPARE(ownTemporaryDirs(), tempBefore);
     }
 
+    // The named patching of a packed tar: each device directory from the
+    // underscore to the colon form of its new MAC, data untouched.
+    void patchTarDevicePathsRenamesDeviceDirectories()
+    {
+        ProjectFixture f;
+        f.addProjectXml("P", "A", "D");
+        f.addTando("00:1a:2b:3c:4d:5e", "Front");
+        ProjectEntity project;
+        QVERIFY(Workspace::loadProject(project, f.makeTgz("p.tgz")));
+        deviceByMac(project, "TANDO/QL3", "00:1a:2b:3c:4d:5e")->setNewMac("00:1a:2b:3c:4d:ff");
+        // A tar as packing a renamed tree gives it: the new MAC in underscore form.
+        const QString tando = project.extractedPath() + "/active-project/devices/tando/";
+        QVERIFY(QDir().rename(tando + "00_1a_2b_3c_4d_5e", tando + "00_1a_2b_3c_4d_ff"));
+        const QString tar = f.path("t.tar");
+        ProjectFixture::run("tar", {"-cf", tar, "-C", project.extractedPath(), "active-project"});
+        QVERIFY(Workspace::patchTarDevicePaths(project, tar));
+        const QByteArray listing = ProjectFixture::run("tar", {"-tf", tar});
+        QVERIFY2(listing.contains("active-project/devices/tando/00:1a:2b:3c:4d:ff/prefs\n"), listing.constData());
+        QVERIFY2(!listing.contains("00_1a"), listing.constData());
+        QVERIFY(ProjectFixture::run("tar", {"-xOf", tar, "active-project/devices/tando/00:1a:2b:3c:4d:ff/prefs"})
+                    .contains("<UnitName>Front</UnitName>"));
+        Workspace::unloadProject(project);
+    }
+
     void storingTwiceRepeatsTheEdits()
     {
         ProjectFixture f;
