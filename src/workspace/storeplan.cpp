@@ -29,12 +29,6 @@ bool isKnownType(const DeviceRecord &device)
     return device.type == tandoType || device.type == ksb12Type;
 }
 
-bool isEdited(const DeviceRecord &device)
-{
-    return device.newLabel != device.oldLabel
-           || Mac::normalizeMac(device.newMac, colon) != Mac::normalizeMac(device.oldMac, colon);
-}
-
 QByteArray parentOf(const QByteArray &key)
 {
     const int slash = key.lastIndexOf('/');
@@ -158,10 +152,11 @@ Result planKsb12Label(PlanBuilder &builder, const QString &prefsPath, const Devi
     return Result::success();
 }
 
-// Every "mac" that names an edited device by its old MAC gets the new one,
-// its paired "unitname" the device's new label. A profile that cannot be
-// read names nothing we know of, and is left as it is.
-Result planProfile(PlanBuilder &builder, const QString &path, const QMap<QString, const DeviceRecord *> &edited)
+// Every "mac" that names a device of the project by its old MAC gets the
+// colon form of the device's new MAC, its paired "unitname" the device's new
+// label. The file is rewritten only when that changes a value in it. A
+// profile that cannot be read names nothing we know of, and is left as it is.
+Result planProfile(PlanBuilder &builder, const QString &path, const QMap<QString, const DeviceRecord *> &byOldMac)
 {
     QDomDocument doc;
     if (const Result r = builder.readXml(path, &doc); !r) {
@@ -172,32 +167,34 @@ Result planProfile(PlanBuilder &builder, const QString &path, const QMap<QString
     const QDomNodeList names = doc.elementsByTagName(QStringLiteral("unitname"));
     bool changed = false;
     for (int i = 0; i < macs.size(); ++i) {
-        const QDomElement mac = macs.item(i).toElement();
-        const DeviceRecord *device = edited.value(Mac::normalizeMac(Xml::elementText(mac), colon));
+        QDomElement mac = macs.item(i).toElement();
+        const DeviceRecord *device = byOldMac.value(Mac::normalizeMac(Xml::elementText(mac), colon));
         if (!device)
             continue;
-        const QString newMac = Mac::normalizeMac(device->newMac, colon);
         QDomElement name = names.item(i).toElement();
         if (device->newLabel != device->oldLabel && name.isNull())
             return Result::failure(QStringLiteral("Cannot store the label of %1: %2 has no <unitname> for it")
                                        .arg(device->oldMac, path));
-        Xml::setText(mac, newMac);
-        if (!name.isNull())
+        const QString newMac = Mac::normalizeMac(device->newMac, colon);
+        if (Xml::elementText(mac) != newMac) {
+            Xml::setText(mac, newMac);
+            changed = true;
+        }
+        if (!name.isNull() && Xml::elementText(name) != device->newLabel) {
             Xml::setText(name, device->newLabel);
-        changed = true;
+            changed = true;
+        }
     }
     return changed ? builder.writeXml(path, doc, {}) : Result::success();
 }
 
 Result planDevices(PlanBuilder &builder, const StoreRequest &request)
 {
-    QMap<QString, const DeviceRecord *> edited;
+    QMap<QString, const DeviceRecord *> byOldMac; // a later device with the same old MAC wins
     for (const DeviceRecord &device : request.devices) {
-        if (isKnownType(device) && isEdited(device))
-            edited.insert(Mac::normalizeMac(device.oldMac, colon), &device);
+        if (isKnownType(device))
+            byOldMac.insert(Mac::normalizeMac(device.oldMac, colon), &device);
     }
-    if (edited.isEmpty())
-        return Result::success();
     for (const DeviceRecord &device : request.devices) {
         if (!isKnownType(device))
             continue;
@@ -211,7 +208,7 @@ Result planDevices(PlanBuilder &builder, const StoreRequest &request)
         if (device.type != tandoType)
             continue;
         for (const QString &profile : request.tree.profileFiles(Mac::normalizeMac(device.oldMac, underscore))) {
-            if (const Result p = planProfile(builder, profile, edited); !p)
+            if (const Result p = planProfile(builder, profile, byOldMac); !p)
                 return p;
         }
     }

@@ -117,6 +117,22 @@ private slots:
             << QStringList{"--name", QStringLiteral("\U0001F600")} << 0 << QJsonObject{{"name", QStringLiteral("\U0001F600")}}
             << projectMember << QByteArray("<name>&#x1f600;</name>\n <author>Ann</author>\n <description>Show</description>\n"
                                            " <notes>&#x1f600;</notes>");
+        // Profiles follow every device of the project, edited or not.
+        const QByteArray twoUnits = "<profile>\n <unit>\n  <mac>%1</mac>\n  <unitname>Front</unitname>\n </unit>\n"
+                                    " <unit>\n  <mac>%2</mac>\n  <unitname>%3</unitname>\n </unit>\n</profile>\n";
+        QTest::newRow("stale unitname of another device refreshed")
+            << Files{{profileMember, QString(twoUnits).arg(tandoMac, ksb12Mac, "Old Name").toUtf8()}}
+            << QStringList{"--label", tandoMac + "=Stage"} << 0 << QJsonObject{{"label " + tandoMac, "Stage"}}
+            << profileMember << QByteArray("<unitname>Stage</unitname>\n </unit>\n <unit>\n  <mac>00:1a:2b:00:00:01</mac>\n"
+                                           "  <unitname>Stage Right</unitname>");
+        QTest::newRow("profile MACs take the colon form on any edit")
+            << Files{{profileMember, QString(twoUnits).arg("00-1A-2B-3C-4D-5E", "00:1A:2B:0:0:1", "Stage Right").toUtf8()}}
+            << QStringList{"--name", "X"} << 0 << QJsonObject{{"name", "X"}} << profileMember
+            << QByteArray("<mac>00:1a:2b:3c:4d:5e</mac>\n  <unitname>Front</unitname>\n </unit>\n <unit>\n"
+                          "  <mac>00:1a:2b:00:00:01</mac>");
+        QTest::newRow("consistent profile keeps its bytes")
+            << Files{{profileMember, QString(twoUnits).arg(tandoMac, ksb12Mac, "Stage Right").toUtf8()}}
+            << QStringList{"--name", "X"} << 0 << QJsonObject{{"name", "X"}} << profileMember << QByteArray();
         QTest::newRow("control character in a name") << Files{} << QStringList{"--name", "a\x01" "b"} << 2
                                                       << QJsonObject{} << QString() << QByteArray("--name: U+0001");
         // An edited value that has no place to go fails the store, naming the
