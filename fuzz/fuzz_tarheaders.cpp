@@ -1,10 +1,11 @@
-// The header walk with the checksum fixer on arbitrary bytes, and the name
-// patching of a tar file in place.
+// The header walk with the checksum fixer, and the tar stream walker (its
+// report, a plain copy and a copy that renames every entry), on arbitrary bytes.
 
 #include "fuzzsupport.h"
 #include "tarpatch.h"
+#include "tarstream.h"
 
-#include <QFile>
+#include <QVector>
 
 namespace {
 
@@ -19,26 +20,9 @@ quint64 storedChecksum(const tar_ustarheader *header)
     return value;
 }
 
-QByteArray readAll(const QString &path)
+void checkHeaderWalk(const QByteArray &image)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-} // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
-{
-    FuzzSupport::startQt(argc, argv);
-    FuzzSupport::sandbox();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
-    const QByteArray image(reinterpret_cast<const char *>(data), int(size));
     const QByteArray original = image;
-
     // Walk with the fixer: the caller's bytes stay, the copy keeps its size,
     // every header with a name carries its checksum, and a second walk
     // changes nothing more.
@@ -57,22 +41,111 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FuzzSupport::fail("walkTarHeaders visited more headers than there are blocks");
     if (TarPatch::walkTarHeaders(fixed, &TarPatch::fixTarHeaderChecksum) != fixed)
         FuzzSupport::fail("fixing checksums twice changed the image");
+}
 
-    // Patch names in a file: a refusal leaves the file exactly as it was; a
-    // patch never changes the file's size.
-    const QString path = FuzzSupport::sandbox().workPath("patch.tar");
-    if (!FuzzSupport::writeFile(path, data, size))
-        FuzzSupport::fail("cannot write the tar file");
-    const QList<QPair<QByteArray, QByteArray>> pairs{
-        {"active-project/devices/tando/00_1a_2b_3c_4d_5e", "active-project/devices/tando/00:1a:2b:3c:4d:5e"},
-        {"active-project/devices/ksb12/00_1a_2b_00_00_01", "active-project/devices/ksb12/00:1a:2b:00:00:01"},
-        {"a_b", "a:b"}};
-    const bool patched = TarPatch::patchTarNames(path, pairs);
-    const QByteArray after = readAll(path);
-    if (!patched && after != original)
-        FuzzSupport::fail("a refused patch changed the file");
-    if (after.size() != original.size())
-        FuzzSupport::fail("patching changed the file's size");
-    FuzzSupport::sandbox().check({"patch.tar"});
+struct Run
+{
+    bool ok = false;
+    QByteArray out;
+    QVector<TarStream::EntryInfo> entries;
+};
+
+using Rename = std::function<void(const TarStream::EntryInfo &, TarStream::EntryEdit *)>;
+
+Run walk(const QByteArray &image, int piece, bool withSink, const Rename &rename = {})
+{
+    Run run;
+    TarStream::Walker::Sink sink;
+    if (withSink)
+        sink = [&run](const char *data, qint64 size) { run.out.append(data, int(size)); return true; };
+    TarStream::Walker walker(
+        [&](const TarStream::EntryInfo &entry, TarStream::EntryEdit *edit, QString *) {
+            run.entries.append(entry);
+            if (rename)
+                rename(entry, edit);
+            return true;
+        },
+        sink);
+    bool ok = true;
+    for (int at = 0; ok && at < image.size(); at += piece)
+        ok = walker.write(image.constData() + at, qMin(piece, image.size() - at));
+    run.ok = ok && walker.finish();
+    if (run.ok != walker.error().isEmpty())
+        FuzzSupport::fail("the walker's result and its error disagree");
+    return run;
+}
+
+// Names of every length, some fitting the ustar fields and some not.
+QByteArray newName(const QByteArray &old, int index)
+{
+    return "renamed/" + QByteArray::number(index) + "/" + old.toHex().left((index * 37 + old.size()) % 300);
+}
+
+bool sameLayout(const TarStream::EntryInfo &a, const TarStream::EntryInfo &b)
+{
+    return a.offset == b.offset && a.dataOffset == b.dataOffset && a.end == b.end && a.path == b.path
+           && a.linkTarget == b.linkTarget && a.type == b.type && a.size == b.size && a.headerCrc == b.headerCrc;
+}
+
+void checkStreamWalk(const QByteArray &image, int piece)
+{
+    // A plain copy gives the input's bytes: all of them when the walker takes
+    // the stream, its beginning when it stops. The report alone agrees.
+    const Run copy = walk(image, piece, true);
+    if (!image.startsWith(copy.out) || (copy.ok && copy.out != image))
+        FuzzSupport::fail("a copy without edits changed bytes");
+    const Run report = walk(image, image.size() + 1, false);
+    if (report.ok != copy.ok || report.entries.size() != copy.entries.size())
+        FuzzSupport::fail("the report and the copy disagree");
+    for (int i = 0; i < copy.entries.size(); ++i) {
+        if (!sameLayout(report.entries.at(i), copy.entries.at(i)))
+            FuzzSupport::fail("the report and the copy see different entries");
+    }
+    if (!copy.ok)
+        return;
+
+    // Renaming every entry: the result is taken again with the new names and
+    // the same data, and it grew by what the header regions grew.
+    const Run renamed = walk(image, piece, true, [](const TarStream::EntryInfo &entry, TarStream::EntryEdit *edit) {
+        edit->path = newName(entry.path, entry.index);
+        if (entry.type == '1')
+            edit->linkTarget = newName(entry.linkTarget, entry.index + 1);
+    });
+    if (!renamed.ok)
+        FuzzSupport::fail("a rename was refused");
+    const Run again = walk(renamed.out, piece, false);
+    if (!again.ok || again.entries.size() != copy.entries.size())
+        FuzzSupport::fail("the renamed stream is not taken again");
+    qint64 growth = 0;
+    for (int i = 0; i < copy.entries.size(); ++i) {
+        const TarStream::EntryInfo &before = copy.entries.at(i);
+        const TarStream::EntryInfo &after = again.entries.at(i);
+        if (after.path != newName(before.path, i)
+            || (before.type == '1' && after.linkTarget != newName(before.linkTarget, i + 1)))
+            FuzzSupport::fail("a renamed entry does not read back with its new name", after.path.toStdString());
+        if (after.type != before.type || after.size != before.size || after.end - after.dataOffset != before.end - before.dataOffset)
+            FuzzSupport::fail("a renamed entry changed its data");
+        growth += (after.dataOffset - after.offset) - (before.dataOffset - before.offset);
+    }
+    if (renamed.out.size() - image.size() != growth)
+        FuzzSupport::fail("the renamed stream's length changed by more than its headers");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    FuzzSupport::startQt(argc, argv);
+    FuzzSupport::sandbox();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray image(reinterpret_cast<const char *>(data), int(size));
+    checkHeaderWalk(image);
+    // The last byte picks how the stream is cut into writes.
+    checkStreamWalk(image, size > 0 ? 1 + data[size - 1] % 1024 : 1);
+    FuzzSupport::sandbox().check({});
     return 0;
 }

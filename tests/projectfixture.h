@@ -4,7 +4,6 @@
 #include "deviceentity.h"
 #include "projectentity.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -122,12 +121,37 @@ private:
     int m_unpacked = 0;
 };
 
-// The temporary directories that this process's application name would give.
-inline QStringList ownTemporaryDirs()
+// While it lives, TMPDIR names an empty directory of its own, so that a test
+// can see what was written to the temporary directory.
+class TemporaryDirWatch
 {
-    return QDir(QDir::tempPath())
-        .entryList({QCoreApplication::applicationName() + QStringLiteral("-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
-}
+public:
+    explicit TemporaryDirWatch(const QString &path)
+        : m_path(path), m_wasSet(qEnvironmentVariableIsSet("TMPDIR")), m_saved(qgetenv("TMPDIR"))
+    {
+        QDir().mkpath(path);
+        qputenv("TMPDIR", QFile::encodeName(path));
+    }
+    ~TemporaryDirWatch()
+    {
+        if (m_wasSet)
+            qputenv("TMPDIR", m_saved);
+        else
+            qunsetenv("TMPDIR");
+    }
+    TemporaryDirWatch(const TemporaryDirWatch &) = delete;
+    TemporaryDirWatch &operator=(const TemporaryDirWatch &) = delete;
+
+    QStringList entries() const
+    {
+        return QDir(m_path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    }
+
+private:
+    QString m_path;
+    bool m_wasSet;
+    QByteArray m_saved;
+};
 
 // The loaded device of that type whose old MAC is exactly `mac`.
 inline DeviceEntity *deviceByMac(ProjectEntity &project, const QString &type, const QString &mac)

@@ -12,7 +12,7 @@
 #include <cstring>
 
 // A small tmpfs mounted on a new directory for as long as the object lives,
-// for tests of a full disk. Mounting needs root (as on CI) and may still be
+// for tests of a full disk or a tiny temporary directory. Mounting needs root (as on CI) and may still be
 // refused inside a sandbox: then isMounted() is false, reason() says why, and
 // the test takes its fallback.
 class TmpfsMount

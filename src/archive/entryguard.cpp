@@ -80,69 +80,63 @@ QString typeError(mode_t type)
     }
 }
 
-QByteArray joined(const QByteArray &root, const QByteArrayList &parts)
-{
-    return root + '/' + parts.join('/');
-}
-
-QString guardHardlink(archive_entry *entry, const QByteArray &destination, const NameMapper &mapper)
+QString guardHardlink(archive_entry *entry)
 {
     const QByteArray hardlink(archive_entry_hardlink(entry));
     QByteArrayList targetParts;
     QString error = splitEntryName(hardlink, &targetParts);
     if (error.isEmpty() && targetParts.isEmpty())
-        error = QStringLiteral("names the destination directory");
-    if (error.isEmpty() && mapper)
-        error = mapper(&targetParts);
-    if (!error.isEmpty())
-        return QStringLiteral("hard link target %1: %2").arg(shown(hardlink), error);
-    archive_entry_set_hardlink(entry, joined(destination, targetParts).constData());
-    return QString();
+        error = QStringLiteral("names the top directory");
+    return error.isEmpty() ? QString() : QStringLiteral("hard link target %1: %2").arg(shown(hardlink), error);
 }
 
 } // namespace
 
-QString guardEntry(archive_entry *entry, const QByteArray &destination, const NameMapper &mapper, bool *skip)
+QString EntryGuard::check(archive_entry *entry, QByteArrayList *parts)
 {
-    *skip = false;
     const char *rawName = archive_entry_pathname(entry);
     const QByteArray name = rawName ? QByteArray(rawName) : QByteArray();
-    QByteArrayList parts;
-    QString error = splitEntryName(name, &parts);
+    QString error = splitEntryName(name, parts);
     if (!error.isEmpty())
         return QStringLiteral("%1: %2").arg(shown(name), error);
 
     const bool isHardlink = archive_entry_hardlink(entry) != nullptr;
     const mode_t type = archive_entry_filetype(entry);
-    if (parts.isEmpty()) {
-        if (type == AE_IFDIR && !isHardlink) {
-            *skip = true;
+    if (parts->isEmpty()) {
+        if (type == AE_IFDIR && !isHardlink)
             return QString();
-        }
-        return QStringLiteral("%1: names the destination directory itself").arg(shown(name));
+        return QStringLiteral("%1: names the top directory itself").arg(shown(name));
     }
-    if (mapper && !(error = mapper(&parts)).isEmpty())
-        return QStringLiteral("%1: %2").arg(shown(name), error);
-
     if (isHardlink)
-        error = guardHardlink(entry, destination, mapper);
+        error = guardHardlink(entry);
     else if (type == AE_IFLNK)
-        error = symlinkTargetError(parts, QByteArray(archive_entry_symlink(entry)));
+        error = symlinkTargetError(*parts, QByteArray(archive_entry_symlink(entry)));
     else
         error = typeError(type);
+    if (error.isEmpty())
+        error = throughSymlink(*parts);
     if (!error.isEmpty())
         return QStringLiteral("%1: %2").arg(shown(name), error);
-
-    if (type != AE_IFLNK) {
-        mode_t perm = archive_entry_perm(entry) & 0777;
-        perm |= type == AE_IFDIR ? 0700 : 0600;
-        archive_entry_set_perm(entry, perm);
-    }
-    const QByteArray path = joined(destination, parts);
     // Longer paths cannot be opened, listed or removed by their name.
-    if (path.size() >= PATH_MAX)
+    if (name.size() >= PATH_MAX)
         return QStringLiteral("%1...: path too long").arg(shown(name.left(100)));
-    archive_entry_set_pathname(entry, path.constData());
+    if (type == AE_IFLNK && !isHardlink)
+        m_symlinks.insert(parts->join('/'));
+    return QString();
+}
+
+// An entry below a symbolic link of the archive would be written wherever
+// the link points when the archive is unpacked.
+QString EntryGuard::throughSymlink(const QByteArrayList &parts) const
+{
+    if (m_symlinks.isEmpty())
+        return QString();
+    QByteArray prefix;
+    for (int i = 0; i + 1 < parts.size(); ++i) {
+        prefix += (i ? "/" : "") + parts.at(i);
+        if (m_symlinks.contains(prefix))
+            return QStringLiteral("lies below the symbolic link %1").arg(shown(prefix));
+    }
     return QString();
 }
 

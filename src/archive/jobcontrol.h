@@ -11,17 +11,13 @@
 // between entries; a cancelled operation cleans up as a failed one does.
 struct JobControl
 {
-    enum class Phase { Unpacking, WritingBackup, Packing, Compressing };
+    enum class Phase { Unpacking, Compressing };
     // What a person is told the job is doing.
     static const char *phaseName(Phase phase)
     {
         switch (phase) {
         case Phase::Unpacking:
             return "Unpacking";
-        case Phase::WritingBackup:
-            return "Writing the backup";
-        case Phase::Packing:
-            return "Packing";
         case Phase::Compressing:
             return "Compressing";
         }

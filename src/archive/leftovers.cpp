@@ -1,10 +1,7 @@
 #include "leftovers.h"
 
 #include "processfacts.h"
-#include "treeremoval.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
@@ -30,35 +27,11 @@ bool isStale(const QString &path, const QString &tag, mode_t type)
 
 } // namespace
 
-QString treeTemplate()
-{
-    QString application = QCoreApplication::applicationName();
-    if (application.isEmpty())
-        application = QStringLiteral("tando");
-    const QString tag = ownerTag();
-    return QDir::tempPath() + QLatin1Char('/') + application
-           + (tag.isEmpty() ? QString() : QStringLiteral("-tando-") + tag) + QStringLiteral("-XXXXXX");
-}
-
 QString hiddenFileTemplate(const QString &directory, const QString &fileName)
 {
     const QString tag = ownerTag();
     return directory + QStringLiteral("/.") + fileName + QLatin1Char('.') + (tag.isEmpty() ? QString() : tag + QLatin1Char('.'))
            + QStringLiteral("XXXXXX.part");
-}
-
-void removeStaleLeftovers()
-{
-    if (ownerTag().isEmpty())
-        return;
-    static const QRegularExpression treeName(QStringLiteral("-tando-") + ownerPattern + QStringLiteral("-[A-Za-z0-9]{6}\\z"));
-    QDirIterator it(QDir::tempPath(), QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QRegularExpressionMatch match = treeName.match(it.fileName());
-        if (match.hasMatch() && isStale(path, match.captured(1), S_IFDIR))
-            removeDirectoryTree(path);
-    }
 }
 
 void removeStaleHiddenFiles(const QString &directory, const QString &fileName)

@@ -1,79 +1,82 @@
 #pragma once
 
-#include "entryguard.h"
 #include "jobcontrol.h"
+#include "posixfile.h"
 #include "result.h"
+#include "tarstream.h"
 
 #include <QByteArray>
-#include <QHash>
-#include <QList>
-#include <QPair>
-#include <QSet>
+#include <QByteArrayList>
 #include <QString>
-#include <QStringList>
 
-// The gzip and tar layers of a project archive, in-process with libarchive.
-// Loading: source file -> gzip decoder (when the content is gzip) -> one tar
-// entry loop with the entry guard -> one or more tree writers. Storing: one
-// walk of a tree -> tar writer -> name patching -> gzip -> file.
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include <sys/types.h>
+
+// A project archive as a stream: loading reads it once and keeps an index
+// of its entries and the data of the few files the caller asks for; storing
+// reads it again and writes every entry on byte for byte, except the few
+// the caller edits. Nothing is unpacked to disk.
 namespace Archive {
 
-using NamePatches = QList<QPair<QByteArray, QByteArray>>;
+// Files kept in memory by one reading, each and all together.
+constexpr qint64 MaxKeptFileBytes = qint64(8) << 20;
+constexpr qint64 MaxKeptBytes = qint64(128) << 20;
 
-// Unpacks the tar in the archive at archivePath (gzip-compressed or not,
-// told by its content) into each of the existing, empty destination
-// directories, from one reading of the archive. Every entry is checked
-// (guardEntry) and named through mapper. On failure, or when control asks
-// to cancel, what was written stays for the caller to remove. tarBytes, when
-// given, is the size of the tar read (a measure for storing it again).
-Result unpackTrees(const QString &archivePath, const QStringList &destinations, const NameMapper &mapper,
-                   JobControl *control = nullptr, qint64 *tarBytes = nullptr);
-
-// Unpacks one layer of the archive at archivePath into a new temporary
-// directory that is not removed automatically, and returns the directory's
-// absolute path. A gzip file gives one file: the tar inside it, named by the
-// gzip header's original name, else by the archive's base name with ".tgz"
-// replaced by ".tar". A tar gives its tree, each entry's name passed through
-// mapper when one is given. Returns an empty text on any failure (missing,
-// empty or corrupt input, hostile entries, a full disk), after a debug line
-// that names the file and the reason; nothing of the attempt is left on disk.
-QString extractArchive(const QString &archivePath, const NameMapper &mapper = {});
-
-// A tree as a store's edits would leave it, without touching it. Paths are
-// relative to the tree's root, "/" between components, and name entries as
-// they are on the disk.
-struct TreeOverlay
+// Where an entry lies in the tar, and a check of its header blocks.
+struct IndexEntry
 {
-    QHash<QByteArray, QByteArray> files;   // new contents of rewritten regular files
-    QHash<QByteArray, QByteArray> renames; // new last component of renamed entries
-    QSet<QByteArray> touched;              // entries whose modification time becomes `now`
-    qint64 now = 0;
+    qint64 offset = 0;
+    qint64 dataOffset = 0;
+    qint64 end = 0;
+    quint32 headerCrc = 0;
 };
 
-// What packTree writes: a tar, or with a member name a gzip file holding it.
-struct PackOutput
+// An archive as it was opened: its descriptor stays open until the last
+// user lets go, so that a store still reads what was loaded after the file
+// was renamed over, replaced or deleted.
+struct OpenedArchive
 {
-    int fd = -1;             // written from its current position, not closed
-    qint64 expectedTarBytes = 0; // for progress reports; 0 when unknown
-    QByteArray gzipMember;   // empty: a plain tar
+    QString path;
+    Fd fd;
+    std::vector<IndexEntry> entries;
+    qint64 tailOffset = 0; // where the end-of-archive blocks start
+    qint64 tarBytes = 0;   // of the decoded tar
+};
+
+// What the caller learns of each entry while an archive is read.
+class EntryVisitor
+{
+public:
+    virtual ~EntryVisitor() = default;
+    // parts: the entry's name split at "/" ("." and empty parts dropped).
+    // Returns why the entry is refused, or an empty text; *keep asks for the
+    // data of a regular file.
+    virtual QString entry(int index, const QByteArrayList &parts, mode_t type, bool *keep) = 0;
+    virtual void data(int index, const QByteArray &data) = 0;
+};
+
+// Reads the archive at path (gzip or not, told by its content) once: every
+// entry is checked by the entry guard and the limits, and shown to visitor.
+Result readArchive(const QString &path, EntryVisitor &visitor, JobControl *control,
+                   std::shared_ptr<OpenedArchive> *opened);
+
+// How a store changes one entry; called for every entry, in order.
+using EntryEditor = std::function<TarStream::EntryEdit(int index, const TarStream::EntryInfo &entry)>;
+
+// Where a store writes: a gzip file with one member.
+struct ArchiveOutput
+{
+    int fd = -1; // written from its current position, not closed
+    QByteArray gzipMember;
     quint32 gzipTime = 0;
 };
 
-// Packs every file, directory and symbolic link below root (the overlay
-// applied) into a tar: names relative to root with "/" between components,
-// sorted byte-wise, each directory followed by its contents; ustar with pax
-// records only where a name does not fit; links stored as links, never
-// followed. The tar's entry names get the patches as it streams. The output
-// file itself is passed over should it lie inside the tree.
-Result packTree(const QString &root, const TreeOverlay &overlay, const NamePatches &patches, const PackOutput &output,
-                JobControl *control = nullptr);
-
-// Writes a new tar at tarPath (an old file there is replaced) holding the
-// tree below workingDirectory, as packTree does.
-bool packTar(const QString &workingDirectory, const QString &tarPath);
-
-// Writes a new gzip file at gzipPath whose single member is the file at
-// tarPath byte for byte, with tarPath's file name as the original name.
-bool packGzip(const QString &tarPath, const QString &gzipPath);
+// Reads the opened archive again and writes it to output with the editor's
+// changes. Fails, naming the archive, when it is no longer what was opened.
+Result writeArchive(const OpenedArchive &archive, const EntryEditor &editor, const ArchiveOutput &output,
+                    JobControl *control);
 
 } // namespace Archive

@@ -2,6 +2,7 @@
 
 #include "interruption.h"
 #include "leftovers.h"
+#include "logging.h"
 #include "posixfile.h"
 #include "processfacts.h"
 
@@ -120,13 +121,20 @@ Result ReplacementFile::commit()
         // Owner and group stay as before only where allowed (root, or a group
         // of ours); otherwise the new file is the writer's.
     }
-    const bool moded = ::fchmod(fd, mode) == 0;
+    // The data reaches the disk before the name does: after a power cut the
+    // target holds the old archive or the new one, never an empty file.
+    const bool ready = ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     const int error = errno;
     ::close(fd);
-    if (!moded)
+    if (!ready)
         return Result::failure(QStringLiteral("Cannot replace %1: %2").arg(m_target, Archive::errnoText(error)));
     if (std::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(m_resolved).constData()) != 0)
         return Result::failure(QStringLiteral("Cannot replace %1: %2").arg(m_target, Archive::errnoText(errno)));
     m_committed = true;
+    const Archive::Fd folder(::open(QFile::encodeName(QFileInfo(m_resolved).path()).constData(),
+                                    O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // The target is replaced already: a failure here is no failed store.
+    if (!folder.valid() || ::fsync(folder.get()) != 0)
+        qCDebug(lcArchive).noquote() << QStringLiteral("Cannot sync the folder of %1: %2").arg(m_target, Archive::errnoText(errno));
     return Result::success();
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 // The fields of tar headers as the archive layer reads and normalises them;
-// shared by the header functions and the name patching.
+// shared by the header functions and the tar stream walker.
 
 #include "tarpatch.h"
 

@@ -1,11 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
-#include <QPair>
-#include <QString>
+#include <QtGlobal>
+
 #include <functional>
-#include <memory>
 
 // The 512-byte header record of a ustar archive.
 struct tar_ustarheader
@@ -48,53 +46,5 @@ void fixTarHeaderChecksum(tar_ustarheader *header);
 // goes on past the end-of-archive zero blocks and ends when fewer than 512 bytes
 // remain or an entry's data runs past the end of the image.
 QByteArray walkTarHeaders(QByteArray image, const std::function<void(tar_ustarheader *)> &visitor);
-
-// Replaces, in place in the tar file, each `first` by its `second` (same length;
-// pairs of unequal length are skipped) inside entry names only: the name field
-// (joined with the prefix field in the POSIX ustar layout), the target of a hard
-// link (linkname field, pax "linkpath" record, GNU long-link entry), the pax
-// "path" and "GNU.sparse.name" records and GNU long-name entries. The target of
-// a symbolic link is no entry name and stays. Every header with a non-empty
-// name gets its size field ended by a NUL and its checksum rewritten by
-// fixTarHeaderChecksum. File data keeps its bytes; the file is streamed
-// through StreamPatcher, so memory use does not grow with the archive (pax
-// and GNU name data is held up to 1 MiB).
-// The walk ends at the first zero block (end of archive) or when fewer than
-// 512 bytes remain. Returns false when the file cannot be opened, read or
-// written, a header's checksum does not match (not a tar), an entry runs past
-// the end of the file (truncated) or a pax header is malformed or too large;
-// the archive is checked completely first, so in these cases (except a write
-// error) the file is left unchanged.
-bool patchTarNames(const QString &tarPath, const QList<QPair<QByteArray, QByteArray>> &replacements);
-
-// The name patching of patchTarNames (which runs it over a file), applied to
-// a tar stream while it is written: bytes go in as the tar writer produces
-// them and come out patched, in order, to the sink. Extension headers are
-// held back until the header of the entry they belong to has arrived; file
-// data passes through at once. Every header's size field ends in a NUL and
-// its checksum is rewritten. After the first zero block everything passes
-// unchanged.
-class StreamPatcher
-{
-public:
-    using Sink = std::function<bool(const char *data, qint64 size)>;
-    StreamPatcher(const QList<QPair<QByteArray, QByteArray>> &replacements, Sink sink);
-    ~StreamPatcher();
-    StreamPatcher(const StreamPatcher &) = delete;
-    StreamPatcher &operator=(const StreamPatcher &) = delete;
-
-    bool write(const char *data, qint64 size);
-    // False when the stream ended inside an entry or an error happened before.
-    bool finish();
-    // Past the end-of-archive block: what follows passes unchanged.
-    bool ended() const;
-    // Between entries: no header, extension or data is waiting for more bytes.
-    bool atEntryBoundary() const;
-    QString error() const;
-
-private:
-    struct State;
-    std::unique_ptr<State> m_state;
-};
 
 } // namespace TarPatch

@@ -5,7 +5,6 @@
 #include "dataobjectmodel.h"
 #include "deviceentity.h"
 #include "interruption.h"
-#include "leftovers.h"
 #include "mac.h"
 #include "processfacts.h"
 #include "progressline.h"
@@ -58,9 +57,9 @@ edit   applies the edits, validates the new MACs as the editor's "Store Project"
   -q, --quiet        no progress line (shown on standard error only when it is
                      a terminal).
 
-Environment: TANDO_UNPACK_MAX_BYTES, TANDO_UNPACK_MAX_ENTRIES and
-TANDO_UNPACK_RESERVE_BYTES (decimal) bound what one unpacking may write
-(defaults: 16 GiB, 1000000 entries, 64 MiB kept free).
+Environment: TANDO_UNPACK_MAX_BYTES and TANDO_UNPACK_MAX_ENTRIES (decimal)
+bound what one archive may hold (defaults: 16 GiB of file data, 1000000
+entries). Nothing is unpacked to disk.
 
 Exit codes: 0 success; 1 the archive cannot be loaded, the settings are invalid,
 the store failed or standard output could not be written; 2 a usage error;
@@ -81,7 +80,7 @@ void dropDiagnostics(QtMsgType type, const QMessageLogContext &context, const QS
     std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
-// Bounds on unpacking, for archives that expand far beyond their size; the
+// Bounds on what an archive may hold, for archives that claim far more than their size; the
 // defaults suit every real project, scripts may tighten or widen them.
 void applyUnpackLimitsFromEnvironment()
 {
@@ -94,7 +93,6 @@ void applyUnpackLimitsFromEnvironment()
     };
     take("TANDO_UNPACK_MAX_BYTES", limits.maxBytes);
     take("TANDO_UNPACK_MAX_ENTRIES", limits.maxEntries);
-    take("TANDO_UNPACK_RESERVE_BYTES", limits.reserveBytes);
     Archive::setUnpackLimits(limits);
 }
 
@@ -332,7 +330,7 @@ int show(const ProjectEntity &project, bool json)
     return Success;
 }
 
-// The command line as given, checked before anything is unpacked. Success,
+// The command line as given, checked before the archive is read. Success,
 // or the code after its message.
 int checkArguments(const QCommandLineParser &parser)
 {
@@ -352,7 +350,7 @@ int checkArguments(const QCommandLineParser &parser)
         return fail(UsageError, QStringLiteral("--json belongs to show"));
     if (isEdit && !parser.isSet("dry-run") && parser.value("output").isEmpty())
         return fail(UsageError, QStringLiteral("edit needs -o OUTPUT (or --dry-run)"));
-    // A directory or a device as OUTPUT is refused before the archive is unpacked.
+    // A directory or a device as OUTPUT is refused before the archive is read.
     if (isEdit && parser.isSet("output")) {
         if (const Result target = ReplacementFile::check(parser.value("output")); !target)
             return fail(Failure, QStringLiteral("storing %1 failed: %2").arg(parser.value("output"), target.reason()));
@@ -433,7 +431,5 @@ int main(int argc, char *argv[])
     }
     if (const int code = checkArguments(parser); code != Success)
         return code;
-    // Trees of runs that were killed are removed; those of running ones stay.
-    Archive::removeStaleLeftovers();
     return run(parser);
 }

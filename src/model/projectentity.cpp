@@ -18,44 +18,6 @@ ProjectEntity::~ProjectEntity()
     delete m_ownDevices;
 }
 
-QDir ProjectEntity::activeProjectDir() const
-{
-    return QDir(QDir(m_extractedPath).absoluteFilePath(QStringLiteral("active-project")));
-}
-
-QDir ProjectEntity::ksb12DevicesDir() const
-{
-    return QDir(activeProjectDir().absoluteFilePath(QStringLiteral("devices/ksb12")));
-}
-
-QDir ProjectEntity::tandoDevicesDir() const
-{
-    return QDir(activeProjectDir().absoluteFilePath(QStringLiteral("devices/tando")));
-}
-
-QString ProjectEntity::projectFilePath() const
-{
-    return activeProjectDir().absoluteFilePath(QStringLiteral("project.xml"));
-}
-
-QStringList ProjectEntity::profileFiles(const QString &deviceDirName) const
-{
-    return profileFilesIn(tandoDevicesDir(), deviceDirName);
-}
-
-QStringList ProjectEntity::profileFilesIn(const QDir &tandoDevicesDir, const QString &deviceDirName)
-{
-    const QDir profiles(tandoDevicesDir.absoluteFilePath(deviceDirName + QStringLiteral("/profiles")));
-    QStringList paths;
-    const QFileInfoList entries = profiles.entryInfoList(QDir::Files | QDir::Dirs | QDir::Drives | QDir::NoDotAndDotDot,
-                                                         QDir::Name | QDir::IgnoreCase);
-    for (const QFileInfo &entry : entries) {
-        // Links are not followed: a profile must be a regular file of the tree itself.
-        if (entry.isFile() && !entry.isSymLink())
-            paths.append(entry.absoluteFilePath());
-    }
-    return paths;
-}
 
 void ProjectEntity::setLoaded(bool loaded)
 {

@@ -1,11 +1,15 @@
 #pragma once
 
-#include <QDir>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class DataObjectModel;
+namespace Workspace {
+struct OpenedProject;
+}
 
 // The three editable settings of a project.
 struct ProjectSettings
@@ -21,7 +25,7 @@ struct ProjectSettings
 };
 
 // The open project: loaded flag, the three editable settings, the device
-// model, the two unpacked trees and the status text of the last store.
+// model, the archive it was read from and the status text of the last store.
 class ProjectEntity : public QObject
 {
     Q_OBJECT
@@ -53,19 +57,10 @@ public:
     ProjectSettings loadedSettings() const { return m_loadedSettings; }
     void setLoadedSettings(const ProjectSettings &settings) { m_loadedSettings = settings; }
     ProjectSettings settings() const { return {m_name, m_author, m_description}; }
-    // The size of the tar as loaded: about what a store packs again.
-    qint64 loadedTarBytes() const { return m_loadedTarBytes; }
-    void setLoadedTarBytes(qint64 bytes) { m_loadedTarBytes = bytes; }
 
-    // Places inside the working tree, derived from extractedPath at each call.
-    QDir activeProjectDir() const;
-    QDir ksb12DevicesDir() const;
-    QDir tandoDevicesDir() const;
-    QString projectFilePath() const;
-    // Absolute paths of the regular files in <tando>/<deviceDirName>/profiles.
-    QStringList profileFiles(const QString &deviceDirName) const;
-    // The same for the Tando family directory of any tree.
-    static QStringList profileFilesIn(const QDir &tandoDevicesDir, const QString &deviceDirName);
+    // What a load kept of the archive it read; null while none is loaded.
+    std::shared_ptr<const Workspace::OpenedProject> opened() const { return m_opened; }
+    void setOpened(std::shared_ptr<const Workspace::OpenedProject> opened) { m_opened = std::move(opened); }
 
 signals:
     void loadedChanged(bool loaded);
@@ -97,5 +92,5 @@ private:
     QString m_extractedBackupPath;
     QString m_state;
     ProjectSettings m_loadedSettings;
-    qint64 m_loadedTarBytes = 0;
+    std::shared_ptr<const Workspace::OpenedProject> m_opened;
 };

@@ -26,23 +26,11 @@ AppState::AppState(QQuickItem *parent)
     connect(&m_jobs, &JobRunner::progress, this, &AppState::showProgress);
 }
 
-Workspace::TreeDisposal AppState::disposal()
-{
-    return [this](const QStringList &trees) { m_removal.remove(trees); };
-}
-
 void AppState::showProgress(int phase, double fraction)
 {
-    m_jobPhase = QString::fromLatin1(JobControl::phaseName(JobControl::Phase(qBound(0, phase, 3))));
+    m_jobPhase = QString::fromLatin1(JobControl::phaseName(JobControl::Phase(qBound(0, phase, 1))));
     m_jobProgress = fraction;
     emit jobProgressChanged();
-}
-
-AppState::~AppState()
-{
-    // Closing the window keeps the project loaded, but its unpacked copies
-    // must not outlive the program.
-    Workspace::discardTrees(*m_project);
 }
 
 QVariantMap AppState::loadedSettings() const
@@ -63,7 +51,7 @@ bool AppState::loadProject(QString path)
     Workspace::LoadedProject loaded;
     const Result unpacked
         = m_jobs.run([&](JobControl &control) { return Workspace::unpackProject(local, &control, &loaded); });
-    const Result result = Workspace::finishLoad(*m_project, unpacked, loaded, disposal());
+    const Result result = Workspace::finishLoad(*m_project, unpacked, loaded);
     setLastError(result.reason());
     // A failed load may leave the project before it loaded, edits and all.
     if (!result.ok() && m_project->loaded())
@@ -78,7 +66,7 @@ void AppState::unloadProject()
 {
     if (busy())
         return;
-    Workspace::unloadProject(*m_project, disposal());
+    Workspace::unloadProject(*m_project);
     // A store's failure belongs to the project; the start screen shows load failures.
     setLastError(QString());
     setFileName(QString());

@@ -9,7 +9,6 @@
 #include "jobrunner.h"
 #include "projectworkspace.h"
 #include "projectentity.h"
-#include "treeremoval.h"
 
 // The editor's one controller, declared in main.qml as `appState`. It owns the
 // project and hands every operation to the display-free workspace code.
@@ -33,9 +32,6 @@ class AppState : public QQuickItem
 
 public:
     explicit AppState(QQuickItem *parent = nullptr);
-    // Removes the unpacked trees of a project still loaded: they do not
-    // outlive the editor.
-    ~AppState() override;
 
     ProjectEntity *project() const { return m_project; }
     QString lastError() const { return m_lastError; }
@@ -86,12 +82,6 @@ private:
     void markSaved();
 
     void showProgress(int phase, double fraction);
-    // Trees of a project that is replaced or unloaded go in the background.
-    Workspace::TreeDisposal disposal();
-
-    // Declared first, destroyed last: the trees handed to it are gone
-    // before the editor ends.
-    BackgroundRemoval m_removal;
     ProjectEntity *m_project = nullptr;
     JobRunner m_jobs;
     QString m_jobPhase;

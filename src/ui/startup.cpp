@@ -4,7 +4,6 @@
 #include "dataobjectmodel.h"
 #include "deviceentity.h"
 #include "interruption.h"
-#include "leftovers.h"
 #include "processfacts.h"
 #include "projectentity.h"
 
@@ -25,9 +24,8 @@ namespace Startup {
 
 namespace {
 
-// SIGINT and SIGTERM end the event loop like closing the window does, so
-// that the project's trees are removed on the way out; a store that is
-// running is cancelled and does not replace its target.
+// SIGINT and SIGTERM end the event loop like closing the window does; a
+// store that is running is cancelled and does not replace its target.
 void quitOnSignals(QCoreApplication &app)
 {
     const int wakeUp = Interruption::install({SIGINT, SIGTERM}, true);
@@ -82,8 +80,6 @@ int runEditor(int &argc, char **argv, const QString &mainUrl)
     QCoreApplication::setApplicationVersion(appName);
 
     quitOnSignals(app);
-    // Trees of editors and tools that were killed are removed; those of running ones stay.
-    Archive::removeStaleLeftovers();
 
     QFont font(QStringLiteral("Arial"), 10);
     QGuiApplication::setFont(font);

@@ -3,19 +3,13 @@
 #include "logging.h"
 #include "xmlio.h"
 
-#include <QFile>
 #include <QTextCodec>
 
 namespace Labels {
 
-QString readKsb12Label(const QString &prefsPath)
+QString readKsb12Label(const QByteArray &prefs)
 {
-    QFile prefs(prefsPath);
-    if (!prefs.open(QIODevice::ReadOnly)) {
-        qCDebug(lcWorkspace) << "Error while loading file";
-        return QString();
-    }
-    QByteArray bytes = prefs.read(ksb12LabelSize);
+    QByteArray bytes = prefs.left(ksb12LabelSize);
     const int end = bytes.indexOf('\0');
     if (end >= 0)
         bytes.truncate(end);
@@ -28,9 +22,11 @@ QString readKsb12Label(const QString &prefsPath)
     return QString::fromLatin1(bytes);
 }
 
-QString readTandoLabel(const QString &prefsPath)
+QString readTandoLabel(const QByteArray &prefs)
 {
-    const QDomDocument doc = Xml::loadXml(prefsPath);
+    QDomDocument doc;
+    if (const Result parsed = Xml::parse(prefs, &doc); !parsed)
+        qCDebug(lcWorkspace).noquote() << "Not readable as XML: " + parsed.reason();
     const QDomElement unitName = Xml::firstElement(doc, QStringLiteral("UnitName"));
     if (!unitName.isNull())
         return Xml::elementText(unitName);

@@ -1,9 +1,15 @@
 #pragma once
 
+#include "projectarchive.h"
 #include "projectentity.h"
 
+#include <QByteArray>
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
+
+#include <memory>
 
 // Plain copies of what a project holds, for work on another thread: the
 // entities live in the GUI thread and are read or changed only there.
@@ -18,25 +24,33 @@ struct DeviceRecord
     QString newLabel;
 };
 
-// The paths inside an unpacked tree.
-struct ProjectTree
+// What a load kept of the archive: the archive itself (its descriptor and
+// index, for storing), the files the editor reads, by their path inside the
+// archive ("active-project/project.xml", components joined by "/"), and the
+// names in the two device family directories.
+struct OpenedProject
 {
-    QString root; // the working tree, holding active-project
+    std::shared_ptr<const Archive::OpenedArchive> archive;
+    QHash<QByteArray, int> fileEntries;             // path -> index of the entry that holds it (the last one)
+    QHash<int, QByteArray> fileData;                // entry index -> data
+    QHash<QString, QByteArray> deviceDirs;          // family + "/" + MAC as loaded -> the directory's name
+    QHash<QByteArray, QByteArrayList> profilePaths; // Tando device directory -> its profiles, listing order
 
-    QString projectFile() const { return root + QStringLiteral("/active-project/project.xml"); }
-    QString familyDir(const QString &type) const;
-    QString prefsFile(const DeviceRecord &device) const;
-    // The regular files (not links) in a Tando device directory's profiles.
-    QStringList profileFiles(const QString &deviceDirName) const;
+    // The data of the file at path; false when the archive holds no such regular file.
+    bool file(const QByteArray &path, QByteArray *data) const;
+    // The name of a device's directory in the archive, found by its MAC as loaded.
+    QByteArray deviceDir(const DeviceRecord &device) const;
 };
+
+// The path of a device family's directory inside the archive.
+QByteArray familyPath(const QString &type);
+QByteArray familyName(const QString &type);
 
 // What a load found, before it becomes the project's.
 struct LoadedProject
 {
-    QString work;
-    QString backup;
+    std::shared_ptr<const OpenedProject> opened;
     bool unpacked = false; // the archive itself was read completely
-    qint64 tarBytes = 0;
     ProjectSettings settings;
     QList<DeviceRecord> devices; // KSB12 devices first, each family in listing order
 };
@@ -44,12 +58,11 @@ struct LoadedProject
 // What a store needs to know of the project.
 struct StoreRequest
 {
-    ProjectTree tree;
+    std::shared_ptr<const OpenedProject> opened;
     ProjectSettings settings;
     ProjectSettings loadedSettings;
     QList<DeviceRecord> devices;
     QString outpath;
-    qint64 tarBytes = 0; // of the tar as loaded, for progress reports
 };
 
 } // namespace Workspace

@@ -10,14 +10,10 @@
 #include "projectdata.h"
 #include "projectentity.h"
 #include "replacementfile.h"
-#include "scratchdir.h"
 #include "storeplan.h"
-#include "tarpatch.h"
-#include "treeremoval.h"
 #include "xmlio.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -50,59 +46,152 @@ QString archivePathFrom(const QString &path)
     return path;
 }
 
-// The default listing of a directory: files and directories alike, hidden
-// ones left out, sorted by name without regard to case.
-QStringList listEntries(const QDir &dir)
-{
-    return dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-}
-
-// One record per entry of a family directory, its label read from the
-// device's prefs file.
-void readFamily(const ProjectTree &tree, const QString &type, QList<DeviceRecord> *devices)
-{
-    const bool isKsb12 = type == ksb12Type;
-    const QDir familyDir(tree.familyDir(type));
-    for (const QString &entry : listEntries(familyDir)) {
-        const QString prefsPath = familyDir.filePath(entry + QStringLiteral("/prefs"));
-        DeviceRecord device;
-        device.type = type;
-        device.oldLabel = device.newLabel = isKsb12 ? Labels::readKsb12Label(prefsPath) : Labels::readTandoLabel(prefsPath);
-        device.oldMac = device.newMac = Mac::normalizeMac(entry, colon);
-        devices->append(device);
-    }
-}
-
 QList<DeviceEntity *> devicesOf(const ProjectEntity &project)
 {
     return project.devices()->objectsOfType<DeviceEntity>();
 }
 
-
-// What the working tree holds: the settings and the devices.
-void readProject(LoadedProject *loaded)
+bool isHidden(const QByteArray &name)
 {
-    const ProjectTree tree{loaded->work};
-    const QDomDocument doc = Xml::loadXml(tree.projectFile());
+    return name.startsWith('.');
+}
+
+// A name that reads back as the same bytes: one a directory listing shows.
+bool isListable(const QByteArray &name)
+{
+    return QFile::encodeName(QFile::decodeName(name)) == name;
+}
+
+// Sees every entry of the archive as it is read: finds the device
+// directories, refusing a second spelling of one device (two entries that
+// would become one directory), and keeps the files the editor reads.
+class ProjectVisitor : public Archive::EntryVisitor
+{
+public:
+    QString entry(int, const QByteArrayList &parts, mode_t type, bool *keep) override
+    {
+        m_pending.clear();
+        if (parts.isEmpty() || parts.first() != "active-project")
+            return QString();
+        m_hasProject = m_hasProject || parts.size() > 1 || type == AE_IFDIR;
+        if (parts.size() == 2 && parts.at(1) == "project.xml")
+            return keepFile(parts, type, keep);
+        if (parts.size() < 4 || parts.at(1) != "devices" || (parts.at(2) != "tando" && parts.at(2) != "ksb12"))
+            return QString();
+        if (const QString refused = addDevice(parts.at(2), parts.at(3)); !refused.isEmpty())
+            return refused;
+        const bool prefs = parts.size() == 5 && parts.at(4) == "prefs";
+        const bool profile = parts.size() == 6 && parts.at(2) == "tando" && parts.at(4) == "profiles" && !isHidden(parts.at(5));
+        return prefs || profile ? keepFile(parts, type, keep) : QString();
+    }
+
+    void data(int index, const QByteArray &data) override
+    {
+        m_opened->fileEntries.insert(m_pending, index);
+        m_opened->fileData.insert(index, data);
+        const QByteArrayList parts = m_pending.split('/');
+        if (parts.size() == 6) {
+            QByteArrayList &profiles = m_opened->profilePaths[parts.at(3)];
+            if (!profiles.contains(m_pending))
+                profiles.append(m_pending);
+        }
+    }
+
+    bool hasProject() const { return m_hasProject; }
+    std::shared_ptr<OpenedProject> opened() const { return m_opened; }
+    // Each family's device directories in the order of a directory listing.
+    QByteArrayList listing(const QByteArray &family) const
+    {
+        QByteArrayList names = m_order.value(family);
+        std::stable_sort(names.begin(), names.end(), byNameIgnoringCase);
+        return names;
+    }
+    void sortProfiles()
+    {
+        for (QByteArrayList &profiles : m_opened->profilePaths)
+            std::stable_sort(profiles.begin(), profiles.end(), byNameIgnoringCase);
+    }
+
+private:
+    static bool byNameIgnoringCase(const QByteArray &a, const QByteArray &b)
+    {
+        return QFile::decodeName(a).compare(QFile::decodeName(b), Qt::CaseInsensitive) < 0;
+    }
+
+    QString keepFile(const QByteArrayList &parts, mode_t type, bool *keep)
+    {
+        m_pending = parts.join('/');
+        // A later entry of the same name is what unpacking would leave.
+        const auto earlier = m_opened->fileEntries.constFind(m_pending);
+        if (earlier != m_opened->fileEntries.cend()) {
+            m_opened->fileData.remove(*earlier);
+            m_opened->fileEntries.erase(earlier);
+        }
+        *keep = type == AE_IFREG;
+        return QString();
+    }
+
+    QString addDevice(const QByteArray &family, const QByteArray &name)
+    {
+        if (isHidden(name) || !isListable(name))
+            return QString();
+        const QString key = QString::fromLatin1(family) + QLatin1Char('/') + Mac::normalizeMac(QFile::decodeName(name), colon);
+        const auto first = m_opened->deviceDirs.constFind(key);
+        if (first == m_opened->deviceDirs.cend()) {
+            m_opened->deviceDirs.insert(key, name);
+            m_order[family].append(name);
+        } else if (*first != name) {
+            return QStringLiteral("names the same device as active-project/devices/%1")
+                .arg(Archive::shown(family + '/' + *first));
+        }
+        return QString();
+    }
+
+    std::shared_ptr<OpenedProject> m_opened = std::make_shared<OpenedProject>();
+    QHash<QByteArray, QByteArrayList> m_order;
+    QByteArray m_pending;
+    bool m_hasProject = false;
+};
+
+// The XML document of a file the load kept; empty, after a debug line,
+// when there is none or it cannot be read.
+QDomDocument keptXml(const OpenedProject &opened, const QByteArray &path)
+{
+    QByteArray bytes;
+    QDomDocument doc;
+    if (!opened.file(path, &bytes))
+        qCDebug(lcWorkspace).noquote() << "Error while loading file " + Archive::shown(path);
+    else if (const Result parsed = Xml::parse(bytes, &doc); !parsed)
+        qCDebug(lcWorkspace).noquote() << "Not readable as XML, " + Archive::shown(path) + ": " + parsed.reason();
+    return doc;
+}
+
+// One record per entry of a family directory, its label read from the
+// device's prefs file.
+void readFamily(const ProjectVisitor &visitor, const QString &type, QList<DeviceRecord> *devices)
+{
+    const OpenedProject &opened = *visitor.opened();
+    for (const QByteArray &name : visitor.listing(familyName(type))) {
+        QByteArray prefs;
+        if (!opened.file(familyPath(type) + '/' + name + "/prefs", &prefs))
+            qCDebug(lcWorkspace) << "Error while loading file";
+        DeviceRecord device;
+        device.type = type;
+        device.oldLabel = device.newLabel = type == ksb12Type ? Labels::readKsb12Label(prefs) : Labels::readTandoLabel(prefs);
+        device.oldMac = device.newMac = Mac::normalizeMac(QFile::decodeName(name), colon);
+        devices->append(device);
+    }
+}
+
+// What the archive holds: the settings and the devices.
+void readProject(const ProjectVisitor &visitor, LoadedProject *loaded)
+{
+    const QDomDocument doc = keptXml(*visitor.opened(), "active-project/project.xml");
     loaded->settings.name = Xml::firstElementText(doc, QStringLiteral("name"));
     loaded->settings.author = Xml::firstElementText(doc, QStringLiteral("author"));
     loaded->settings.description = Xml::firstElementText(doc, QStringLiteral("description"));
-    readFamily(tree, ksb12Type, &loaded->devices);
-    readFamily(tree, tandoType, &loaded->devices);
-}
-
-// Device directories are named by MAC address; on the disk they always carry
-// the lower-case underscore form, whatever form the archive used.
-QByteArray deviceDirectoryName(const QByteArray &name)
-{
-    const bool ascii = std::all_of(name.cbegin(), name.cend(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (!ascii) {
-        QByteArray mapped = name;
-        return mapped.replace(':', '_');
-    }
-    QString mapped = Mac::normalizeMac(QString::fromLatin1(name), QStringLiteral("_"));
-    mapped.replace(QLatin1Char(':'), QLatin1Char('_'));
-    return mapped.toLatin1();
+    readFamily(visitor, ksb12Type, &loaded->devices);
+    readFamily(visitor, tandoType, &loaded->devices);
 }
 
 // The name of the gzip member of a stored archive: the target's file name
@@ -115,81 +204,65 @@ QString tarNameFor(const QString &outpath)
     return name + QStringLiteral(".tar");
 }
 
-Result newTrees(QString *work, QString *backup)
-{
-    Result problem;
-    *work = Archive::newTemporaryDirectory(&problem);
-    *backup = work->isEmpty() ? QString() : Archive::newTemporaryDirectory(&problem);
-    if (backup->isEmpty())
-        removeDirectoryTree(*work);
-    return problem;
-}
-
-// The trees of a load that will not be adopted.
-void discardLoaded(const LoadedProject &loaded)
-{
-    removeDirectoryTrees({loaded.work, loaded.backup});
-}
-
 } // namespace
 
-Archive::NameMapper deviceDirectoryMapper()
+QByteArray familyName(const QString &type)
 {
-    // family/normal name -> the spelling first seen, for this one unpacking
-    auto seen = std::make_shared<QHash<QByteArray, QByteArray>>();
-    return [seen](QByteArrayList *parts) -> QString {
-        if (parts->size() < 4 || parts->at(0) != "active-project" || parts->at(1) != "devices"
-            || (parts->at(2) != "tando" && parts->at(2) != "ksb12"))
-            return QString();
-        const QByteArray original = parts->at(3);
-        (*parts)[3] = deviceDirectoryName(original);
-        const QByteArray key = parts->at(2) + '/' + parts->at(3);
-        const auto first = seen->constFind(key);
-        if (first == seen->cend())
-            seen->insert(key, original);
-        else if (*first != original)
-            return QStringLiteral("names the same device as active-project/devices/%1")
-                .arg(Archive::shown(parts->at(2) + '/' + *first));
-        return QString();
-    };
+    return type == ksb12Type ? QByteArrayLiteral("ksb12") : QByteArrayLiteral("tando");
+}
+
+QByteArray familyPath(const QString &type)
+{
+    return "active-project/devices/" + familyName(type);
+}
+
+bool OpenedProject::file(const QByteArray &path, QByteArray *data) const
+{
+    const auto entry = fileEntries.constFind(path);
+    if (entry == fileEntries.cend())
+        return false;
+    *data = fileData.value(*entry);
+    return true;
+}
+
+QByteArray OpenedProject::deviceDir(const DeviceRecord &device) const
+{
+    return deviceDirs.value(QString::fromLatin1(familyName(device.type)) + QLatin1Char('/')
+                            + Mac::normalizeMac(device.oldMac, colon));
 }
 
 Result unpackProject(const QString &path, JobControl *control, LoadedProject *loaded)
 {
     const QString archivePath = archivePathFrom(path);
-    Result result = newTrees(&loaded->work, &loaded->backup);
-    // The backup tree is written from the same reading as the working tree;
-    // a project that cannot be written twice is refused.
-    if (result)
-        result = Archive::unpackTrees(archivePath, {loaded->work, loaded->backup}, deviceDirectoryMapper(), control,
-                                     &loaded->tarBytes);
+    ProjectVisitor visitor;
+    std::shared_ptr<Archive::OpenedArchive> archive;
+    Result result = Archive::readArchive(archivePath, visitor, control, &archive);
     loaded->unpacked = result.ok();
-    if (result && !QFileInfo(QDir(loaded->work).filePath(QStringLiteral("active-project"))).isDir()) {
+    if (result && !visitor.hasProject()) {
         qCDebug(lcWorkspace) << "Couldn't find active-project";
         result = Result::failure(QStringLiteral("%1 holds no project (no active-project folder)").arg(archivePath));
     }
     if (result && control && control->isCancelled())
         result = Result::failure(QStringLiteral("Cannot load %1: cancelled").arg(archivePath));
-    if (result)
-        readProject(loaded);
-    else
-        discardLoaded(*loaded);
+    if (!result)
+        return result;
+    visitor.sortProfiles();
+    visitor.opened()->archive = std::move(archive);
+    readProject(visitor, loaded);
+    loaded->opened = visitor.opened();
     return result;
 }
 
-void adoptProject(ProjectEntity &project, const LoadedProject &loaded, const TreeDisposal &dispose)
+void adoptProject(ProjectEntity &project, const LoadedProject &loaded)
 {
     // A project view never mixes two archives: what was loaded before goes.
-    if (project.loaded())
-        discardTrees(project, dispose);
     project.devices()->clear();
-    project.setExtractedPath(loaded.work);
-    project.setExtractedBackupPath(loaded.backup);
+    project.setOpened(loaded.opened);
+    project.setOriginalPath(loaded.opened->archive->path);
     project.setName(loaded.settings.name);
     project.setAuthor(loaded.settings.author);
     project.setDescription(loaded.settings.description);
     project.setLoadedSettings(loaded.settings);
-    project.setLoadedTarBytes(loaded.tarBytes);
 
     QList<QObject *> devices;
     for (const DeviceRecord &record : loaded.devices) {
@@ -212,38 +285,26 @@ Result loadProject(ProjectEntity &project, const QString &path, JobControl *cont
     return finishLoad(project, unpackProject(path, control, &loaded), loaded);
 }
 
-Result finishLoad(ProjectEntity &project, const Result &result, const LoadedProject &loaded,
-                  const TreeDisposal &dispose)
+Result finishLoad(ProjectEntity &project, const Result &result, const LoadedProject &loaded)
 {
     if (!result) {
-        // After a failed unpacking no project stays loaded; an archive that
+        // After a failed reading no project stays loaded; an archive that
         // holds no project leaves the loaded one as it was.
         if (!loaded.unpacked)
-            unloadProject(project, dispose);
+            unloadProject(project);
         return result;
     }
-    adoptProject(project, loaded, dispose);
+    adoptProject(project, loaded);
     return result;
 }
 
-void unloadProject(ProjectEntity &project, const TreeDisposal &dispose)
+void unloadProject(ProjectEntity &project)
 {
     project.devices()->clear();
     if (!project.loaded())
         return;
-    discardTrees(project, dispose);
+    project.setOpened(nullptr);
     project.setLoaded(false);
-}
-
-void discardTrees(ProjectEntity &project, const TreeDisposal &dispose)
-{
-    if (!project.loaded())
-        return;
-    const QStringList trees{project.extractedPath(), project.extractedBackupPath()};
-    if (dispose)
-        dispose(trees);
-    else
-        removeDirectoryTrees(trees);
 }
 
 bool validateNewSettings(ProjectEntity &project)
@@ -282,22 +343,16 @@ QMap<QString, DeviceEntity *> devicesByOldMac(const ProjectEntity &project)
     return index;
 }
 
-bool patchTarDevicePaths(const ProjectEntity &project, const QString &tarPath)
-{
-    return TarPatch::patchTarNames(tarPath, devicePathPatches(storeRequest(project, QString()).devices));
-}
-
 StoreRequest storeRequest(const ProjectEntity &project, const QString &outpath)
 {
     StoreRequest request;
-    request.tree.root = project.loaded() ? project.extractedPath() : QString();
+    request.opened = project.loaded() ? project.opened() : nullptr;
     request.settings = project.settings();
     request.loadedSettings = project.loadedSettings();
     for (const DeviceEntity *device : devicesOf(project))
         request.devices.append({device->deviceType(), device->oldMac(), device->newMac(), device->oldLabel(),
                                 device->newLabel()});
     request.outpath = outpath;
-    request.tarBytes = project.loadedTarBytes();
     return request;
 }
 
@@ -305,8 +360,8 @@ Result storeProject(const StoreRequest &request, JobControl *control)
 {
     if (request.outpath.isEmpty())
         return Result::failure(QStringLiteral("No file to store to"));
-    // Without a working tree there is nothing to edit, and no other directory may stand in for it.
-    if (request.tree.root.isEmpty())
+    // Without an opened archive there is nothing to store, and nothing else may stand in for it.
+    if (!request.opened)
         return Result::failure(QStringLiteral("No project is loaded"));
     StorePlan plan;
     Result result = planStore(request, &plan);
@@ -320,12 +375,15 @@ Result storeProject(const StoreRequest &request, JobControl *control)
             result = Result::failure(QStringLiteral("Cannot write %1: %2").arg(partial.path(), Archive::errnoText(errno)));
     }
     if (result) {
-        Archive::PackOutput out;
+        Archive::ArchiveOutput out;
         out.fd = output.get();
         out.gzipMember = QFile::encodeName(tarNameFor(request.outpath));
-        out.gzipTime = quint32(plan.overlay.now);
-        out.expectedTarBytes = request.tarBytes;
-        result = Archive::packTree(request.tree.root, plan.overlay, plan.namePatches, out, control);
+        out.gzipTime = quint32(QDateTime::currentSecsSinceEpoch());
+        const Result written = Archive::writeArchive(
+            *request.opened->archive, [&plan](int index, const TarStream::EntryInfo &entry) { return plan.edit(index, entry); },
+            out, control);
+        if (!written)
+            result = Result::failure(QStringLiteral("Cannot store %1: %2").arg(request.outpath, written.reason()));
     }
     if (result) {
         if (const QString error = output.close(); !error.isEmpty())

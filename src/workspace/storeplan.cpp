@@ -3,24 +3,18 @@
 #include "labels.h"
 #include "logging.h"
 #include "mac.h"
-#include "projectdata.h"
 #include "projectworkspace.h"
 #include "xmlio.h"
 
-#include <QDateTime>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSet>
-
-#include <sys/stat.h>
 
 namespace Workspace {
 
 namespace {
 
 const QString colon = QStringLiteral(":");
-const QString underscore = QStringLiteral("_");
+const QByteArray projectFilePath = "active-project/project.xml";
 
 using Xml::Values;
 
@@ -29,77 +23,61 @@ bool isKnownType(const DeviceRecord &device)
     return device.type == tandoType || device.type == ksb12Type;
 }
 
-QByteArray parentOf(const QByteArray &key)
-{
-    const int slash = key.lastIndexOf('/');
-    return slash < 0 ? QByteArray() : key.left(slash);
-}
-
-// Builds the overlay: files are read from it first, so that several edits
-// of one file add up.
+// Collects the new contents of files: files are read from it first, so that
+// several edits of one file add up.
 class PlanBuilder
 {
 public:
-    PlanBuilder(const QString &root, StorePlan *plan) : m_plan(plan), m_root(root)
-    {
-        plan->overlay.now = QDateTime::currentSecsSinceEpoch();
-    }
+    explicit PlanBuilder(const OpenedProject &opened) : m_opened(opened) {}
 
-    QByteArray relative(const QString &path) const { return QFile::encodeName(m_root.relativeFilePath(path)); }
-
-    // The current contents of a regular file of the tree.
-    Result read(const QString &path, QByteArray *bytes) const
+    // The current contents of a regular file of the archive.
+    Result read(const QByteArray &path, QByteArray *bytes) const
     {
-        const auto planned = m_plan->overlay.files.constFind(relative(path));
-        if (planned != m_plan->overlay.files.cend()) {
+        const auto planned = m_files.constFind(path);
+        if (planned != m_files.cend()) {
             *bytes = *planned;
             return Result::success();
         }
-        struct stat st {};
-        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-            return Result::failure(QStringLiteral("%1 is missing").arg(path));
-        if (!S_ISREG(st.st_mode))
-            return Result::failure(QStringLiteral("%1 is not a regular file").arg(path));
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return Result::failure(QStringLiteral("%1: %2").arg(path, file.errorString()));
-        *bytes = file.readAll();
+        if (!m_opened.file(path, bytes))
+            return Result::failure(QStringLiteral("%1 is missing").arg(Archive::shown(path)));
         return Result::success();
     }
 
-    // An XML file of the tree, ready for rewriting.
-    Result readXml(const QString &path, QDomDocument *doc) const
+    // An XML file of the archive, ready for rewriting.
+    Result readXml(const QByteArray &path, QDomDocument *doc) const
     {
         QByteArray bytes;
         if (const Result r = read(path, &bytes); !r)
             return r;
         if (const Result parsed = Xml::parse(bytes, doc); !parsed)
-            return Result::failure(QStringLiteral("%1 is refused: %2").arg(path, parsed.reason()));
+            return Result::failure(QStringLiteral("%1 is refused: %2").arg(Archive::shown(path), parsed.reason()));
         return Result::success();
     }
 
     // The document's new bytes, checked to read back with the values set.
-    Result writeXml(const QString &path, const QDomDocument &doc, const Xml::Values &values)
+    Result writeXml(const QByteArray &path, const QDomDocument &doc, const Xml::Values &values)
     {
         QByteArray bytes;
         if (const Result encoded = Xml::encodeChecked(doc, values, &bytes); !encoded)
-            return Result::failure(QStringLiteral("Cannot store %1: %2").arg(path, encoded.reason()));
-        replace(path, bytes, true);
+            return Result::failure(QStringLiteral("Cannot store %1: %2").arg(Archive::shown(path), encoded.reason()));
+        replace(path, bytes);
         return Result::success();
     }
 
-    // A file saved anew gets a new time, and so does its directory.
-    void replace(const QString &path, const QByteArray &bytes, bool newFile)
+    void replace(const QByteArray &path, const QByteArray &bytes) { m_files.insert(path, bytes); }
+
+    // The new contents by the index of the entry that holds each file.
+    QHash<int, QByteArray> byEntry() const
     {
-        const QByteArray key = relative(path);
-        m_plan->overlay.files.insert(key, bytes);
-        m_plan->overlay.touched.insert(key);
-        if (newFile)
-            m_plan->overlay.touched.insert(parentOf(key));
+        QHash<int, QByteArray> files;
+        for (auto it = m_files.cbegin(); it != m_files.cend(); ++it)
+            files.insert(m_opened.fileEntries.value(it.key()), it.value());
+        return files;
     }
 
-    StorePlan *m_plan;
-    QDir m_root;
+private:
+    const OpenedProject &m_opened;
+    QHash<QByteArray, QByteArray> m_files;
 };
 
 Result planSettings(PlanBuilder &builder, const StoreRequest &request)
@@ -116,29 +94,29 @@ Result planSettings(PlanBuilder &builder, const StoreRequest &request)
     if (edits.isEmpty())
         return Result::success();
 
-    const QString path = request.tree.projectFile();
+    const QByteArray path = projectFilePath;
     QDomDocument doc;
     if (const Result r = builder.readXml(path, &doc); !r)
         return Result::failure(QStringLiteral("Cannot store the %1: %2").arg(edits.first().first, r.reason()));
     for (const auto &edit : edits) {
         if (!Xml::setElementText(doc, edit.first, edit.second))
-            return Result::failure(QStringLiteral("Cannot store the %1: %2 has no <%1> element").arg(edit.first, path));
+            return Result::failure(QStringLiteral("Cannot store the %1: %2 has no <%1> element").arg(edit.first, Archive::shown(path)));
     }
     return builder.writeXml(path, doc, edits);
 }
 
-Result planTandoLabel(PlanBuilder &builder, const QString &prefsPath, const DeviceRecord &device)
+Result planTandoLabel(PlanBuilder &builder, const QByteArray &prefsPath, const DeviceRecord &device)
 {
     const QString what = QStringLiteral("Cannot store the label of %1").arg(device.oldMac);
     QDomDocument doc;
     if (const Result r = builder.readXml(prefsPath, &doc); !r)
         return Result::failure(QStringLiteral("%1: %2").arg(what, r.reason()));
     if (!Xml::setElementText(doc, QStringLiteral("UnitName"), device.newLabel))
-        return Result::failure(QStringLiteral("%1: %2 has no <UnitName> element").arg(what, prefsPath));
+        return Result::failure(QStringLiteral("%1: %2 has no <UnitName> element").arg(what, Archive::shown(prefsPath)));
     return builder.writeXml(prefsPath, doc, {{QStringLiteral("UnitName"), device.newLabel}});
 }
 
-Result planKsb12Label(PlanBuilder &builder, const QString &prefsPath, const DeviceRecord &device)
+Result planKsb12Label(PlanBuilder &builder, const QByteArray &prefsPath, const DeviceRecord &device)
 {
     QByteArray bytes;
     if (const Result r = builder.read(prefsPath, &bytes); !r)
@@ -148,7 +126,7 @@ Result planKsb12Label(PlanBuilder &builder, const QString &prefsPath, const Devi
         bytes.resize(label.size());
     bytes.replace(0, label.size(), label);
     // Written in place: the file's own time changes, its directory's not.
-    builder.replace(prefsPath, bytes, false);
+    builder.replace(prefsPath, bytes);
     return Result::success();
 }
 
@@ -156,7 +134,7 @@ Result planKsb12Label(PlanBuilder &builder, const QString &prefsPath, const Devi
 // colon form of the device's new MAC, its paired "unitname" the device's new
 // label. The file is rewritten only when that changes a value in it. A
 // profile that cannot be read names nothing we know of, and is left as it is.
-Result planProfile(PlanBuilder &builder, const QString &path, const QMap<QString, const DeviceRecord *> &byOldMac)
+Result planProfile(PlanBuilder &builder, const QByteArray &path, const QMap<QString, const DeviceRecord *> &byOldMac)
 {
     QDomDocument doc;
     if (const Result r = builder.readXml(path, &doc); !r) {
@@ -174,7 +152,7 @@ Result planProfile(PlanBuilder &builder, const QString &path, const QMap<QString
         QDomElement name = names.item(i).toElement();
         if (device->newLabel != device->oldLabel && name.isNull())
             return Result::failure(QStringLiteral("Cannot store the label of %1: %2 has no <unitname> for it")
-                                       .arg(device->oldMac, path));
+                                       .arg(device->oldMac, Archive::shown(path)));
         const QString newMac = Mac::normalizeMac(device->newMac, colon);
         if (Xml::elementText(mac) != newMac) {
             Xml::setText(mac, newMac);
@@ -198,7 +176,8 @@ Result planDevices(PlanBuilder &builder, const StoreRequest &request)
     for (const DeviceRecord &device : request.devices) {
         if (!isKnownType(device))
             continue;
-        const QString prefsPath = request.tree.prefsFile(device);
+        const QByteArray dir = request.opened->deviceDir(device);
+        const QByteArray prefsPath = familyPath(device.type) + '/' + dir + "/prefs";
         Result r;
         if (device.newLabel != device.oldLabel)
             r = device.type == tandoType ? planTandoLabel(builder, prefsPath, device)
@@ -207,7 +186,7 @@ Result planDevices(PlanBuilder &builder, const StoreRequest &request)
             return r;
         if (device.type != tandoType)
             continue;
-        for (const QString &profile : request.tree.profileFiles(Mac::normalizeMac(device.oldMac, underscore))) {
+        for (const QByteArray &profile : request.opened->profilePaths.value(dir)) {
             if (const Result p = planProfile(builder, profile, byOldMac); !p)
                 return p;
         }
@@ -215,97 +194,101 @@ Result planDevices(PlanBuilder &builder, const StoreRequest &request)
     return Result::success();
 }
 
-// One device directory that moves within its family directory.
-struct Move
-{
-    QString dirPath;
-    QString from;
-    QString to;
-};
-
 // Device directories move all at once, so that devices that swap addresses
-// do not block each other; a new name that another entry keeps is refused.
+// do not block each other; a new name that another device keeps is refused.
 Result planMoves(const StoreRequest &request, StorePlan *plan)
 {
-    QList<Move> moves;
-    QHash<QString, QSet<QString>> entries; // family directory -> its names after the moves
+    QHash<QByteArray, QSet<QByteArray>> names; // family -> its device directories after the moves
+    for (auto it = request.opened->deviceDirs.cbegin(); it != request.opened->deviceDirs.cend(); ++it)
+        names[it.key().section(QLatin1Char('/'), 0, 0).toLatin1()].insert(it.value());
+    QList<QPair<QByteArray, QByteArray>> moves; // family/from -> to
     for (const DeviceRecord &device : request.devices) {
         if (!isKnownType(device))
             continue;
-        const Move move{request.tree.familyDir(device.type), Mac::normalizeMac(device.oldMac, underscore),
-                        Mac::normalizeMac(device.newMac, underscore)};
-        if (move.from == move.to)
+        const QByteArray family = familyName(device.type);
+        const QByteArray from = request.opened->deviceDir(device);
+        const QByteArray to = QFile::encodeName(Mac::normalizeMac(device.newMac, colon));
+        if (from.isEmpty() || from == to)
             continue;
-        if (move.to.isEmpty() || move.to.contains(QLatin1Char('/')))
+        if (to.isEmpty() || to.contains('/') || to == "." || to == "..")
             return Result::failure(QStringLiteral("Cannot move device %1 to \"%2\"").arg(device.oldMac, device.newMac));
-        if (!entries.contains(move.dirPath)) {
-            const QStringList list = QDir(move.dirPath).entryList(QDir::AllEntries | QDir::Hidden | QDir::System
-                                                                  | QDir::NoDotAndDotDot);
-            entries.insert(move.dirPath, QSet<QString>(list.cbegin(), list.cend()));
-        }
-        entries[move.dirPath].remove(move.from);
-        moves.append(move);
+        names[family].remove(from);
+        moves.append({family + '/' + from, to});
     }
-    for (const Move &move : moves) {
-        QSet<QString> &names = entries[move.dirPath];
-        if (names.contains(move.to))
+    for (const auto &move : moves) {
+        const QByteArray family = move.first.left(move.first.indexOf('/'));
+        if (names[family].contains(move.second))
             return Result::failure(QStringLiteral("Cannot move device directory %1/%2: %3 exists already")
-                                       .arg(move.dirPath, move.from, move.to));
-        names.insert(move.to);
-        const QByteArray dirKey = QFile::encodeName(QDir(request.tree.root).relativeFilePath(move.dirPath));
-        plan->overlay.renames.insert(dirKey + '/' + QFile::encodeName(move.from), QFile::encodeName(move.to));
-        plan->overlay.touched.insert(dirKey);
+                                       .arg(Archive::shown(familyPath(family == "ksb12" ? ksb12Type : tandoType)),
+                                            Archive::shown(move.first.mid(family.size() + 1)), Archive::shown(move.second)));
+        names[family].insert(move.second);
+        plan->moves.insert(move.first, move.second);
     }
     return Result::success();
 }
 
 } // namespace
 
-Archive::NamePatches devicePathPatches(const QList<DeviceRecord> &devices)
-{
-    Archive::NamePatches patches;
-    for (const DeviceRecord &device : devices) {
-        if (!isKnownType(device))
-            continue;
-        const QString family = device.type == tandoType ? QStringLiteral("active-project/devices/tando/")
-                                                        : QStringLiteral("active-project/devices/ksb12/");
-        const QByteArray find = (family + Mac::normalizeMac(device.newMac, underscore)).toLatin1();
-        const QByteArray replace = (family + Mac::normalizeMac(device.newMac, colon)).toLatin1();
-        if (find != replace)
-            patches.append({find, replace});
-    }
-    return patches;
-}
-
 Result planStore(const StoreRequest &request, StorePlan *plan)
 {
-    PlanBuilder builder(request.tree.root, plan);
+    PlanBuilder builder(*request.opened);
     Result r = planSettings(builder, request);
     if (r)
         r = planDevices(builder, request);
     if (r)
         r = planMoves(request, plan);
-    plan->namePatches = devicePathPatches(request.devices);
+    plan->files = builder.byEntry();
+    plan->opened = request.opened;
     return r;
 }
 
-// ---------------------------------------------------------------- the tree
-
-QString ProjectTree::familyDir(const QString &type) const
+QByteArray StorePlan::movedPath(const QByteArray &path) const
 {
-    return root + (type == ksb12Type ? QStringLiteral("/active-project/devices/ksb12")
-                                     : QStringLiteral("/active-project/devices/tando"));
+    // The spans of the first four components, empty and "." ones passed over.
+    int starts[4] = {};
+    int ends[4] = {};
+    int found = 0;
+    for (int i = 0; i <= path.size() && found < 4;) {
+        int j = path.indexOf('/', i);
+        if (j < 0)
+            j = path.size();
+        if (j > i && !(j - i == 1 && path.at(i) == '.')) {
+            starts[found] = i;
+            ends[found] = j;
+            ++found;
+        }
+        i = j + 1;
+    }
+    if (found < 4 || path.mid(starts[0], ends[0] - starts[0]) != "active-project"
+        || path.mid(starts[1], ends[1] - starts[1]) != "devices")
+        return QByteArray();
+    const auto move = moves.constFind(path.mid(starts[2], ends[2] - starts[2]) + '/'
+                                      + path.mid(starts[3], ends[3] - starts[3]));
+    if (move == moves.cend())
+        return QByteArray();
+    return path.left(starts[3]) + *move + path.mid(ends[3]);
 }
 
-QString ProjectTree::prefsFile(const DeviceRecord &device) const
+TarStream::EntryEdit StorePlan::edit(int index, const TarStream::EntryInfo &entry) const
 {
-    return familyDir(device.type) + QLatin1Char('/') + Mac::normalizeMac(device.oldMac, underscore)
-           + QStringLiteral("/prefs");
-}
-
-QStringList ProjectTree::profileFiles(const QString &deviceDirName) const
-{
-    return ProjectEntity::profileFilesIn(QDir(familyDir(tandoType)), deviceDirName);
+    TarStream::EntryEdit edit;
+    const auto kept = opened->fileData.constFind(index);
+    if (kept != opened->fileData.cend()) {
+        // A file the load read must still hold what it read.
+        edit.checkData = true;
+        edit.expectedData = *kept;
+        const auto replaced = files.constFind(index);
+        if (replaced != files.cend()) {
+            edit.replaceData = true;
+            edit.data = *replaced;
+        }
+    }
+    if (!moves.isEmpty()) {
+        edit.path = movedPath(entry.path);
+        if (entry.type == '1')
+            edit.linkTarget = movedPath(entry.linkTarget);
+    }
+    return edit;
 }
 
 } // namespace Workspace

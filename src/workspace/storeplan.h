@@ -1,28 +1,30 @@
 #pragma once
 
-#include "projectarchive.h"
 #include "projectdata.h"
 #include "result.h"
+
+#include <QHash>
 
 namespace Workspace {
 
 // What a store changes, worked out before anything is written: the new
-// contents of the files that hold an edited value, the device directories
-// that move, and the renaming of device paths in the tar's entry names.
-// Files that hold no edited value keep their bytes.
+// contents of the files that hold an edited value, and the device
+// directories that move. Every other entry is copied as it is.
 struct StorePlan
 {
-    Archive::TreeOverlay overlay;
-    Archive::NamePatches namePatches;
+    QHash<int, QByteArray> files;         // entry index -> new data
+    QHash<QByteArray, QByteArray> moves;  // family + "/" + directory name -> its new name
+    std::shared_ptr<const OpenedProject> opened;
+
+    // How the store writes one entry of the archive.
+    TarStream::EntryEdit edit(int index, const TarStream::EntryInfo &entry) const;
+    // The path with a moved device directory's new name; empty when nothing moves.
+    QByteArray movedPath(const QByteArray &path) const;
 };
 
 // Fails, naming the file and the field, when an edited value has no place
 // to go (a missing, malformed or refused file, a missing element) or a
-// device directory cannot move (another entry has the new name).
+// device directory cannot move (another device has the new name).
 Result planStore(const StoreRequest &request, StorePlan *plan);
-
-// The renaming of device paths in a stored tar: each known device's
-// directory from the underscore to the colon form of its new MAC.
-Archive::NamePatches devicePathPatches(const QList<DeviceRecord> &devices);
 
 } // namespace Workspace

@@ -169,11 +169,6 @@ private slots:
         project.setExtractedPath(QStringLiteral("/tmp/x"));
         QCOMPARE(project.extractedPath(), QStringLiteral("/tmp/x"));
         QVERIFY(!project.metaObject()->property(project.metaObject()->indexOfProperty("extractedPath")).hasNotifySignal());
-
-        QCOMPARE(project.projectFilePath(), QStringLiteral("/tmp/x/active-project/project.xml"));
-        QCOMPARE(project.tandoDevicesDir().path(), QStringLiteral("/tmp/x/active-project/devices/tando"));
-        QCOMPARE(project.ksb12DevicesDir().path(), QStringLiteral("/tmp/x/active-project/devices/ksb12"));
-        QCOMPARE(project.activeProjectDir().path(), QStringLiteral("/tmp/x/active-project"));
     }
 
     void devicesPointerWrite()
@@ -190,24 +185,6 @@ private slots:
         QCOMPARE(spy.count(), 1);
         QCOMPARE(project.devices(), &other);
         QVERIFY(!previous.isNull());
-    }
-
-    void profileFilesListsRegularFilesOnly()
-    {
-        QTemporaryDir tmp;
-        QVERIFY(tmp.isValid());
-        const QString profiles = tmp.path() + "/active-project/devices/tando/00_1a_2b_3c_4d_5e/profiles";
-        QVERIFY(QDir().mkpath(profiles + "/sub"));
-        for (const char *name : {"b.xml", "A.xml", ".hidden"}) {
-            QFile f(profiles + "/" + name);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-        }
-        QVERIFY(QFile::link("/etc/hostname", profiles + "/link.xml"));
-        ProjectEntity project;
-        project.setExtractedPath(tmp.path());
-        QCOMPARE(project.profileFiles("00_1a_2b_3c_4d_5e"),
-                 QStringList({profiles + "/A.xml", profiles + "/b.xml"}));
-        QVERIFY(project.profileFiles("nope").isEmpty());
     }
 };
 

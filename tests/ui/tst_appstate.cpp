@@ -3,6 +3,7 @@
 #include "deviceentity.h"
 #include "projectentity.h"
 #include "projectfixture.h"
+#include "testfiles.h"
 #include "testutil.h"
 
 #include <QAbstractItemModelTester>
@@ -10,20 +11,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-namespace {
-
-// A directory that outlives QTemporaryDir's scope, filled with one file.
-QString makeTree(const QString &root, const QString &name)
-{
-    const QString path = root + "/" + name;
-    QDir().mkpath(path + "/active-project");
-    QFile f(path + "/active-project/project.xml");
-    f.open(QIODevice::WriteOnly);
-    f.write("<project/>");
-    return path;
-}
-
-} // namespace
+#include <cstdio>
 
 class TestAppState : public QObject
 {
@@ -46,19 +34,11 @@ private slots:
         QVERIFY(!project->loaded());
     }
 
-    void unloadRemovesBothTreesAndKeepsTexts()
+    void unloadKeepsTexts()
     {
-        QTemporaryDir scratch;
-        QVERIFY(scratch.isValid());
-        const QString work = makeTree(scratch.path(), "work");
-        const QString backup = makeTree(scratch.path(), "backup");
-        const QString bystander = makeTree(scratch.path(), "bystander");
-
         AppState state;
         ProjectEntity *project = state.project();
         ModelChecker checker(project->devices());
-        project->setExtractedPath(work);
-        project->setExtractedBackupPath(backup);
         project->setName("Show");
         project->setAuthor("Ann");
         project->setDescription("Hall");
@@ -70,67 +50,70 @@ private slots:
         log.watch(project->devices(), &QAbstractItemModel::modelReset, "reset");
         log.watch(project, &ProjectEntity::loadedChanged, "loaded");
         state.unloadProject();
-
-        QTRY_VERIFY(!QFileInfo::exists(work)); // removed in the background
-        QTRY_VERIFY(!QFileInfo::exists(backup));
-        QVERIFY(QFileInfo::exists(bystander));
+        QCOMPARE(log.events, QStringList({"reset", "loaded"}));
         QCOMPARE(project->devices()->count(), 0);
         QVERIFY(!project->loaded());
         QCOMPARE(project->name(), QStringLiteral("Show"));
         QCOMPARE(project->author(), QStringLiteral("Ann"));
         QCOMPARE(project->description(), QStringLiteral("Hall"));
-        QCOMPARE(project->extractedPath(), work);
         QCOMPARE(device->parent(), project); // listed devices are not destroyed
 
         // A second call only resets the list again.
-        makeTree(scratch.path(), "work");
         log.events.clear();
         state.unloadProject();
         QCOMPARE(log.events, QStringList({"reset"}));
-        QVERIFY(QFileInfo::exists(work));
     }
 
-    void emptyBackupPathRemovesNothingElse()
+    // A store reads the archive as it was opened: replaced or deleted since,
+    // it is still the one stored; changed in place, the store is refused and
+    // the target keeps what it held.
+    void storeReadsTheArchiveAsOpened_data()
     {
-        QTemporaryDir scratch;
-        QVERIFY(scratch.isValid());
-        const QString work = makeTree(scratch.path(), "work");
-        const QString cwdMarker = QDir::current().absoluteFilePath("unload-marker.txt");
-        {
-            QFile f(cwdMarker);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-        }
-
-        AppState state;
-        state.project()->setExtractedPath(work);
-        state.project()->setExtractedBackupPath(QString());
-        state.project()->setLoaded(true);
-        state.unloadProject();
-
-        QTRY_VERIFY(!QFileInfo::exists(work)); // removed in the background
-        QVERIFY(QFileInfo::exists(cwdMarker));
-        QVERIFY(QFile::remove(cwdMarker));
+        QTest::addColumn<QString>("change");
+        QTest::newRow("another archive renamed over it, then deleted") << "replaced";
+        QTest::newRow("truncated in place") << "truncated";
     }
 
-    // The editor closing with a project loaded takes the unpacked trees with it.
-    void destroyedWithAProjectLoadedLeavesNoTrees()
+    void storeReadsTheArchiveAsOpened()
     {
+        QFETCH(QString, change);
         ProjectFixture f;
         f.addProjectXml("Show", "Ann", "Hall");
         f.addTando("00:1a:2b:3c:4d:5e", "Front");
-        const QString archive = f.makeTgz("show.tgz");
-        QString work;
-        QString backup;
-        {
-            AppState state;
-            QVERIFY(state.loadProject(archive));
-            work = state.project()->extractedPath();
-            backup = state.project()->extractedBackupPath();
-            QVERIFY(QFileInfo(work + "/active-project/project.xml").isFile());
-            QVERIFY(QFileInfo(backup + "/active-project/project.xml").isFile());
+        const QString source = f.makeTgz("show.tgz");
+        ProjectFixture other;
+        other.addProjectXml("Other", "Bo", "Side");
+        other.addTando("00:1a:2b:77:77:77", "Side");
+        const QString replacement = other.makeTgz("other.tgz");
+        const QString target = f.path("stored.tgz");
+        QVERIFY(writeFile(target, "previous"));
+
+        AppState state;
+        QVERIFY(state.loadProject(source));
+        state.project()->setAuthor("Cy");
+        if (change == "replaced") {
+            QCOMPARE(std::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(source).constData()), 0);
+            QVERIFY(QFile::remove(source));
+        } else {
+            QVERIFY(QFile::resize(source, QFileInfo(source).size() / 2));
         }
-        QTRY_VERIFY(!QFileInfo::exists(work)); // removed in the background
-        QTRY_VERIFY(!QFileInfo::exists(backup));
+        const bool stored = state.storeCurrentProject(target);
+
+        if (change == "truncated") {
+            QVERIFY(!stored);
+            QVERIFY2(state.lastError().contains(source) && state.lastError().contains("open it again"),
+                     qPrintable(state.lastError()));
+            QCOMPARE(readFile(target), QByteArray("previous"));
+            QCOMPARE(QDir(f.path(".")).entryList({".*part*"}, QDir::Files | QDir::Hidden), QStringList());
+            return;
+        }
+        QVERIFY2(stored, qPrintable(state.lastError()));
+        AppState reader;
+        QVERIFY(reader.loadProject(target));
+        QCOMPARE(reader.project()->name(), QStringLiteral("Show"));
+        QCOMPARE(reader.project()->author(), QStringLiteral("Cy"));
+        QCOMPARE(reader.project()->devices()->count(), 1);
+        QVERIFY(deviceByMac(*reader.project(), "TANDO/QL3", "00:1a:2b:3c:4d:5e"));
     }
 
     void versionIsSevenHexDigits()

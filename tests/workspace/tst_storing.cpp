@@ -5,12 +5,12 @@
 #include "projectworkspace.h"
 #include "testutil.h"
 #include "tmpfsmount.h"
-#include "unpackbudget.h"
 #include "xmlio.h"
 
 #include <QDirIterator>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRandomGenerator>
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -55,6 +55,49 @@ QMap<QString, QByteArray> snapshot(const QString &root)
 QString text(const QString &xmlPath, const QString &tag, int index = 0)
 {
     return Xml::loadXml(xmlPath).elementsByTagName(tag).item(index).firstChild().nodeValue();
+}
+
+// Packs the files named on its command line (after the archive and the
+// directory they lie in), in that order, as a pax archive with owners,
+// modes and times of its own for each, a fractional time, a non-ASCII owner
+// name and a record of its own on the last entry.
+const char *const writePax = R"(
+import io, os, sys, tarfile
+out, root, names = sys.argv[1], sys.argv[2], sys.argv[3:]
+with tarfile.open(out, "w", format=tarfile.PAX_FORMAT) as tar:
+    for i, name in enumerate(names):
+        path = os.path.join(root, name)
+        info = tar.gettarinfo(path, name)
+        info.mode = (0o750, 0o640, 0o600, 0o664, 0o777, 0o604)[i % 6]
+        info.uid, info.gid = 1000 + i, 2000 + 7 * i
+        info.uname, info.gname = "zo\u00eb" if i == 3 else "user%d" % i, "group%d" % i
+        info.mtime = 1600000000 + 86400 * i + (0.25 if i == 2 else 0)
+        if i == len(names) - 1:
+            info.pax_headers = {"comment": "kept as written"}
+        data = open(path, "rb").read() if info.isreg() else None
+        tar.addfile(info, io.BytesIO(data) if data is not None else None)
+)";
+
+// Every entry of an archive as Python's tarfile reads it, in order: one JSON
+// object a line.
+const char *const readEntries = R"(
+import hashlib, json, sys, tarfile
+with tarfile.open(sys.argv[1]) as tar:
+    for m in tar:
+        data = tar.extractfile(m).read() if m.isreg() else b""
+        print(json.dumps({"name": m.name, "type": m.type.decode(), "mode": oct(m.mode), "uid": m.uid,
+                          "gid": m.gid, "uname": m.uname, "gname": m.gname, "mtime": m.mtime,
+                          "link": m.linkname, "pax": m.pax_headers, "data": hashlib.sha1(data).hexdigest()}))
+)";
+
+QList<QJsonObject> entriesOf(const QString &archive)
+{
+    QList<QJsonObject> entries;
+    for (const QByteArray &line : ProjectFixture::run("python3", {"-c", readEntries, archive}).split('\n')) {
+        if (!line.isEmpty())
+            entries.append(QJsonDocument::fromJson(line).object());
+    }
+    return entries;
 }
 
 } // namespace
@@ -102,14 +145,12 @@ private slots:
         right->setNewLabel("ABCDEFGHIJKLMNOPQRST");
         right->setNewMac("00:1A:2B:00:00:AA");
 
-        const QMap<QString, QByteArray> loaded = snapshot(project.extractedBackupPath());
         const QString out = f.path("stored.tgz");
         QSignalSpy stateSpy(&project, &ProjectEntity::stateChanged);
         QVERIFY(Workspace::storeCurrentProject(project, out));
         QVERIFY(spyCarries(stateSpy, {out + " saved"}));
 
-        // The working tree is as loaded again; the entities are unchanged.
-        QCOMPARE(snapshot(project.extractedPath()), loaded);
+        // The entities are unchanged.
         QCOMPARE(front->oldMac(), QStringLiteral("00:1a:2b:3c:4d:5e"));
 
         ProjectFixture::run("gzip", {"-t", out});
@@ -156,6 +197,80 @@ private slots:
         QCOMPARE(deviceByMac(again, "KSB12", "00:1a:2b:00:00:aa")->oldLabel(), QStringLiteral("ABCDEFGHIJKLMNOP"));
         Workspace::unloadProject(again);
         Workspace::unloadProject(project);
+    }
+
+    // A store copies every entry as the archive holds it, whichever tool
+    // wrote it: names, owners, modes, times, extended records and order stay;
+    // only the moved device directory's names and the rewritten file's data
+    // change.
+    void storeKeepsEveryEntryAsWritten_data()
+    {
+        QTest::addColumn<QString>("writer");
+        QTest::addColumn<QString>("edit");
+        for (const char *writer : {"pax", "gnu"}) {
+            for (const char *edit : {"name", "MAC"})
+                QTest::addRow("%s archive, %s edited", writer, edit) << writer << edit;
+        }
+    }
+
+    void storeKeepsEveryEntryAsWritten()
+    {
+        QFETCH(QString, writer);
+        QFETCH(QString, edit);
+        const QString oldDir = "active-project/devices/tando/00:1a:2b:3c:4d:5e";
+        const QString newDir = "active-project/devices/tando/00:1a:2b:3c:4d:ff";
+        ProjectFixture f;
+        f.addProjectXml("Hall", "Ann", "Show");
+        f.addTando("00:1a:2b:3c:4d:5e", "Front");
+        f.addProfile("00:1a:2b:3c:4d:5e", "p.xml", {{"00:1a:2b:3c:4d:5e", "Front"}});
+        f.addFile("active-project/notes.txt", "after the devices\n");
+        QVERIFY(QFile::link("project.xml", f.root() + "/active-project/settings-link"));
+        QVERIFY(QFile::setPermissions(f.root() + "/active-project/notes.txt", QFile::ReadOwner | QFile::ReadGroup));
+        // Devices first, a file after them.
+        const QStringList tail{"active-project/project.xml", "active-project/settings-link", "active-project/notes.txt"};
+        const QString archive = f.path(writer == "pax" ? "pax.tar" : "gnu.tgz");
+        if (writer == "pax")
+            ProjectFixture::run("python3", QStringList{"-c", writePax, archive, f.root(), oldDir, oldDir + "/prefs",
+                                                       oldDir + "/profiles/p.xml"} + tail);
+        else
+            ProjectFixture::run("tar", QStringList{"--format=gnu", "--sort=name", "--owner=ann:1234", "--group=stage:2345",
+                                                   "--mtime=@1600000000", "-czf", archive, "active-project/devices"} + tail,
+                                f.root());
+
+        ProjectEntity project;
+        QVERIFY(Workspace::loadProject(project, archive));
+        QString rewritten = "active-project/project.xml";
+        if (edit == "name") {
+            project.setName("Renamed");
+        } else {
+            deviceByMac(project, "TANDO/QL3", "00:1a:2b:3c:4d:5e")->setNewMac("00:1a:2b:3c:4d:ff");
+            rewritten = newDir + "/profiles/p.xml";
+        }
+        const QString out = f.path("out.tgz");
+        QVERIFY(Workspace::storeCurrentProject(project, out));
+
+        const auto describe = [&](QList<QJsonObject> entries, bool input) {
+            QStringList lines;
+            for (QJsonObject entry : entries) {
+                QString name = entry.value("name").toString();
+                if (input && edit == "MAC" && (name == oldDir || name.startsWith(oldDir + '/')))
+                    name.replace(0, oldDir.size(), newDir);
+                entry.insert("name", name);
+                if (name == rewritten)
+                    entry.remove("data");
+                lines << QString::fromUtf8(QJsonDocument(entry).toJson(QJsonDocument::Compact));
+            }
+            return lines;
+        };
+        const QList<QJsonObject> written = entriesOf(archive);
+        QVERIFY(written.size() >= 6);
+        QCOMPARE(describe(entriesOf(out), false), describe(written, true));
+
+        ProjectEntity again;
+        QVERIFY(Workspace::loadProject(again, out));
+        QCOMPARE(again.name(), edit == "name" ? QStringLiteral("Renamed") : QStringLiteral("Hall"));
+        QCOMPARE(again.devices()->count(), 1);
+        QVERIFY(deviceByMac(again, "TANDO/QL3", edit == "name" ? "00:1a:2b:3c:4d:5e" : "00:1a:2b:3c:4d:ff"));
     }
 
     void ksb12Labels_data()
@@ -269,7 +384,7 @@ private slots:
         const Result result = Workspace::storeCurrentProject(project, out);
         if (expectedBytes.isEmpty()) {
             QVERIFY(!result);
-            QVERIFY2(result.reason().contains("description") && result.reason().contains(project.projectFilePath()),
+            QVERIFY2(result.reason().contains("description") && result.reason().contains("active-project/project.xml"),
                      qPrintable(result.reason()));
             QVERIFY(!QFileInfo::exists(out));
             Workspace::unloadProject(project);
@@ -298,15 +413,15 @@ private slots:
     }
 
     // A job cancelled at its first progress report ends as a failed one:
-    // a load leaves nothing loaded and nothing on disk, a store leaves the
-    // target as it was and nothing beside it.
+    // a load leaves nothing loaded, a store leaves the target as it was and
+    // nothing beside it; neither writes to the temporary directory.
     void cancelledJobsLeaveNothing()
     {
         ProjectFixture f;
         f.addProjectXml("P", "A", "D");
         f.addTando("00:1a:2b:3c:4d:5e", "Front");
         const QString archive = f.makeTgz("p.tgz");
-        const QStringList tempBefore = ownTemporaryDirs();
+        TemporaryDirWatch tmp(f.path("tmp"));
         QList<JobControl::Phase> phases;
         JobControl cancelling;
         cancelling.progress = [&](JobControl::Phase phase, qint64, qint64) {
@@ -318,7 +433,6 @@ private slots:
         const Result load = Workspace::loadProject(project, archive, &cancelling);
         QVERIFY2(!load && load.reason().contains("cancelled"), qPrintable(load.reason()));
         QVERIFY(!project.loaded());
-        QCOMPARE(ownTemporaryDirs(), tempBefore);
 
         QVERIFY(Workspace::loadProject(project, archive));
         project.setName("Edited");
@@ -334,31 +448,7 @@ private slots:
         QCOMPARE(ProjectFixture::readFile(out), QByteArray("old archive"));
         QCOMPARE(QDir(f.path(".")).entryList({".*part*"}, QDir::Files | QDir::Hidden), QStringList());
         QCOMPARE(phases, (QList<JobControl::Phase>{JobControl::Phase::Unpacking, JobControl::Phase::Compressing}));
-        Workspace::unloadProject(project);
-        QCOMPARE(ownTemporaryDirs(), tempBefore);
-    }
-
-    // The named patching of a packed tar: each device directory from the
-    // underscore to the colon form of its new MAC, data untouched.
-    void patchTarDevicePathsRenamesDeviceDirectories()
-    {
-        ProjectFixture f;
-        f.addProjectXml("P", "A", "D");
-        f.addTando("00:1a:2b:3c:4d:5e", "Front");
-        ProjectEntity project;
-        QVERIFY(Workspace::loadProject(project, f.makeTgz("p.tgz")));
-        deviceByMac(project, "TANDO/QL3", "00:1a:2b:3c:4d:5e")->setNewMac("00:1a:2b:3c:4d:ff");
-        // A tar as packing a renamed tree gives it: the new MAC in underscore form.
-        const QString tando = project.extractedPath() + "/active-project/devices/tando/";
-        QVERIFY(QDir().rename(tando + "00_1a_2b_3c_4d_5e", tando + "00_1a_2b_3c_4d_ff"));
-        const QString tar = f.path("t.tar");
-        ProjectFixture::run("tar", {"-cf", tar, "-C", project.extractedPath(), "active-project"});
-        QVERIFY(Workspace::patchTarDevicePaths(project, tar));
-        const QByteArray listing = ProjectFixture::run("tar", {"-tf", tar});
-        QVERIFY2(listing.contains("active-project/devices/tando/00:1a:2b:3c:4d:ff/prefs\n"), listing.constData());
-        QVERIFY2(!listing.contains("00_1a"), listing.constData());
-        QVERIFY(ProjectFixture::run("tar", {"-xOf", tar, "active-project/devices/tando/00:1a:2b:3c:4d:ff/prefs"})
-                    .contains("<UnitName>Front</UnitName>"));
+        QCOMPARE(tmp.entries(), QStringList());
         Workspace::unloadProject(project);
     }
 
@@ -380,8 +470,7 @@ private slots:
     }
 
     // Hidden files are files of the project like any other: every store of a
-    // session carries them, not only the first (the working tree is rebuilt
-    // from the backup exactly).
+    // session carries them as they are, a hidden profile too.
     void hiddenFilesSurviveEveryStore()
     {
         ProjectFixture f;
@@ -389,6 +478,8 @@ private slots:
         f.addTando("00:1a:2b:3c:4d:5e", "Front");
         f.addFile("active-project/.settings/.keep", "keep");
         f.addFile("active-project/devices/tando/00:1a:2b:3c:4d:5e/.calibration", "calibrated");
+        f.addProfile("00:1a:2b:3c:4d:5e", ".draft.xml", {{"00:1a:2b:3c:4d:5e", "Front"}});
+        const QByteArray draft = ProjectFixture::readFile(f.root() + "/active-project/devices/tando/00:1a:2b:3c:4d:5e/profiles/.draft.xml");
         ProjectEntity project;
         QVERIFY(Workspace::loadProject(project, f.makeTgz("p.tgz")));
         deviceByMac(project, "TANDO/QL3", "00:1a:2b:3c:4d:5e")->setNewMac("00:1a:2b:3c:4d:ff");
@@ -398,6 +489,7 @@ private slots:
             const QString x = f.unpack(out) + "/active-project";
             QCOMPARE(ProjectFixture::readFile(x + "/.settings/.keep"), QByteArray("keep"));
             QCOMPARE(ProjectFixture::readFile(x + "/devices/tando/00:1a:2b:3c:4d:ff/.calibration"), QByteArray("calibrated"));
+            QCOMPARE(ProjectFixture::readFile(x + "/devices/tando/00:1a:2b:3c:4d:ff/profiles/.draft.xml"), draft);
         }
         Workspace::unloadProject(project);
     }
@@ -435,27 +527,21 @@ private slots:
         QVERIFY(!QFileInfo::exists(f.path("never.tgz")));
 
         load(project, f);
-        const QMap<QString, QByteArray> before = snapshot(project.extractedPath());
         QVERIFY(!Workspace::storeCurrentProject(project, QString()));
-        QCOMPARE(snapshot(project.extractedPath()), before);
         QVERIFY(!Workspace::storeCurrentProject(project, f.path("no/such/dir/out.tgz")));
-        QCOMPARE(snapshot(project.extractedPath()), before);
         QCOMPARE(stateSpy.count(), 0);
         Workspace::unloadProject(project);
     }
 
     // A store that runs out of space answers false, leaves an existing target
-    // byte for byte, leaves nothing beside it and restores the working tree.
-    // The disk is full at the target, in the temporary directory, or where the
-    // working tree lies (a tmpfs each, where one can be mounted), or every
-    // file is limited in size (RLIMIT_FSIZE, which works anywhere).
+    // byte for byte and leaves nothing beside it. The disk is full at the
+    // target (a tmpfs, where one can be mounted), or every file is limited in
+    // size (RLIMIT_FSIZE, which works anywhere).
     void fullDiskKeepsTheTarget_data()
     {
         QTest::addColumn<QString>("full");
         QTest::newRow("file-size limit") << "limit";
         QTest::newRow("full file system at the target") << "target";
-        QTest::newRow("full temporary directory") << "temporary";
-        QTest::newRow("full file system of the working tree") << "tree";
     }
 
     void fullDiskKeepsTheTarget()
@@ -465,55 +551,29 @@ private slots:
         f.addProjectXml("P", "A", "D");
         f.addTando("00:1a:2b:3c:4d:5e", "Front");
         // 2 MiB in files of 16 KiB: incompressible, so that the archive is as
-        // large as the tree, and each file small enough to fit the file-size limit.
+        // large as the files, and each file small enough to fit the file-size limit.
         QRandomGenerator generator(4711);
         for (int i = 0; i < 128; ++i) {
             QByteArray noise(16 << 10, Qt::Uninitialized);
             generator.fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
             f.addFile(QStringLiteral("active-project/logs/%1.bin").arg(i), noise);
         }
-        const QString archive = f.makeTgz("p.tgz");
-
-        const QByteArray savedTmp = qgetenv("TMPDIR");
-        const auto restoreTmp = qScopeGuard([&savedTmp] { qputenv("TMPDIR", savedTmp); });
         std::unique_ptr<TmpfsMount> tmpfs;
-        if (full != "limit") {
-            // The tree's file system holds the project twice and a little more.
-            tmpfs = std::make_unique<TmpfsMount>(f.path("small"), full == "tree" ? 8 << 20 : 1 << 20);
+        if (full == "target") {
+            tmpfs = std::make_unique<TmpfsMount>(f.path("small"), 1 << 20);
             if (!tmpfs->isMounted())
                 QSKIP(qPrintable("no tmpfs: " + tmpfs->reason() + "; the file-size limit row stands in"));
         }
-
         ProjectEntity project;
-        const Archive::UnpackLimits limits = Archive::unpackLimits();
-        if (full == "tree") {
-            Archive::UnpackLimits noReserve = limits;
-            noReserve.reserveBytes = 0;
-            Archive::setUnpackLimits(noReserve);
-            qputenv("TMPDIR", QFile::encodeName(tmpfs->path()));
-        }
-        const bool loaded = Workspace::loadProject(project, archive).ok();
-        Archive::setUnpackLimits(limits);
-        QVERIFY(loaded);
-        if (full == "tree") {
-            qputenv("TMPDIR", savedTmp);
-            // Fill what is left, so that not one more block can be written.
-            QFile filler(tmpfs->path() + "/filler");
-            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-            const QByteArray block(4096, 'f');
-            while (filler.write(block) == block.size()) {
-            }
-        }
+        QVERIFY(Workspace::loadProject(project, f.makeTgz("p.tgz")));
         project.setName("Edited");
 
-        const QString out = full == "target" ? tmpfs->path() + "/existing.tgz" : f.path("existing.tgz");
+        const QString out = tmpfs ? tmpfs->path() + "/existing.tgz" : f.path("existing.tgz");
         {
             QFile existing(out);
             QVERIFY(existing.open(QIODevice::WriteOnly));
             existing.write("precious old archive");
         }
-        const QMap<QString, QByteArray> before = snapshot(project.extractedBackupPath());
-
         bool stored = true;
         if (full == "limit") {
             struct rlimit old {};
@@ -526,34 +586,13 @@ private slots:
             setrlimit(RLIMIT_FSIZE, &old);
             std::signal(SIGXFSZ, previousHandler);
         } else {
-            if (full == "temporary")
-                qputenv("TMPDIR", QFile::encodeName(tmpfs->path()));
             stored = Workspace::storeCurrentProject(project, out).ok();
-            qputenv("TMPDIR", savedTmp);
-        }
-
-        QCOMPARE(QDir(QFileInfo(out).path()).entryList({".*part*", "*.tar"}, QDir::Files | QDir::Hidden), QStringList());
-        if (full == "temporary" || full == "tree") {
-            // Streamed from the tree to the target, the store needs no room in
-            // the temporary directory and writes nothing into the working tree:
-            // it succeeds, and the target is the new archive.
-            QVERIFY(stored);
-            ProjectEntity again;
-            QVERIFY(Workspace::loadProject(again, out));
-            QCOMPARE(again.name(), QStringLiteral("Edited"));
-            Workspace::unloadProject(again);
-            QCOMPARE(snapshot(project.extractedPath()), before);
-            Workspace::unloadProject(project);
-            QFile::remove(tmpfs->path() + "/filler");
-            return;
         }
         QVERIFY(!stored);
+        QCOMPARE(QDir(QFileInfo(out).path()).entryList({".*part*", "*.tar"}, QDir::Files | QDir::Hidden), QStringList());
         QCOMPARE(ProjectFixture::readFile(out), QByteArray("precious old archive"));
-        QCOMPARE(snapshot(project.extractedPath()), before);
         QVERIFY(project.state().isEmpty());
         Workspace::unloadProject(project);
-        if (tmpfs)
-            QFile::remove(tmpfs->path() + "/filler");
     }
 
     void largeFileStoredWhole()

@@ -1,0 +1,57 @@
+#include "archivesource.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace Archive {
+
+namespace {
+constexpr int ReadSize = 256 * 1024;
+}
+
+QString ArchiveSource::open(int fd)
+{
+    m_fd = fd;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
+        return errnoText(errno);
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("is a directory");
+    m_size = st.st_size;
+    unsigned char magic[2] = {};
+    const ssize_t n = ::pread(fd, magic, 2, 0);
+    if (n < 0)
+        return errnoText(errno);
+    if (n == 0)
+        return QStringLiteral("empty file");
+    if (n == 2 && magic[0] == 0x1f && magic[1] == 0x8b) {
+        m_inflater = std::make_unique<GzipStream::Inflater>();
+        m_inflater->start(fd);
+    } else {
+        m_buffer.resize(ReadSize);
+    }
+    return QString();
+}
+
+QByteArray ArchiveSource::next()
+{
+    if (m_inflater) {
+        const QByteArray block = m_inflater->next();
+        m_tarBytes += block.size();
+        return block;
+    }
+    if (!m_readError.isEmpty())
+        return QByteArray();
+    const qint64 n = readSome(m_fd, m_buffer.data(), m_buffer.size());
+    if (n < 0) {
+        m_readError = errnoText(errno);
+        return QByteArray();
+    }
+    m_consumed += n;
+    m_tarBytes += n;
+    return QByteArray::fromRawData(m_buffer.constData(), int(n));
+}
+
+} // namespace Archive

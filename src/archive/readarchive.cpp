@@ -1,0 +1,260 @@
+// Loading: the archive file -> gzip decoder (when the content is gzip) ->
+// libarchive's tar reader, with the entry guard and the limits, and beside
+// it our own walk of the same bytes, which indexes every entry for storing.
+
+#include "projectarchive.h"
+
+#include "archivehandles.h"
+#include "archivesource.h"
+#include "entryguard.h"
+#include "interruption.h"
+#include "logging.h"
+#include "unpackbudget.h"
+
+#include <QFile>
+#include <QLocale>
+
+#include <fcntl.h>
+
+namespace Archive {
+
+namespace {
+
+// libarchive reads the decoded bytes through this; the index walk sees
+// every block first.
+class IndexingReader
+{
+public:
+    explicit IndexingReader(ArchiveSource &source)
+        : m_source(source)
+        , m_walker([this](const TarStream::EntryInfo &e, TarStream::EntryEdit *, QString *) { return record(e); },
+                   TarStream::Walker::Sink())
+    {
+    }
+
+    static la_ssize_t read(archive *, void *client, const void **buffer)
+    {
+        auto *self = static_cast<IndexingReader *>(client);
+        self->m_block = self->m_source.next();
+        if (self->m_block.isEmpty() && !self->m_source.error().isEmpty())
+            return -1;
+        // libarchive names a damaged header best; a walk that fails alone
+        // fails the load once libarchive is through.
+        if (self->m_walkError.isEmpty() && !self->m_walker.write(self->m_block.constData(), self->m_block.size()))
+            self->m_walkError = self->m_walker.error();
+        *buffer = self->m_block.constData();
+        return la_ssize_t(self->m_block.size());
+    }
+
+    // Reads what follows the tar's end, so that the gzip layer is checked to
+    // its end and the index walk sees every byte.
+    QString finish()
+    {
+        for (;;) {
+            const QByteArray block = m_source.next();
+            if (block.isEmpty())
+                break;
+            if (m_walkError.isEmpty() && !m_walker.write(block.constData(), block.size()))
+                m_walkError = m_walker.error();
+        }
+        if (!m_source.error().isEmpty())
+            return m_source.error();
+        if (m_walkError.isEmpty() && !m_walker.finish())
+            m_walkError = m_walker.error();
+        return m_walkError;
+    }
+
+    // Why reading stopped early, when it was not libarchive's own finding.
+    QString readError() const { return m_source.error(); }
+    QString walkError() const { return m_walkError; }
+    const std::vector<IndexEntry> &index() const { return m_index; }
+    // The main header's type flag of each entry, as our walk read it.
+    char typeOf(int entry) const { return m_types.at(size_t(entry)); }
+    qint64 tailOffset() const { return m_walker.endOffset(); }
+
+private:
+    bool record(const TarStream::EntryInfo &e)
+    {
+        m_index.push_back({e.offset, e.dataOffset, e.end, e.headerCrc});
+        m_types.push_back(e.type);
+        return true;
+    }
+
+    ArchiveSource &m_source;
+    TarStream::Walker m_walker;
+    QByteArray m_block;
+    QString m_walkError;
+    std::vector<IndexEntry> m_index;
+    std::vector<char> m_types;
+};
+
+QString sizeText(qint64 bytes)
+{
+    return QLocale::c().formattedDataSize(bytes);
+}
+
+// The one read loop: every entry is guarded, counted and shown to the
+// visitor; the data of the files it keeps is read, all other data skipped.
+class EntryLoop
+{
+public:
+    EntryLoop(IndexingReader &reader, EntryVisitor &visitor, JobControl *control, ArchiveSource &source)
+        : m_reader(reader), m_visitor(visitor), m_control(control), m_source(source)
+    {
+    }
+
+    QString run(archive *a)
+    {
+        for (int index = 0;; ++index) {
+            if (m_control && m_control->isCancelled())
+                return QStringLiteral("cancelled");
+            archive_entry *entry = nullptr;
+            const int r = archive_read_next_header(a, &entry);
+            if (r == ARCHIVE_EOF)
+                return checkCount(index);
+            if (r != ARCHIVE_OK && r != ARCHIVE_WARN) // a damaged header gives ARCHIVE_RETRY
+                return failure("archive_read_next_header", a);
+            if (const QString error = visit(a, entry, index); !error.isEmpty())
+                return error;
+            if (m_control)
+                m_control->report(JobControl::Phase::Unpacking, m_source.consumed(), m_source.size());
+        }
+    }
+
+private:
+    QString failure(const char *call, archive *a) const
+    {
+        const QString readError = m_reader.readError();
+        return !readError.isEmpty() ? readError : archiveError(call, a);
+    }
+
+    // Our walk and libarchive must agree on where each entry lies: the
+    // store copies entries by our walk, the guard saw them by libarchive's.
+    QString checkPlace(archive *a, int index) const
+    {
+        const qint64 at = archive_read_header_position(a);
+        if (size_t(index) >= m_reader.index().size() && !m_reader.walkError().isEmpty())
+            return m_reader.walkError();
+        if (size_t(index) >= m_reader.index().size() || m_reader.index()[size_t(index)].offset != at)
+            return QStringLiteral("the tar entry at offset %1 has a layout this editor cannot store again").arg(at);
+        return QString();
+    }
+
+    QString checkCount(int count) const
+    {
+        if (size_t(count) != m_reader.index().size())
+            return QStringLiteral("the tar holds entries after its end");
+        return QString();
+    }
+
+    QString visit(archive *a, archive_entry *entry, int index)
+    {
+        if (const QString misplaced = checkPlace(a, index); !misplaced.isEmpty())
+            return misplaced;
+        const QString name = shown(QByteArray(archive_entry_pathname(entry)));
+        QByteArrayList parts;
+        if (const QString refused = m_guard.check(entry, &parts); !refused.isEmpty())
+            return refused;
+        const mode_t type = archive_entry_filetype(entry);
+        const bool hardlink = archive_entry_hardlink(entry) != nullptr;
+        const bool withData = type == AE_IFREG && !hardlink && archive_entry_size_is_set(entry);
+        if (const QString over = m_budget.takeEntry(withData ? archive_entry_size(entry) : 0); !over.isEmpty())
+            return QStringLiteral("%1: %2").arg(name, over);
+        bool keep = false;
+        if (const QString refused = m_visitor.entry(index, parts, hardlink ? AE_IFREG : type, &keep); !refused.isEmpty())
+            return QStringLiteral("%1: %2").arg(name, refused);
+        const char tarType = m_reader.typeOf(index);
+        keep = keep && withData && (tarType == '0' || tarType == '\0') && archive_entry_sparse_count(entry) == 0;
+        if (!keep)
+            return archive_read_data_skip(a) == ARCHIVE_OK ? QString()
+                                                           : QStringLiteral("%1: %2").arg(name, failure("archive_read_data_skip", a));
+        return readKept(a, entry, index, name);
+    }
+
+    QString readKept(archive *a, archive_entry *entry, int index, const QString &name)
+    {
+        const qint64 size = archive_entry_size(entry);
+        if (size > MaxKeptFileBytes)
+            return QStringLiteral("%1: %2 is more than a project file may hold (%3)")
+                .arg(name, sizeText(size), sizeText(MaxKeptFileBytes));
+        m_keptBytes += size;
+        if (m_keptBytes > MaxKeptBytes)
+            return QStringLiteral("the project's files together are larger than %1").arg(sizeText(MaxKeptBytes));
+        QByteArray data(int(size), Qt::Uninitialized);
+        qint64 done = 0;
+        while (done < size) {
+            const la_ssize_t n = archive_read_data(a, data.data() + done, size_t(size - done));
+            if (n < 0)
+                return QStringLiteral("%1: %2").arg(name, failure("archive_read_data", a));
+            if (n == 0)
+                return QStringLiteral("%1: the data ends early").arg(name);
+            done += n;
+        }
+        m_visitor.data(index, data);
+        return QString();
+    }
+
+    IndexingReader &m_reader;
+    EntryVisitor &m_visitor;
+    JobControl *m_control = nullptr;
+    ArchiveSource &m_source;
+    EntryGuard m_guard;
+    UnpackBudget m_budget;
+    qint64 m_keptBytes = 0;
+};
+
+QString readTar(ArchiveSource &source, EntryVisitor &visitor, JobControl *control, OpenedArchive *opened)
+{
+    IndexingReader indexing(source);
+    ReadArchive reader(archive_read_new());
+    if (!reader)
+        return QStringLiteral("out of memory");
+    if (archive_read_support_format_tar(reader.get()) != ARCHIVE_OK)
+        return archiveError("archive_read_support_format_tar", reader.get());
+    if (archive_read_open(reader.get(), &indexing, nullptr, &IndexingReader::read, nullptr) != ARCHIVE_OK) {
+        if (const QString readError = indexing.readError(); !readError.isEmpty())
+            return readError;
+        // The format is told from the first bytes: this is what users meet
+        // when they open a file that is no project archive at all.
+        return QStringLiteral("%1 (%2)").arg(source.isGzip() ? QStringLiteral("the gzip data holds no tar archive")
+                                                             : QStringLiteral("neither a tar archive nor a gzip file"),
+                                             archiveError("archive_read_open", reader.get()));
+    }
+    EntryLoop loop(indexing, visitor, control, source);
+    QString error = loop.run(reader.get());
+    if (error.isEmpty())
+        error = indexing.finish();
+    if (!error.isEmpty())
+        return error;
+    opened->entries = indexing.index();
+    opened->tailOffset = indexing.tailOffset();
+    opened->tarBytes = source.tarBytes();
+    return QString();
+}
+
+} // namespace
+
+Result readArchive(const QString &path, EntryVisitor &visitor, JobControl *control,
+                   std::shared_ptr<OpenedArchive> *opened)
+{
+    auto archive = std::make_shared<OpenedArchive>();
+    archive->path = path;
+    archive->fd.reset(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+    QString error = archive->fd.valid() ? QString() : errnoText(errno);
+    if (error.isEmpty()) {
+        ArchiveSource source;
+        error = source.open(archive->fd.get());
+        Interruption::pauseAt("load");
+        if (error.isEmpty())
+            error = readTar(source, visitor, control, archive.get());
+    }
+    if (!error.isEmpty()) {
+        const QString reason = QStringLiteral("Cannot open %1: %2").arg(path, error);
+        qCDebug(lcArchive).noquote() << reason;
+        return Result::failure(reason);
+    }
+    *opened = std::move(archive);
+    return Result::success();
+}
+
+} // namespace Archive
