@@ -7,15 +7,37 @@ namespace Mac {
 
 QString normalizeMac(const QString &text, const QString &separator)
 {
-    static const QRegularExpression splitAt(QStringLiteral("[: _-]"));
-    QStringList pieces = text.split(splitAt);
-    if (pieces.size() != 6)
-        return text;
-    for (QString &piece : pieces) {
-        if (piece.size() == 1)
-            piece.prepend(QLatin1Char('0'));
+    // Every ':', ' ', '_' and '-' ends a piece; empty pieces count.
+    int starts[6] = {};
+    int ends[6] = {};
+    int pieces = 0;
+    int start = 0;
+    const int length = text.size();
+    for (int i = 0; i <= length; ++i) {
+        if (i < length) {
+            const QChar c = text.at(i);
+            if (c != QLatin1Char(':') && c != QLatin1Char(' ') && c != QLatin1Char('_') && c != QLatin1Char('-'))
+                continue;
+        }
+        if (pieces == 6)
+            return text;
+        starts[pieces] = start;
+        ends[pieces] = i;
+        ++pieces;
+        start = i + 1;
     }
-    return pieces.join(separator).toLower();
+    if (pieces != 6)
+        return text;
+    QString joined;
+    joined.reserve(length + 6 + 5 * separator.size());
+    for (int k = 0; k < 6; ++k) {
+        if (k > 0)
+            joined += separator;
+        if (ends[k] - starts[k] == 1)
+            joined += QLatin1Char('0');
+        joined += QStringView(text).mid(starts[k], ends[k] - starts[k]);
+    }
+    return joined.toLower();
 }
 
 bool isValidMacSyntax(const QString &text)

@@ -130,12 +130,73 @@ Result planKsb12Label(PlanBuilder &builder, const QByteArray &prefsPath, const D
     return Result::success();
 }
 
+using DeviceIndex = QHash<QString, const DeviceRecord *>;
+
+// The texts of the elements named tag in a plain file: each written as
+// <tag>text</tag>, the text without markup. False when an element of that
+// name has attributes, is empty-tagged or holds markup.
+bool plainElementTexts(const QByteArray &bytes, const QByteArray &tag, QStringList *texts)
+{
+    const QByteArray open = '<' + tag;
+    const QByteArray close = "</" + tag + '>';
+    for (int at = bytes.indexOf(open); at >= 0; at = bytes.indexOf(open, at + 1)) {
+        const int after = at + open.size();
+        if (after >= bytes.size())
+            return false;
+        const char next = bytes.at(after);
+        if (next != '>') {
+            if (next == ' ' || next == '\t' || next == '\n' || next == '\r' || next == '/')
+                return false;
+            continue; // another element whose name starts alike
+        }
+        const int end = bytes.indexOf('<', after + 1);
+        if (end < 0 || bytes.mid(end, close.size()) != close)
+            return false;
+        const QByteArray text = bytes.mid(after + 1, end - after - 1);
+        const QString decoded = QString::fromUtf8(text);
+        if (decoded.toUtf8() != text)
+            return false;
+        texts->append(decoded);
+    }
+    return true;
+}
+
+// Whether syncing a profile may change it, told without parsing it where
+// the file is plain: UTF-8 text with no comment, CDATA section, document
+// type, entity or character reference, processing instruction (but the
+// declaration) or carriage return, whose "mac" and "unitname" elements hold
+// their values as plain text. Anything else is left to the parser.
+bool maySyncChange(const QByteArray &bytes, const DeviceIndex &byOldMac)
+{
+    const int declarationEnd = bytes.startsWith("<?xml") ? bytes.indexOf("?>") : 0;
+    if (declarationEnd < 0 || bytes.indexOf("<?", 1) >= 0 || bytes.contains("<!") || bytes.contains('&')
+        || bytes.contains('\r'))
+        return true;
+    const QByteArray declaration = bytes.left(declarationEnd).toLower();
+    if (declaration.contains("encoding") && !declaration.contains("utf-8"))
+        return true;
+    QStringList macs;
+    QStringList names;
+    if (!plainElementTexts(bytes, "mac", &macs) || !plainElementTexts(bytes, "unitname", &names))
+        return true;
+    for (int i = 0; i < macs.size(); ++i) {
+        const DeviceRecord *device = byOldMac.value(Mac::normalizeMac(macs.at(i), colon));
+        if (device && (i >= names.size() || names.at(i) != device->newLabel
+                       || macs.at(i) != Mac::normalizeMac(device->newMac, colon)))
+            return true;
+    }
+    return false;
+}
+
 // Every "mac" that names a device of the project by its old MAC gets the
 // colon form of the device's new MAC, its paired "unitname" the device's new
 // label. The file is rewritten only when that changes a value in it. A
 // profile that cannot be read names nothing we know of, and is left as it is.
-Result planProfile(PlanBuilder &builder, const QByteArray &path, const QMap<QString, const DeviceRecord *> &byOldMac)
+Result planProfile(PlanBuilder &builder, const QByteArray &path, const DeviceIndex &byOldMac)
 {
+    QByteArray bytes;
+    if (builder.read(path, &bytes) && !maySyncChange(bytes, byOldMac))
+        return Result::success();
     QDomDocument doc;
     if (const Result r = builder.readXml(path, &doc); !r) {
         qCDebug(lcWorkspace).noquote() << "Left as it is: " + r.reason();
@@ -168,7 +229,7 @@ Result planProfile(PlanBuilder &builder, const QByteArray &path, const QMap<QStr
 
 Result planDevices(PlanBuilder &builder, const StoreRequest &request)
 {
-    QMap<QString, const DeviceRecord *> byOldMac; // a later device with the same old MAC wins
+    DeviceIndex byOldMac; // a later device with the same old MAC wins
     for (const DeviceRecord &device : request.devices) {
         if (isKnownType(device))
             byOldMac.insert(Mac::normalizeMac(device.oldMac, colon), &device);

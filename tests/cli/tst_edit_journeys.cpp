@@ -130,6 +130,11 @@ private slots:
             << QStringList{"--name", "X"} << 0 << QJsonObject{{"name", "X"}} << profileMember
             << QByteArray("<mac>00:1a:2b:3c:4d:5e</mac>\n  <unitname>Front</unitname>\n </unit>\n <unit>\n"
                           "  <mac>00:1a:2b:00:00:01</mac>");
+        QTest::newRow("stale unitname in CDATA refreshed")
+            << Files{{profileMember, "<profile><unit><mac>" + ksb12Mac.toUtf8() + "</mac><unitname><![CDATA[Old]]></unitname>"
+                                     "</unit></profile>\n"}}
+            << QStringList{"--name", "X"} << 0 << QJsonObject{{"name", "X"}} << profileMember
+            << QByteArray("<unitname><![CDATA[Stage Right]]></unitname>");
         QTest::newRow("consistent profile keeps its bytes")
             << Files{{profileMember, QString(twoUnits).arg(tandoMac, ksb12Mac, "Stage Right").toUtf8()}}
             << QStringList{"--name", "X"} << 0 << QJsonObject{{"name", "X"}} << profileMember << QByteArray();
