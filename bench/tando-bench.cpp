@@ -1,5 +1,6 @@
-// tando-bench: generates project archives of three sizes and times the
-// command-line tool against the system's tar on the same archives.
+// tando-bench: generates project archives of four sizes and times the
+// command-line tool against the machine's floor for the same work (decoding,
+// compressing, listing) on the same archives.
 //
 //   tando-bench generate SIZE SEED DIR     writes the project tree of SIZE into DIR
 //   tando-bench run TOOL WORKDIR [ROUNDS] [SIZES] [SEED]
@@ -310,9 +311,26 @@ struct Tool
 };
 
 // The targets the large project must meet (the first tool is the one checked).
-constexpr double MaxShowRatio = 1.2;  // against tar -xzf
-constexpr double MaxEditRatio = 0.8;  // against tar -xzf + tar -czf
-constexpr long MaxPeakKiB = 64 * 1024;
+// The targets, against what the machine needs at least for the same work:
+// decoding the archive (igzip -dc) and, for a store, compressing the tar
+// again (pigz -6 on two threads); for the project of many small entries,
+// listing it with tar -tzf.
+struct Targets
+{
+    double show = 0, edit = 0;
+    long peakKiB = 0;
+};
+const Targets *targetsFor(const std::string &size)
+{
+    static const Targets large{2.0, 1.2, 64 * 1024};
+    static const Targets huge{3.0, 4.0, 160 * 1024};
+    return size == "large" ? &large : size == "huge" ? &huge : nullptr;
+}
+// Projects of many small entries are measured against a listing of them.
+bool listingFloor(const std::string &size)
+{
+    return size == "huge";
+}
 
 std::string makeArchive(const std::string &self, const std::string &base, const std::string &name,
                         unsigned long long seed)
@@ -338,12 +356,34 @@ double checkedSizeRatio(const std::string &out)
     return ratio;
 }
 
+// Loading and storing need no temporary space: both work with TMPDIR on a
+// 1 MiB tmpfs (checked where one can be mounted, that is as root).
+std::string tinyTmpProblem(const std::string &tool, const std::string &archive, const std::string &base)
+{
+    const std::string tiny = base + ".tiny-tmp";
+    makeDirs(tiny);
+    if (::geteuid() != 0 || std::system(("mount -t tmpfs -o size=1m tmpfs " + quoted(tiny) + " 2>/dev/null").c_str()) != 0) {
+        ::rmdir(tiny.c_str());
+        return "";
+    }
+    const std::string env = "TMPDIR=" + quoted(tiny) + " ";
+    const std::string out = base + ".tiny-out.tgz";
+    std::string problem;
+    if (std::system((env + quoted(tool) + " show " + quoted(archive) + " >/dev/null 2>&1").c_str()) != 0)
+        problem = "show fails with TMPDIR on a 1 MiB tmpfs";
+    else if (std::system((env + quoted(tool) + " edit " + quoted(archive) + " -o " + quoted(out)
+                          + " --name Tiny >/dev/null 2>&1").c_str()) != 0)
+        problem = "edit fails with TMPDIR on a 1 MiB tmpfs";
+    std::system(("umount " + quoted(tiny) + "; rmdir " + quoted(tiny) + "; rm -f " + quoted(out)).c_str());
+    return problem;
+}
+
 int run(const std::string &self, std::vector<Tool> tools, const std::string &work, int rounds,
         const std::vector<std::string> &sizeNames, unsigned long long seed)
 {
     makeDirs(work);
     std::printf("%-7s %-7s %7s %8s | %8s %8s %6s | %8s %8s %6s | %9s %9s | %8s\n", "size", "tool", "entries", "tar MB",
-                "tar -xzf", "show", "ratio", "tar x+c", "edit", "ratio", "show KiB", "edit KiB", "out/gz6");
+                "floor", "show", "ratio", "floor", "edit", "ratio", "show KiB", "edit KiB", "out/gz6");
     std::fflush(stdout);
     std::vector<std::string> failures;
     for (const std::string &name : sizeNames) {
@@ -363,22 +403,19 @@ int run(const std::string &self, std::vector<Tool> tools, const std::string &wor
             return std::vector<std::string>{tool.path, "edit", archive, "-o", out, "--name", "Edited",
                                             "--mac", tandoMac + "=3c:4d:ff", "--label", ksbMac + "=Renamed"};
         };
-        // tar unpacks where our tool does: into a new directory in the system's
-        // temporary directory (the file system's placement makes a difference there).
-        const char *tmp = std::getenv("TMPDIR");
-        const std::string unpacked = std::string(tmp && *tmp ? tmp : "/tmp") + "/tando-bench-" + name + ".x";
         const std::string repacked = base + ".repacked.tgz";
+        const bool listing = listingFloor(name);
 
-        std::vector<double> tarX, tarXC;
+        std::vector<double> showFloor, editFloor;
         for (Tool &tool : tools) {
             tool.show.clear();
             tool.edit.clear();
             tool.showPeak = tool.editPeak = 0;
         }
         for (int r = 0; r < rounds; ++r) {
-            auto timeTarX = [&] {
-                shell("rm -rf " + quoted(unpacked) + " && mkdir " + quoted(unpacked));
-                tarX.push_back(runCommand({"tar", "-xzf", archive, "-C", unpacked}).seconds);
+            auto timeShowFloor = [&] {
+                showFloor.push_back(listing ? runCommand({"tar", "-tzf", archive}).seconds
+                                            : shell("igzip -dc " + quoted(archive) + " > /dev/null").seconds);
             };
             auto timeShow = [&] {
                 for (Tool &tool : tools) {
@@ -387,11 +424,10 @@ int run(const std::string &self, std::vector<Tool> tools, const std::string &wor
                     tool.showPeak = std::max(tool.showPeak, s.peakKiB);
                 }
             };
-            auto timeTarXC = [&] {
-                shell("rm -rf " + quoted(unpacked) + " && mkdir " + quoted(unpacked));
-                const double x = runCommand({"tar", "-xzf", archive, "-C", unpacked}).seconds;
-                const double c = runCommand({"tar", "-C", unpacked, "-czf", repacked, "active-project"}).seconds;
-                tarXC.push_back(x + c);
+            auto timeEditFloor = [&] {
+                editFloor.push_back(listing ? runCommand({"tar", "-tzf", archive}).seconds
+                                            : shell("igzip -dc " + quoted(archive) + " | pigz -6 -p 2 > "
+                                                    + quoted(repacked) + " && sync " + quoted(repacked)).seconds);
             };
             auto timeEdit = [&] {
                 for (Tool &tool : tools) {
@@ -401,20 +437,20 @@ int run(const std::string &self, std::vector<Tool> tools, const std::string &wor
                 }
             };
             if (r % 2 == 0) {
-                timeTarX(); timeShow(); timeTarXC(); timeEdit();
+                timeShowFloor(); timeShow(); timeEditFloor(); timeEdit();
             } else {
-                timeEdit(); timeTarXC(); timeShow(); timeTarX();
+                timeEdit(); timeEditFloor(); timeShow(); timeShowFloor();
             }
         }
-        shell("rm -rf " + quoted(unpacked) + " " + quoted(repacked));
+        shell("rm -f " + quoted(repacked));
 
-        const double mx = median(tarX), mxc = median(tarXC);
+        const double mx = median(showFloor), mxc = median(editFloor);
+        const Targets *targets = targetsFor(name);
         for (const Tool &tool : tools) {
             // A new file: an existing one would keep its mode.
             shell("rm -f " + quoted(out));
             runCommand(editArgs(tool));
-            // The stored archive honours the umask (the trees were written on
-            // several threads meanwhile).
+            // The stored archive honours the umask.
             struct stat st {};
             const mode_t mask = ::umask(0);
             ::umask(mask);
@@ -433,26 +469,30 @@ int run(const std::string &self, std::vector<Tool> tools, const std::string &wor
                         name.c_str(), tool.label.c_str(), entries, double(tarBytes) / 1e6, mx, ms, ms / mx, mxc, me,
                         me / mxc, tool.showPeak, tool.editPeak, sizeRatio);
             std::fflush(stdout);
-            if (name != "large" || &tool != &tools.front())
+            if (!targets || &tool != &tools.front())
                 continue;
             // From here on: the targets of the tool under test.
-            if (ms / mx > MaxShowRatio)
-                failures.push_back("show takes " + std::to_string(ms / mx) + " x tar -xzf");
-            if (me / mxc > MaxEditRatio)
-                failures.push_back("edit takes " + std::to_string(me / mxc) + " x tar -xzf + tar -czf");
-            if (std::max(tool.showPeak, tool.editPeak) >= MaxPeakKiB)
-                failures.push_back("peak RSS " + std::to_string(std::max(tool.showPeak, tool.editPeak)) + " KiB");
+            if (ms / mx > targets->show)
+                failures.push_back(name + ": show takes " + std::to_string(ms / mx) + " x its floor");
+            if (me / mxc > targets->edit)
+                failures.push_back(name + ": edit takes " + std::to_string(me / mxc) + " x its floor");
+            if (std::max(tool.showPeak, tool.editPeak) >= targets->peakKiB)
+                failures.push_back(name + ": peak RSS " + std::to_string(std::max(tool.showPeak, tool.editPeak)) + " KiB");
+            if (const std::string problem = tinyTmpProblem(tool.path, archive, base); !problem.empty())
+                failures.push_back(name + ": " + problem);
         }
     }
-    std::printf("(%d rounds, seed %llu; times are medians of whole processes; ratio = ours / tar)\n", rounds, seed);
+    std::printf("(%d rounds, seed %llu; times are medians of whole processes; floor: igzip -dc for show, igzip -dc | "
+                "pigz -6 -p 2 and sync for edit; tar -tzf for both on huge)\n", rounds, seed);
     for (const std::string &failure : failures)
-        std::printf("target missed (large, %s): %s\n", tools.front().label.c_str(), failure.c_str());
+        std::printf("target missed (%s): %s\n", tools.front().label.c_str(), failure.c_str());
     return failures.empty() ? 0 : 1;
 }
 
 // The editor's targets, against the command-line tool's show of the same
 // archive measured in the same rounds.
 constexpr double MaxTableRatio = 1.3;
+constexpr double MaxHugeTableSeconds = 2.0;
 constexpr long long MaxGapMs = 100;
 constexpr long MaxEditorGrowthKiB = 40 * 1024;
 
@@ -519,6 +559,8 @@ int runEditorBench(const std::string &self, const std::string &editorBench, cons
         if (std::max(worst.gapLoad, worst.gapStore) > MaxGapMs)
             failures.push_back(name + ": the window went " + std::to_string(std::max(worst.gapLoad, worst.gapStore))
                                + " ms without processing events");
+        if (name == "huge" && median(table) > MaxHugeTableSeconds)
+            failures.push_back("huge: the table took " + std::to_string(median(table)) + " s");
         if (name == "large" && ratio > MaxTableRatio)
             failures.push_back("large: the table took " + std::to_string(ratio) + " x show");
         if (name == "large" && growth > MaxEditorGrowthKiB)
@@ -558,7 +600,7 @@ int main(int argc, char *argv[])
     }
     if (argc >= 4 && std::string(argv[1]) == "run") {
         const int rounds = argc > 4 ? std::atoi(argv[4]) : 5;
-        const std::vector<std::string> names = split(argc > 5 ? argv[5] : "small,medium,large", ',');
+        const std::vector<std::string> names = split(argc > 5 ? argv[5] : "small,medium,large,huge", ',');
         const unsigned long long seed = argc > 6 ? std::stoull(argv[6]) : 1;
         // The first tool is the one checked; others (LABEL=PATH) are timed in
         // the same rounds for comparison, e.g. an earlier build.
