@@ -114,11 +114,6 @@ Result parse(const QByteArray &content, QDomDocument *out)
     return Result::success();
 }
 
-bool parseBytes(const QByteArray &content, QDomDocument *doc)
-{
-    return parse(content, doc).ok();
-}
-
 XmlFile readXml(const QString &path)
 {
     XmlFile result;
@@ -170,11 +165,6 @@ Result encodeChecked(const QDomDocument &doc, const Values &expected, QByteArray
         return Result::failure(QStringLiteral("the document would not read back as written"));
     *bytes = encoded;
     return Result::success();
-}
-
-bool toBytes(const QDomDocument &doc, QByteArray *bytes)
-{
-    return encodeChecked(doc, {}, bytes).ok();
 }
 
 Result saveChecked(const QDomDocument &doc, const QString &path, const Values &expected)
@@ -253,21 +243,6 @@ bool setElementText(QDomDocument &doc, const QString &tag, const QString &value)
         return false;
     setText(element, value);
     return true;
-}
-
-Values setElementTexts(QDomDocument &doc, const Values &values)
-{
-    Values placed;
-    for (const auto &value : values) {
-        if (setElementText(doc, value.first, value.second))
-            placed.append(value);
-    }
-    return placed;
-}
-
-void setFirstElementText(QDomDocument &doc, const QString &tag, const QString &value)
-{
-    setElementText(doc, tag, value);
 }
 
 int firstInvalidCharacter(const QString &text)

@@ -37,9 +37,6 @@ QDomDocument loadXml(const QString &path);
 // expand, exponentially at worst), nesting deeper than maxDepth.
 Result parse(const QByteArray &content, QDomDocument *doc);
 
-// parse() for callers that need no reason.
-bool parseBytes(const QByteArray &content, QDomDocument *doc);
-
 // The bytes of the document in the encoding its XML declaration names (UTF-8
 // when it names none or one we do not know), checked: each expected value is
 // allowed in XML, the bytes parse() again, every expected value reads back
@@ -49,9 +46,6 @@ bool parseBytes(const QByteArray &content, QDomDocument *doc);
 // document always gives the same bytes. A character the encoding cannot hold
 // becomes a character reference in text and attribute values.
 Result encodeChecked(const QDomDocument &doc, const Values &expected, QByteArray *bytes);
-
-// encodeChecked() without expected values.
-bool toBytes(const QDomDocument &doc, QByteArray *bytes);
 
 // Writes the bytes of encodeChecked() to the file, replacing it only as a
 // whole (a failed write keeps the old file).
@@ -77,12 +71,6 @@ void setText(QDomElement element, const QString &value);
 
 // setText() on firstElement(); false when the document has no such element.
 bool setElementText(QDomDocument &doc, const QString &tag, const QString &value);
-
-// setElementText() for each value; the values whose element exists.
-Values setElementTexts(QDomDocument &doc, const Values &values);
-
-// setElementText() for callers that do not ask whether the element exists.
-void setFirstElementText(QDomDocument &doc, const QString &tag, const QString &value);
 
 // Index of the first character that XML 1.0 does not allow (control
 // characters other than tab, CR and LF, U+FFFE, U+FFFF, unpaired
