@@ -15,7 +15,7 @@ all=(fuzz_mac fuzz_tarheaders fuzz_load_tgz fuzz_load_tar fuzz_xml)
 targets=("${@:-${all[@]}}")
 build_dir="${FUZZ_BUILD_DIR:-$here/build-fuzz}"
 
-"$here/scripts/setup-deps.sh"
+"$here/scripts/setup-deps.sh" test
 cmake -S "$here" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANDO_FUZZ=ON -DBUILD_TESTING=OFF \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$build_dir" --target fuzzers --parallel "$(nproc)"

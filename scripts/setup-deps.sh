@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the editor needs to build, run and test.
-# Does nothing when everything is already there.
+# Installs the Debian packages the editor needs to build and run; with "test",
+# also those the test command needs (the packaging checks, clang with
+# libFuzzer). Does nothing when everything is already there.
+#   scripts/setup-deps.sh [test]
 set -euo pipefail
 
 packages=(
@@ -10,12 +12,17 @@ packages=(
   qml-module-qtquick-dialogs qml-module-qtquick-layouts qml-module-qttest
   qml-module-qtqml-models2 qml-module-qtquick-templates2 libqt5svg5
   libarchive-dev zlib1g-dev libisal-dev fonts-liberation
-  tar gzip
-  librsvg2-bin desktop-file-utils appstream dpkg-dev file man-db  # icons, the .deb and its checks
-  # The fuzz targets: clang with libFuzzer (libclang_rt.fuzzer lives in
-  # libclang-rt-14-dev) and llvm-symbolizer for readable reports.
-  clang libclang-rt-14-dev llvm-14
+  librsvg2-bin  # the icon's PNG sizes are rendered at build time
 )
+if [ "${1:-}" = "test" ]; then
+  packages+=(
+    tar gzip python3
+    desktop-file-utils appstream dpkg-dev file man-db  # the .deb and its checks
+    # The fuzz targets: clang with libFuzzer (libclang_rt.fuzzer lives in
+    # libclang-rt-14-dev) and llvm-symbolizer for readable reports.
+    clang libclang-rt-14-dev llvm-14
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

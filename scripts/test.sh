@@ -9,6 +9,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software
+"$here/scripts/setup-deps.sh" test
 "$here/scripts/build.sh"
 (cd "${BUILD_DIR:-$here/build}" && ctest --output-on-failure --parallel "$(nproc)" "$@")
 [ $# -gt 0 ] && exit 0
