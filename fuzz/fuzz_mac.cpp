@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static const QRegularExpression colonForm(QStringLiteral("\\A[0-9a-f]{2}(?::[0-9a-f]{2}){5}\\z"));
     for (const QString &text : texts) {
         const QString normal = Mac::normalizeMac(text, separator);
-        if (normal != referenceNormalizeMac(text, separator))
+        // The regular expression matches nothing in text with a lone surrogate.
+        if (QStringView(text).isValidUtf16() && normal != referenceNormalizeMac(text, separator))
             FuzzSupport::fail("normalizeMac differs from the regular expression split");
         const QString colon = Mac::normalizeMac(text, QStringLiteral(":"));
         const QString underscore = Mac::normalizeMac(text, QStringLiteral("_"));
