@@ -1,4 +1,5 @@
 #include "dataobjectmodel.h"
+#include "deviceedits.h"
 #include "deviceentity.h"
 #include "mac.h"
 #include "projectentity.h"
@@ -78,6 +79,41 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, valid);
         QCOMPARE(Mac::isValidMacSyntax(text), valid);
+    }
+
+    void completeNewMac_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("problem");
+
+        const QString prefixProblem = QStringLiteral("only the last three bytes of a MAC can change");
+        const QString notAMac = QStringLiteral("not a MAC, nor the last three bytes of one");
+        QTest::newRow("last three, colons") << "3c:4d:ff" << "00:1a:2b:3c:4d:ff" << "";
+        QTest::newRow("last three, dashes upper") << "3C-4D-FF" << "00:1a:2b:3c:4d:ff" << "";
+        QTest::newRow("last three, no separators") << "3c4dff" << "00:1a:2b:3c:4d:ff" << "";
+        QTest::newRow("last three, one-digit pieces, blanks") << " 3 d f " << "00:1a:2b:03:0d:0f" << "";
+        QTest::newRow("whole, dashes upper") << "00-1A-2B-3C-4D-AA" << "00:1a:2b:3c:4d:aa" << "";
+        QTest::newRow("whole, underscores") << "00_1a_2b_3c_4d_aa" << "00:1a:2b:3c:4d:aa" << "";
+        QTest::newRow("whole, dots") << "00.1a.2b.3c.4d.aa" << "00:1a:2b:3c:4d:aa" << "";
+        QTest::newRow("whole, unchanged") << "00:1a:2b:3c:4d:5e" << "00:1a:2b:3c:4d:5e" << "";
+        QTest::newRow("other vendor prefix") << "00:aa:bb:3c:4d:5e" << "" << "00:aa:bb:3c:4d:5e: " + prefixProblem;
+        QTest::newRow("non-hex suffix") << "3c:4d:zz" << "" << "3c:4d:zz: " + notAMac;
+        QTest::newRow("four pieces") << "2b:3c:4d:ff" << "" << "2b:3c:4d:ff: " + notAMac;
+        QTest::newRow("twelve digits run together") << "001a2b3c4dff" << "" << "001a2b3c4dff: " + notAMac;
+        QTest::newRow("three-digit piece") << "3c:4d:fff" << "" << "3c:4d:fff: " + notAMac;
+        QTest::newRow("blank") << " " << "" << "the new MAC is empty";
+    }
+
+    // The device's MAC as loaded is 00:1A:2B:3C:4D:5E in every row.
+    void completeNewMac()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, expected);
+        QFETCH(QString, problem);
+        QString why = QStringLiteral("untouched");
+        QCOMPARE(Workspace::completeNewMac(QStringLiteral("00:1A:2B:3C:4D:5E"), input, &why), expected);
+        QCOMPARE(why, problem.isEmpty() ? QStringLiteral("untouched") : problem);
     }
 
     void validateNewSettings_data()

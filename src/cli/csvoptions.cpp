@@ -1,0 +1,67 @@
+#include "csvoptions.h"
+
+#include "dataobjectmodel.h"
+#include "devicecsv.h"
+#include "deviceedits.h"
+#include "deviceentity.h"
+#include "projectentity.h"
+#include "terminal.h"
+
+#include <QFile>
+
+#include <cstdio>
+
+namespace {
+
+// A list of even a million devices is far smaller; more is no changes file
+// (a device or a stream without end, say).
+constexpr qint64 maxChangesFileBytes = qint64(256) << 20;
+
+QString shownName(const QString &fileName)
+{
+    return fileName == QLatin1String("-") ? QStringLiteral("<stdin>") : fileName;
+}
+
+} // namespace
+
+int readChangesFile(const QString &fileName, QByteArray *bytes)
+{
+    QFile file(fileName);
+    const bool opened = fileName == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
+    if (!opened)
+        return fail(UsageError, QStringLiteral("cannot read %1: %2").arg(shownName(fileName), file.errorString()));
+    *bytes = file.read(maxChangesFileBytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        return fail(UsageError, QStringLiteral("cannot read %1: %2").arg(shownName(fileName), file.errorString()));
+    if (bytes->size() > maxChangesFileBytes)
+        return fail(UsageError, QStringLiteral("%1: larger than %2 MiB, which no list of changes is")
+                                    .arg(shownName(fileName))
+                                    .arg(maxChangesFileBytes >> 20));
+    return Success;
+}
+
+int applyChangesFile(ProjectEntity &project, const QString &fileName, const QByteArray &bytes,
+                     const QSet<const DeviceEntity *> &namedByOptions)
+{
+    namespace Csv = Workspace::DeviceCsv;
+    const QString name = shownName(fileName);
+    QList<Csv::Change> changes;
+    QStringList problems = Csv::readChanges(bytes, name, project, &changes);
+    const QList<DeviceEntity *> devices = project.devices()->objectsOfType<DeviceEntity>();
+    for (const Csv::Change &change : changes) {
+        const DeviceEntity *device = devices.value(change.device);
+        if (namedByOptions.contains(device))
+            problems << QStringLiteral("%1:%2: the device %3 is named by --mac or --label too")
+                            .arg(name)
+                            .arg(change.line)
+                            .arg(Workspace::displayMac(device->oldMac()));
+    }
+    if (problems.isEmpty()) {
+        Csv::applyChanges(project, changes);
+        return Success;
+    }
+    for (const QString &line : Csv::firstProblems(problems))
+        err() << printable(line) << '\n';
+    err().flush();
+    return UsageError;
+}

@@ -1,0 +1,126 @@
+#include "editoptions.h"
+
+#include "csvoptions.h"
+#include "dataobjectmodel.h"
+#include "deviceedits.h"
+#include "deviceentity.h"
+#include "mac.h"
+#include "projectentity.h"
+#include "terminal.h"
+#include "xmlio.h"
+
+#include <QCommandLineParser>
+#include <QSet>
+
+namespace {
+
+DeviceEntity *deviceNamed(const ProjectEntity &project, const QString &mac)
+{
+    const QString key = Mac::normalizeMac(mac, QStringLiteral(":"));
+    for (DeviceEntity *d : project.devices()->objectsOfType<DeviceEntity>()) {
+        if (Mac::normalizeMac(d->oldMac(), QStringLiteral(":")) == key)
+            return d;
+    }
+    return nullptr;
+}
+
+bool splitAssignment(const QString &value, QString &left, QString &right)
+{
+    const int eq = value.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return false;
+    left = value.left(eq);
+    right = value.mid(eq + 1);
+    return true;
+}
+
+// A NEW the rules refuse as a MAC with another vendor prefix is a usage
+// error; text that is no MAC at all goes after the device's first three
+// bytes, as the window's MAC cell holds it, and validation names it.
+bool applyMac(DeviceEntity *device, const QString &input, QString &problem)
+{
+    QString newMac = Workspace::completeNewMac(device->oldMac(), input, &problem);
+    if (newMac.isEmpty() && Workspace::isWholeMac(input))
+        return false;
+    if (newMac.isEmpty())
+        newMac = device->newMac().left(9) + input;
+    device->setNewMac(newMac);
+    return true;
+}
+
+// The settings go into XML, which cannot hold every character.
+int applySettings(ProjectEntity &project, const QCommandLineParser &parser)
+{
+    for (const char *setting : {"name", "author", "description"}) {
+        const QString invalid = Xml::invalidCharacterReason(parser.value(setting));
+        if (!invalid.isEmpty())
+            return fail(UsageError, QStringLiteral("--%1: %2").arg(setting, invalid));
+    }
+    if (parser.isSet("name"))
+        project.setName(parser.value("name"));
+    if (parser.isSet("author"))
+        project.setAuthor(parser.value("author"));
+    if (parser.isSet("description"))
+        project.setDescription(parser.value("description"));
+    return Success;
+}
+
+// Each --mac OLD=NEW; the devices named go into *named.
+int applyMacOptions(ProjectEntity &project, const QStringList &assignments, QSet<const DeviceEntity *> *named)
+{
+    QSet<DeviceEntity *> readdressed;
+    for (const QString &assignment : assignments) {
+        QString oldMac, newMac, problem;
+        if (!splitAssignment(assignment, oldMac, newMac))
+            return fail(UsageError, QStringLiteral("--mac needs OLD=NEW, got \"%1\"").arg(assignment));
+        if (newMac.isEmpty())
+            return fail(UsageError, QStringLiteral("--mac %1: the new MAC after \"=\" is empty").arg(assignment));
+        DeviceEntity *device = deviceNamed(project, oldMac);
+        if (!device)
+            return fail(UsageError, QStringLiteral("no device with MAC %1 in the project").arg(oldMac));
+        if (readdressed.contains(device))
+            return fail(UsageError, QStringLiteral("--mac names the device %1 more than once").arg(Workspace::displayMac(device->oldMac())));
+        readdressed.insert(device);
+        named->insert(device);
+        if (!applyMac(device, newMac, problem))
+            return fail(UsageError, problem);
+    }
+    return Success;
+}
+
+// Each --label MAC=LABEL; the devices named go into *named.
+int applyLabelOptions(ProjectEntity &project, const QStringList &assignments, QSet<const DeviceEntity *> *named)
+{
+    QSet<DeviceEntity *> relabelled;
+    for (const QString &assignment : assignments) {
+        QString mac, label;
+        if (!splitAssignment(assignment, mac, label))
+            return fail(UsageError, QStringLiteral("--label needs MAC=LABEL, got \"%1\"").arg(assignment));
+        DeviceEntity *device = deviceNamed(project, mac);
+        if (!device)
+            return fail(UsageError, QStringLiteral("no device with MAC %1 in the project").arg(mac));
+        if (relabelled.contains(device))
+            return fail(UsageError, QStringLiteral("--label names the device %1 more than once").arg(Workspace::displayMac(device->oldMac())));
+        relabelled.insert(device);
+        named->insert(device);
+        if (const QString problem = Workspace::labelProblem(label); !problem.isEmpty())
+            return fail(UsageError, problem);
+        device->setNewLabel(label);
+    }
+    return Success;
+}
+
+} // namespace
+
+int applyEdits(ProjectEntity &project, const QCommandLineParser &parser, const QByteArray &changes)
+{
+    QSet<const DeviceEntity *> named;
+    int code = applySettings(project, parser);
+    if (code == Success)
+        code = applyMacOptions(project, parser.values("mac"), &named);
+    if (code == Success)
+        code = applyLabelOptions(project, parser.values("label"), &named);
+    if (code == Success && parser.isSet("changes"))
+        code = applyChangesFile(project, parser.value("changes"), changes, named);
+    return code;
+}

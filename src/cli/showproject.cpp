@@ -1,0 +1,76 @@
+#include "showproject.h"
+
+#include "dataobjectmodel.h"
+#include "devicecsv.h"
+#include "deviceedits.h"
+#include "deviceentity.h"
+#include "interruption.h"
+#include "projectentity.h"
+#include "terminal.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+
+namespace {
+
+QString displayMac(const DeviceEntity *device)
+{
+    return Workspace::displayMac(device->oldMac());
+}
+
+void printJson(const ProjectEntity &project)
+{
+    QJsonArray list;
+    for (const DeviceEntity *d : project.devices()->objectsOfType<DeviceEntity>())
+        list.append(QJsonObject{{"type", d->deviceType()}, {"label", d->oldLabel()}, {"mac", displayMac(d)}});
+    const QJsonObject root{{"name", project.name()},
+                           {"author", project.author()},
+                           {"description", project.description()},
+                           {"devices", list}};
+    out() << QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+void printTable(const ProjectEntity &project)
+{
+    out() << "Name:        " << printable(project.name()) << '\n'
+          << "Author:      " << printable(project.author()) << '\n'
+          << "Description: " << printable(project.description()) << '\n'
+          << '\n'
+          << QStringLiteral("%1  %2  %3  %4").arg("#", -4).arg("Type", -10).arg("Label", -16).arg("MAC") << '\n';
+    int row = 0;
+    for (const DeviceEntity *d : project.devices()->objectsOfType<DeviceEntity>())
+        out() << QStringLiteral("%1  %2  %3  %4")
+                     .arg(++row, -4)
+                     .arg(printable(d->deviceType()), -10)
+                     .arg(printable(d->oldLabel()), -16)
+                     .arg(printable(displayMac(d)))
+              << '\n';
+}
+
+// The list is UTF-8 whatever the terminal's locale: it goes out as bytes.
+void printCsv(const ProjectEntity &project)
+{
+    const QByteArray list = Workspace::DeviceCsv::write(project, Workspace::DeviceCsv::Columns::Loaded);
+    out().flush();
+    std::fwrite(list.constData(), 1, size_t(list.size()), stdout);
+}
+
+} // namespace
+
+int show(const ProjectEntity &project, ShowFormat format)
+{
+    if (format == ShowFormat::Json)
+        printJson(project);
+    else if (format == ShowFormat::Csv)
+        printCsv(project);
+    else
+        printTable(project);
+    if (const QString problem = outputProblem(); !problem.isEmpty())
+        return fail(Failure, problem);
+    if (Interruption::received())
+        return stopped(Interruption::received());
+    return Success;
+}

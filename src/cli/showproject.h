@@ -1,0 +1,9 @@
+#pragma once
+
+class ProjectEntity;
+
+enum class ShowFormat { Table, Json, Csv };
+
+// Prints the project in `format`; a signal while printing still stops the
+// command. Returns the exit code.
+int show(const ProjectEntity &project, ShowFormat format);

@@ -1,0 +1,71 @@
+#include "deviceedits.h"
+
+#include "mac.h"
+
+#include <QRegularExpression>
+
+namespace Workspace {
+
+namespace {
+
+const QString colon = QStringLiteral(":");
+
+// Colon form of a whole MAC in any written form, or empty. Dots separate
+// bytes too, as a MAC cell accepts them.
+QString wholeMac(const QString &text)
+{
+    const QString normalized = Mac::normalizeMac(QString(text).replace(QLatin1Char('.'), QLatin1Char(':')), colon);
+    return Mac::isValidMacSyntax(normalized) ? normalized : QString();
+}
+
+// The last three bytes as given, in a form wholeMac() takes after a prefix.
+QString suffixPieces(const QString &text)
+{
+    static const QRegularExpression sixDigits(QStringLiteral("\\A[0-9A-Fa-f]{6}\\z"));
+    if (sixDigits.match(text).hasMatch())
+        return text.left(2) + colon + text.mid(2, 2) + colon + text.mid(4);
+    return text;
+}
+
+} // namespace
+
+QString labelProblem(const QString &label)
+{
+    static const QRegularExpression labelSyntax(QStringLiteral("\\A[0-9A-Za-z ]{0,16}\\z"));
+    if (labelSyntax.match(label).hasMatch())
+        return QString();
+    return QStringLiteral("label \"%1\": at most 16 of A-Z, a-z, 0-9 and space").arg(label);
+}
+
+QString completeNewMac(const QString &oldMac, const QString &input, QString *problem)
+{
+    const QString text = input.trimmed();
+    const QString prefix = Mac::normalizeMac(oldMac, colon).left(8);
+    QString whole = wholeMac(text);
+    if (whole.isEmpty() && !text.isEmpty())
+        whole = wholeMac(prefix + colon + suffixPieces(text));
+    QString why;
+    if (text.isEmpty())
+        why = QStringLiteral("the new MAC is empty");
+    else if (whole.isEmpty())
+        why = QStringLiteral("%1: not a MAC, nor the last three bytes of one").arg(input);
+    else if (!whole.startsWith(prefix + colon))
+        why = QStringLiteral("%1: only the last three bytes of a MAC can change").arg(input);
+    if (why.isEmpty())
+        return whole;
+    if (problem)
+        *problem = why;
+    return QString();
+}
+
+QString displayMac(const QString &mac)
+{
+    return QString(mac).replace(QLatin1Char('_'), QLatin1Char(':'));
+}
+
+bool isWholeMac(const QString &text)
+{
+    return !wholeMac(text.trimmed()).isEmpty();
+}
+
+} // namespace Workspace

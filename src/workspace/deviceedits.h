@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// The rules for a device's new label and new MAC as a user gives them, by
+// typing, on the command line or in a changes file.
+namespace Workspace {
+
+// Empty when `label` may be a device's label: at most 16 of A-Z, a-z, 0-9
+// and space (empty is allowed); else why not.
+QString labelProblem(const QString &label);
+
+// The device's whole new MAC in colon form from `input`: either the last
+// three bytes (3c:4d:ff, 3C-4D-FF, 3c4dff), put after the first three of
+// `oldMac`, or a whole MAC in any written form whose first three bytes are
+// those of `oldMac`. Otherwise empty, with *problem (when given) saying why.
+QString completeNewMac(const QString &oldMac, const QString &input, QString *problem);
+
+// A MAC as loaded, as the device list shows it: "_" written as ":".
+QString displayMac(const QString &mac);
+
+// Whether `text` is a whole MAC in a form completeNewMac() takes.
+bool isWholeMac(const QString &text);
+
+} // namespace Workspace
