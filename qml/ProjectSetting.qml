@@ -11,6 +11,17 @@ Rectangle {
     readonly property Item lastField: settingDescription.field
     property var tabOut: null
 
+    function focusName() {
+        settingName.field.forceActiveFocus(Qt.OtherFocusReason)
+    }
+
+    // A value longer than its field shows its beginning, as it is read.
+    function showFromStart() {
+        settingName.showFromStart()
+        settingAuthor.showFromStart()
+        settingDescription.showFromStart()
+    }
+
     Text {
         id: heading
         text: "Project Setting"

@@ -13,6 +13,11 @@ Rectangle {
     // Called on Tab instead of moving to the next item in the tree, when set.
     property var tabOut: null
 
+    function showFromStart() {
+        valueItem.cursorPosition = 0
+        valueItem.ensureVisible(0)
+    }
+
     height: 80
     width: 50
 

@@ -7,8 +7,49 @@ import Norvel 1.0
 Window {
     id: window
 
+    // The window's colours, sizes and times.
+    readonly property color accentColor: "#064BC0"
+    readonly property color failureColor: "#ba2d25"
+    readonly property color successColor: "green"
+    readonly property color neutralColor: "#505050"
+    readonly property color refusedDropColor: "red"
+    // Wide enough for the settings panel beside the whole device table.
+    readonly property size preferredSize: Qt.size(1200, 640)
+    readonly property int settingsWidth: 300
+    readonly property int actionBarHeight: 60
+    // Long enough to read the stored file's name.
+    readonly property int successShownMs: 4000
+
     // Set once the user has agreed to close with unsaved edits.
     property bool closeDecided: false
+    // The item that had the keyboard before a dialog opened.
+    property Item focusBeforeDialog: null
+    // The item that had the keyboard last, also while another window (a
+    // file dialog) has it.
+    property Item lastFocused: null
+
+    // The preferred size, no larger than the room given (0: not known).
+    function fittedSize(availableWidth, availableHeight) {
+        function fit(preferred, available) { return available > 0 ? Math.min(preferred, available) : preferred }
+        return Qt.size(fit(preferredSize.width, availableWidth), fit(preferredSize.height, availableHeight))
+    }
+
+    function rememberFocus() {
+        focusBeforeDialog = activeFocusItem || lastFocused
+    }
+
+    // Gives the keyboard back after a dialog, unless its action gave it to another item.
+    function returnFocus() {
+        var item = focusBeforeDialog
+        focusBeforeDialog = null
+        if (item && item.visible && (activeFocusItem === null || activeFocusItem === contentItem))
+            item.forceActiveFocus(Qt.OtherFocusReason)
+    }
+
+    // A single project archive, by its name in any letter case.
+    function isArchiveUrl(url) {
+        return /\.(tgz|tar\.gz|tar)$/i.test(String(url))
+    }
 
     // Runs action now, or once the user has stored or discarded unsaved edits.
     function afterUnsavedEdits(action) {
@@ -18,55 +59,75 @@ Window {
             action()
     }
 
-    // Loading replaces a loaded project; a failure that leaves it loaded is
-    // reported in the action bar, otherwise on the start screen.
+    // Only a project that loaded completely replaces the loaded one. While
+    // one stays loaded, the action bar tells how the load ended; otherwise
+    // the start screen does.
     function openArchive(path) {
         afterUnsavedEdits(function() {
+            outcome.hide()
             if (!appState.loadProject(path) && appState.project.loaded)
-                showOutcome(false, "Loading failed", appState.lastError)
+                showOutcome("Loading failed")
         })
     }
 
-    // Shows the outcome of a store or load beside the lasting validation message.
-    function showOutcome(ok, text, reason) {
-        stateAutoHideSign.signtext = ok ? "\u2713" : "!"
-        stateAutoHideSign.signcolor = ok ? "green" : "#ba2d25"
-        stateAutoHide.text = text
-        stateAutoHide.color = ok ? "green" : "#ba2d25"
-        stateAutoHideReason.text = reason
-        stateAutoHide.visible = true
-        // A reason takes longer to read than a success.
-        stateAutoHideTimer.interval = ok ? 2000 : 10000
-        stateAutoHideTimer.restart()
+    // Shows how the last load or store ended, beside the lasting validation message.
+    function showOutcome(failureText) {
+        switch (appState.lastOutcome) {
+        case AppState.Succeeded:
+            outcome.show("success", "Successfully saved", appState.storedFileName)
+            break
+        case AppState.Failed:
+            outcome.show("failure", failureText, appState.lastError)
+            break
+        case AppState.Cancelled:
+            outcome.show("cancel", "Cancelled", "")
+            break
+        }
     }
 
-    // Validates, asks where to store and stores; true once the archive is written.
+    // Validates, asks where to store and stores; true once the archive is
+    // written. A cancelled dialog goes back to the project without a word.
     function storeProject() {
+        outcome.hide()
         if (!appState.validateNewSettings()) {
             actionBarState.text = "Invalid settings detected!"
-            actionBarState.color = "#ba2d25"
+            actionBarState.color = failureColor
             return false
         }
         actionBarState.text = ""
 
-        // A cancelled dialog gives an empty path, which the store refuses.
         var outpath = appState.getSavePath()
+        if (outpath === "")
+            return false
         var stored = appState.storeCurrentProject(outpath)
-        if (stored)
-            showOutcome(true, "Successfully saved", "")
-        else
-            showOutcome(false, "Saving failed", appState.lastError)
+        showOutcome("Saving failed")
         return stored
     }
 
+    function unloadProject() {
+        afterUnsavedEdits(function() {
+            outcome.hide()
+            appState.unloadProject()
+        })
+    }
+
+    function revertAllEdits() {
+        outcome.hide()
+        actionBarState.text = ""
+        appState.revertAllEdits()
+        projectSetting.showFromStart()
+        // The control that was clicked is gone with the edits.
+        projectSetting.focusName()
+    }
+
     visible: true
-    // Wide enough for the settings panel beside the whole device table.
-    width: 1200
-    height: 640
+    width: fittedSize(Math.min(Screen.desktopAvailableWidth, Screen.width), 0).width
+    height: fittedSize(0, Math.min(Screen.desktopAvailableHeight, Screen.height)).height
     // Below this the settings panel and the action bar would be cut off; the
     // table scrolls in both directions.
     minimumWidth: 640
     minimumHeight: 400
+    onActiveFocusItemChanged: if (activeFocusItem) lastFocused = activeFocusItem
     title: appState.fileName === "" ? qsTr("Tando Project Editor")
                                     : appState.fileName + (appState.modified ? "*" : "") + " \u2014 " + qsTr("Tando Project Editor")
 
@@ -89,6 +150,13 @@ Window {
     // The one controller of the program; ProjectSetting and DeviceList reach it by this id.
     AppState {
         id: appState
+        onProjectLoaded: {
+            actionBarState.text = ""
+            projectSetting.showFromStart()
+            // The new project starts on Name, whatever had the keyboard before the load.
+            focusBeforeDialog = null
+            projectSetting.focusName()
+        }
     }
 
     Item {
@@ -104,12 +172,12 @@ Window {
             anchors.top: parent.top
             anchors.bottom: actionBar.top
             anchors.left: parent.left
-            width: 300
+            width: settingsWidth
         }
 
         DeviceList {
             id: deviceList
-            tabAfter: unloadButton
+            tabAfter: revertButton.visible ? revertButton : unloadButton
             tabBefore: projectSetting.lastField
             anchors.top: projectSetting.top
             anchors.left: projectSetting.right
@@ -120,7 +188,7 @@ Window {
 
         Rectangle {
             id: actionBar
-            height: 60
+            height: actionBarHeight
             color: "white"
             anchors.bottom: parent.bottom
             anchors.left: parent.left
@@ -128,7 +196,7 @@ Window {
 
             Rectangle {
                 id: actionBarLine
-                color: "#064BC0"
+                color: accentColor
                 height: 3
                 anchors.top: parent.top
                 anchors.left: parent.left
@@ -157,34 +225,13 @@ Window {
                     anchors.verticalCenter: parent.verticalCenter
                 }
 
-                WarningSign {
-                    id: stateAutoHideSign
-                    visible: stateAutoHide.visible
-                }
-
-                Text {
-                    id: stateAutoHide
-                    text: ""
-                    visible: false
-                    anchors.verticalCenter: parent.verticalCenter
-                    font.bold: true
-
-                    Timer {
-                        id: stateAutoHideTimer
-                        interval: 2000
-                        running: false
-                        repeat: false
-                        onTriggered: stateAutoHide.visible = false
-                    }
-                }
-
-                // Why the last store or load failed, cut to the room beside the buttons.
-                Text {
-                    id: stateAutoHideReason
-                    visible: stateAutoHide.visible && text !== ""
-                    width: Math.min(implicitWidth, Math.max(0, actionBar.width - actionButtons.width - x - 10))
-                    elide: Text.ElideRight
-                    color: stateAutoHide.color
+                OutcomeMessage {
+                    id: outcome
+                    maximumWidth: Math.max(0, actionButtons.x - actionBarState.x - x - 10)
+                    successColor: window.successColor
+                    failureColor: window.failureColor
+                    neutralColor: window.neutralColor
+                    successShownMs: window.successShownMs
                     anchors.verticalCenter: parent.verticalCenter
                 }
             }
@@ -196,14 +243,26 @@ Window {
                 anchors.right: parent.right
 
                 AppButton {
+                    id: revertButton
+                    text: "Revert all edits"
+                    visible: appState.hasEdits
+                    onClicked: revertAllEdits()
+                }
+
+                AppButton {
                     id: unloadButton
                     text: "Unload Project"
-                    onClicked: afterUnsavedEdits(function() { appState.unloadProject() })
+                    onClicked: unloadProject()
                 }
 
                 AppButton {
                     text: "Store Project"
                     onClicked: storeProject()
+                }
+
+                AppButton {
+                    text: "About"
+                    onClicked: aboutDialog.open()
                 }
             }
         }
@@ -231,12 +290,13 @@ Window {
             onClicked: fileDialog.setVisible(true)
         }
 
-        // Why the last load failed.
+        // Why the last load failed, or that it was cancelled.
         Text {
             id: loadError
-            text: appState.lastError
+            readonly property bool cancelled: appState.lastOutcome === AppState.Cancelled
+            text: cancelled ? "Cancelled" : appState.lastError
             visible: text !== ""
-            color: "#ba2d25"
+            color: cancelled ? neutralColor : failureColor
             font.bold: true
             width: Math.min(implicitWidth, startScreen.width - 40)
             wrapMode: Text.Wrap
@@ -253,12 +313,17 @@ Window {
             folder: shortcuts.home
             nameFilters: ["Tando Projectfiles (*.tgz)"]
             selectMultiple: false
+            // Without a window manager nobody hands the keyboard back to the window.
             onAccepted: {
                 console.log("You chose: " + fileDialog.fileUrls)
+                window.requestActivate()
                 openArchive(fileDialog.fileUrl)
             }
             // A cancelled choice leaves a loaded project as it is.
-            onRejected: console.log("Canceled")
+            onRejected: {
+                console.log("Canceled")
+                window.requestActivate()
+            }
         }
     }
 
@@ -274,13 +339,40 @@ Window {
         onActivated: storeProject()
     }
 
+    Shortcut {
+        sequence: "Ctrl+W"
+        enabled: appState.project.loaded && !appState.busy
+        onActivated: unloadProject()
+    }
+
+    // Closing asks about unsaved edits, and about running work, first.
+    Shortcut {
+        sequence: "Ctrl+Q"
+        onActivated: window.close()
+    }
+
+    Shortcut {
+        sequence: "F1"
+        onActivated: aboutDialog.open()
+    }
+
     UnsavedDialog {
         id: unsavedDialog
+        onAboutToShow: rememberFocus()
+        onClosed: returnFocus()
         onStoreChosen: if (storeProject()) proceed()
+    }
+
+    AboutDialog {
+        id: aboutDialog
+        onAboutToShow: rememberFocus()
+        onClosed: returnFocus()
     }
 
     JobOverlay {
         id: jobOverlay
+        onAboutToShow: rememberFocus()
+        onClosed: returnFocus()
         onJobEndedForClose: {
             // The user chose to lose the edits along with the work.
             closeDecided = true
@@ -303,7 +395,7 @@ Window {
         enabled: !appState.busy
 
         onEntered: function(e) {
-            if (e.hasUrls && e.urls.length === 1 && String(e.urls[0]).endsWith(".tgz")) {
+            if (e.hasUrls && e.urls.length === 1 && isArchiveUrl(e.urls[0])) {
                 dropOverlay.filename = basename(String(e.urls[0]))
                 hoverIndicator.droppable = true
             } else {
@@ -315,7 +407,7 @@ Window {
         onExited: hoverIndicator.visible = false
 
         onDropped: function(e) {
-            if (!(e.hasUrls && e.urls.length === 1 && String(e.urls[0]).endsWith(".tgz"))) {
+            if (!(e.hasUrls && e.urls.length === 1 && isArchiveUrl(e.urls[0]))) {
                 hoverIndicator.visible = false
                 return
             }
@@ -334,10 +426,10 @@ Window {
 
             anchors.fill: parent
             visible: false
-            color: droppable ? "#064BC0" : "red"
+            color: droppable ? accentColor : refusedDropColor
 
             Text {
-                text: hoverIndicator.droppable ? "Drop to load " + dropOverlay.filename : "Please drop a single .tgz file"
+                text: hoverIndicator.droppable ? "Drop to load " + dropOverlay.filename : "Please drop a single project archive (.tgz or .tar)"
                 horizontalAlignment: Text.AlignHCenter
                 color: "white"
                 font.bold: true

@@ -93,6 +93,15 @@ QString sizeText(qint64 bytes)
     return QLocale::c().formattedDataSize(bytes);
 }
 
+// libarchive's own reason ("Damaged tar archive") for a person; the call
+// that gave it goes to the debug log only.
+QString libraryReason(const char *call, archive *a)
+{
+    qCDebug(lcArchive).noquote() << archiveError(call, a);
+    const char *text = archive_error_string(a);
+    return text ? QString::fromLocal8Bit(text) : QStringLiteral("the archive cannot be read");
+}
+
 // The one read loop: every entry is guarded, counted and shown to the
 // visitor; the data of the files it keeps is read, all other data skipped.
 class EntryLoop
@@ -103,11 +112,15 @@ public:
     {
     }
 
+    // Empty when every entry was read; otherwise why not, or "cancelled"
+    // with cancelled() true.
     QString run(archive *a)
     {
         for (int index = 0;; ++index) {
-            if (m_control && m_control->isCancelled())
+            if (m_control && m_control->isCancelled()) {
+                m_cancelled = true;
                 return QStringLiteral("cancelled");
+            }
             archive_entry *entry = nullptr;
             const int r = archive_read_next_header(a, &entry);
             if (r == ARCHIVE_EOF)
@@ -121,11 +134,13 @@ public:
         }
     }
 
+    bool cancelled() const { return m_cancelled; }
+
 private:
     QString failure(const char *call, archive *a) const
     {
         const QString readError = m_reader.readError();
-        return !readError.isEmpty() ? readError : archiveError(call, a);
+        return !readError.isEmpty() ? readError : libraryReason(call, a);
     }
 
     // Our walk and libarchive must agree on where each entry lies: the
@@ -201,27 +216,31 @@ private:
     EntryGuard m_guard;
     UnpackBudget m_budget;
     qint64 m_keptBytes = 0;
+    bool m_cancelled = false;
 };
 
-QString readTar(ArchiveSource &source, EntryVisitor &visitor, JobControl *control, OpenedArchive *opened)
+// Empty when the tar was read to its end; otherwise why not. *cancelled
+// tells a cancel from a failure.
+QString readTar(ArchiveSource &source, EntryVisitor &visitor, JobControl *control, OpenedArchive *opened, bool *cancelled)
 {
     IndexingReader indexing(source);
     ReadArchive reader(archive_read_new());
     if (!reader)
         return QStringLiteral("out of memory");
     if (archive_read_support_format_tar(reader.get()) != ARCHIVE_OK)
-        return archiveError("archive_read_support_format_tar", reader.get());
+        return libraryReason("archive_read_support_format_tar", reader.get());
     if (archive_read_open(reader.get(), &indexing, nullptr, &IndexingReader::read, nullptr) != ARCHIVE_OK) {
         if (const QString readError = indexing.readError(); !readError.isEmpty())
             return readError;
+        qCDebug(lcArchive).noquote() << archiveError("archive_read_open", reader.get());
         // The format is told from the first bytes: this is what users meet
         // when they open a file that is no project archive at all.
-        return QStringLiteral("%1 (%2)").arg(source.isGzip() ? QStringLiteral("the gzip data holds no tar archive")
-                                                             : QStringLiteral("neither a tar archive nor a gzip file"),
-                                             archiveError("archive_read_open", reader.get()));
+        return source.isGzip() ? QStringLiteral("the gzip data holds no tar archive")
+                               : QStringLiteral("neither a tar archive nor a gzip file");
     }
     EntryLoop loop(indexing, visitor, control, source);
     QString error = loop.run(reader.get());
+    *cancelled = loop.cancelled();
     if (error.isEmpty())
         error = indexing.finish();
     if (!error.isEmpty())
@@ -241,12 +260,17 @@ Result readArchive(const QString &path, EntryVisitor &visitor, JobControl *contr
     archive->path = path;
     archive->fd.reset(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
     QString error = archive->fd.valid() ? QString() : errnoText(errno);
+    bool cancelled = false;
     if (error.isEmpty()) {
         ArchiveSource source;
         error = source.open(archive->fd.get());
         Interruption::pauseAt("load");
         if (error.isEmpty())
-            error = readTar(source, visitor, control, archive.get());
+            error = readTar(source, visitor, control, archive.get(), &cancelled);
+    }
+    if (cancelled) {
+        qCDebug(lcArchive).noquote() << QStringLiteral("Reading %1 cancelled").arg(path);
+        return Result::cancelled();
     }
     if (!error.isEmpty()) {
         const QString reason = QStringLiteral("Cannot open %1: %2").arg(path, error);

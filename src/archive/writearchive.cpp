@@ -36,6 +36,8 @@ public:
     {
     }
 
+    // Empty when the copy is complete; otherwise why not, or "cancelled"
+    // with cancelled() true.
     QString run()
     {
         ArchiveSource source;
@@ -60,11 +62,14 @@ public:
         return QString();
     }
 
+    bool cancelled() const { return m_cancelled; }
+
 private:
     bool decide(const TarStream::EntryInfo &entry, TarStream::EntryEdit *edit, QString *error)
     {
         if (m_control && m_control->isCancelled()) {
-            *error = m_cancelled = QStringLiteral("cancelled");
+            m_cancelled = true;
+            *error = QStringLiteral("cancelled");
             return false;
         }
         if (size_t(m_index) >= m_archive.entries.size() || !samePlace(m_archive.entries[size_t(m_index)], entry)) {
@@ -79,7 +84,7 @@ private:
     bool deliver(const char *data, qint64 size)
     {
         if (m_control && m_control->isCancelled()) {
-            m_cancelled = QStringLiteral("cancelled");
+            m_cancelled = true;
             return false;
         }
         m_written += size;
@@ -92,8 +97,8 @@ private:
     // longer what was opened.
     QString failure() const
     {
-        if (!m_cancelled.isEmpty())
-            return m_cancelled;
+        if (m_cancelled)
+            return QStringLiteral("cancelled");
         if (!m_deflater.error().isEmpty())
             return m_deflater.error();
         return changed(m_changed.isEmpty() ? m_walker.error() : m_changed);
@@ -113,7 +118,7 @@ private:
     int m_index = 0;
     qint64 m_written = 0;
     qint64 m_total = 0;
-    QString m_cancelled;
+    bool m_cancelled = false;
     QString m_changed;
 };
 
@@ -127,7 +132,7 @@ Result writeArchive(const OpenedArchive &archive, const EntryEditor &editor, con
     if (error.isEmpty())
         return Result::success();
     qCDebug(lcArchive).noquote() << QStringLiteral("Copying %1 stopped: %2").arg(archive.path, error);
-    return Result::failure(error);
+    return copy.cancelled() ? Result::cancelled() : Result::failure(error);
 }
 
 } // namespace Archive

@@ -10,6 +10,13 @@
 #include <QQuickWindow>
 #include <QUrl>
 
+namespace {
+
+// The terms the editor is given under; the About dialog shows them.
+const char *const licenceText = "Proprietary software of Norvel. All rights reserved.";
+
+} // namespace
+
 AppState::AppState(QQuickItem *parent)
     : QQuickItem(parent)
     , m_project(new ProjectEntity(this))
@@ -52,14 +59,16 @@ bool AppState::loadProject(QString path)
     const Result unpacked
         = m_jobs.run([&](JobControl &control) { return Workspace::unpackProject(local, &control, &loaded); });
     const Result result = Workspace::finishLoad(*m_project, unpacked, loaded);
-    setLastError(result.reason());
-    // A failed load may leave the project before it loaded, edits and all.
-    if (!result.ok() && m_project->loaded())
+    setOutcome(result);
+    // A failed or cancelled load leaves the project before it, edits and all.
+    if (!result)
         return false;
-    setFileName(result.ok() ? QFileInfo(local).fileName() : QString());
+    setFileName(QFileInfo(local).fileName());
+    m_saveFolder.clear();
     emit loadedSettingsChanged();
     markSaved();
-    return result.ok();
+    emit projectLoaded();
+    return true;
 }
 
 void AppState::unloadProject()
@@ -69,6 +78,7 @@ void AppState::unloadProject()
     Workspace::unloadProject(*m_project);
     // A store's failure belongs to the project; the start screen shows load failures.
     setLastError(QString());
+    setLastOutcome(Outcome::None);
     setFileName(QString());
     markSaved();
 }
@@ -79,17 +89,37 @@ bool AppState::storeCurrentProject(QString outpath)
         return false;
     const Workspace::StoreRequest request = Workspace::storeRequest(*m_project, outpath);
     const Result result = m_jobs.run([&](JobControl &control) { return Workspace::storeProject(request, &control); });
-    setLastError(result.reason());
-    if (result.ok()) {
+    if (result) {
         Workspace::markStored(*m_project, outpath);
+        m_saveFolder = QFileInfo(outpath).absolutePath();
+        setStoredFileName(QFileInfo(outpath).fileName());
         markSaved();
     }
+    setOutcome(result);
     return result.ok();
 }
 
 QString AppState::getSavePath()
 {
-    return askSavePath(window());
+    const QString folder = m_saveFolder.isEmpty() && !m_project->originalPath().isEmpty()
+                               ? QFileInfo(m_project->originalPath()).absolutePath()
+                               : m_saveFolder;
+    return askSavePath(window(), folder);
+}
+
+QString AppState::licence() const
+{
+    return QString::fromUtf8(licenceText);
+}
+
+void AppState::revertAllEdits()
+{
+    if (busy())
+        return; // a store reads the project meanwhile
+    m_reverting = true;
+    Workspace::revertEdits(*m_project);
+    m_reverting = false;
+    updateModified();
 }
 
 QString AppState::version()
@@ -128,11 +158,54 @@ void AppState::watchDevices(int first, int last)
 
 void AppState::updateModified()
 {
+    if (m_reverting)
+        return;
+    setHasEdits(Workspace::hasEdits(*m_project));
     const bool modified = !(snapshot() == m_saved);
     if (m_modified == modified)
         return;
     m_modified = modified;
     emit modifiedChanged(m_modified);
+}
+
+void AppState::setHasEdits(bool hasEdits)
+{
+    if (m_hasEdits == hasEdits)
+        return;
+    m_hasEdits = hasEdits;
+    emit hasEditsChanged(m_hasEdits);
+}
+
+void AppState::setOutcome(const Result &result)
+{
+    setLastError(result.isFailure() ? result.reason() : QString());
+    switch (result.kind()) {
+    case Result::Kind::Ok:
+        setLastOutcome(Outcome::Succeeded);
+        break;
+    case Result::Kind::Failed:
+        setLastOutcome(Outcome::Failed);
+        break;
+    case Result::Kind::Cancelled:
+        setLastOutcome(Outcome::Cancelled);
+        break;
+    }
+}
+
+void AppState::setLastOutcome(Outcome lastOutcome)
+{
+    if (m_lastOutcome == lastOutcome)
+        return;
+    m_lastOutcome = lastOutcome;
+    emit lastOutcomeChanged(m_lastOutcome);
+}
+
+void AppState::setStoredFileName(const QString &storedFileName)
+{
+    if (m_storedFileName == storedFileName)
+        return;
+    m_storedFileName = storedFileName;
+    emit storedFileNameChanged(m_storedFileName);
 }
 
 void AppState::markSaved()

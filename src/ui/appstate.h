@@ -16,10 +16,17 @@ class AppState : public QQuickItem
 {
     Q_OBJECT
     Q_PROPERTY(ProjectEntity *project MEMBER m_project NOTIFY projectChanged)
-    // The reason the last load or store failed; empty after a success.
+    // How the last load or store ended; None after an unload.
+    Q_PROPERTY(Outcome lastOutcome READ lastOutcome NOTIFY lastOutcomeChanged)
+    // The reason the last load or store failed; empty unless it failed.
     Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
+    // The file name of the last successful store; empty before one.
+    Q_PROPERTY(QString storedFileName READ storedFileName NOTIFY storedFileNameChanged)
     // True while the settings or devices differ from what was last loaded or stored.
     Q_PROPERTY(bool modified READ modified NOTIFY modifiedChanged)
+    // True while the settings or devices differ from the archive as loaded,
+    // so that revertAllEdits() has something to do.
+    Q_PROPERTY(bool hasEdits READ hasEdits NOTIFY hasEditsChanged)
     // The file name of the loaded archive; empty when none is loaded.
     Q_PROPERTY(QString fileName READ fileName NOTIFY fileNameChanged)
     // name, author and description as loaded, for marking edited fields.
@@ -29,13 +36,22 @@ class AppState : public QQuickItem
     Q_PROPERTY(QString jobPhase READ jobPhase NOTIFY jobProgressChanged)
     // From 0 to 1; -1 when the total is not known.
     Q_PROPERTY(double jobProgress READ jobProgress NOTIFY jobProgressChanged)
+    // Under what terms the editor is given, for the About dialog.
+    Q_PROPERTY(QString licence READ licence CONSTANT)
 
 public:
+    enum class Outcome { None, Succeeded, Failed, Cancelled };
+    Q_ENUM(Outcome)
+
     explicit AppState(QQuickItem *parent = nullptr);
 
     ProjectEntity *project() const { return m_project; }
+    Outcome lastOutcome() const { return m_lastOutcome; }
     QString lastError() const { return m_lastError; }
+    QString storedFileName() const { return m_storedFileName; }
     bool modified() const { return m_modified; }
+    bool hasEdits() const { return m_hasEdits; }
+    QString licence() const;
     QString fileName() const { return m_fileName; }
     QVariantMap loadedSettings() const;
     bool busy() const { return m_jobs.running(); }
@@ -44,22 +60,31 @@ public:
     // For tests: called on the worker thread at every progress report.
     void setJobObserver(const JobRunner::Observer &observer) { m_jobs.setObserver(observer); }
 
-    // Replaces a loaded project; on failure lastError says why.
+    // Replaces a loaded project with one that loaded completely; after a
+    // failure (lastError says why) or a cancel the loaded one stays as it was.
     Q_INVOKABLE bool loadProject(QString path);
     Q_INVOKABLE void unloadProject();
     Q_INVOKABLE bool storeCurrentProject(QString outpath);
     // The target file of a store, chosen by the user; empty when cancelled.
+    // The dialog opens beside the opened archive, after a store where it went.
     Q_INVOKABLE QString getSavePath();
     Q_INVOKABLE QString version();
     Q_INVOKABLE bool validateNewSettings();
-    // Asks the running load or store to stop; it then fails as "cancelled"
-    // and leaves nothing behind.
+    // Puts the settings and devices back as loaded.
+    Q_INVOKABLE void revertAllEdits();
+    // Asks the running load or store to stop; it then ends as Cancelled and
+    // leaves nothing behind.
     Q_INVOKABLE void cancelJob() { m_jobs.cancel(); }
 
 signals:
     void projectChanged();
+    void lastOutcomeChanged(AppState::Outcome lastOutcome);
     void lastErrorChanged(QString lastError);
+    void storedFileNameChanged(QString storedFileName);
     void modifiedChanged(bool modified);
+    void hasEditsChanged(bool hasEdits);
+    // A load replaced the project (after it is adopted and marked saved).
+    void projectLoaded();
     void fileNameChanged(QString fileName);
     void loadedSettingsChanged();
     void busyChanged(bool busy);
@@ -77,7 +102,11 @@ private:
     Snapshot snapshot() const;
     void watchDevices(int first, int last);
     void updateModified();
+    void setOutcome(const Result &result);
+    void setLastOutcome(Outcome lastOutcome);
     void setLastError(const QString &lastError);
+    void setStoredFileName(const QString &storedFileName);
+    void setHasEdits(bool hasEdits);
     void setFileName(const QString &fileName);
     void markSaved();
 
@@ -86,8 +115,13 @@ private:
     JobRunner m_jobs;
     QString m_jobPhase;
     double m_jobProgress = 0;
+    Outcome m_lastOutcome = Outcome::None;
     QString m_lastError;
+    QString m_storedFileName;
     bool m_modified = false;
+    bool m_hasEdits = false;
+    bool m_reverting = false; // one update at the end, not one per device
     QString m_fileName;
+    QString m_saveFolder; // where the save dialog opens; empty: beside the opened archive
     Snapshot m_saved;
 };

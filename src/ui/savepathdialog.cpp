@@ -1,10 +1,11 @@
 #include "savepathdialog.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QStringList>
 #include <QWindow>
 
-QString askSavePath(QWindow *owner)
+QString askSavePath(QWindow *owner, const QString &startFolder)
 {
     const QStringList filters{QStringLiteral("Tando Project Files (*.tgz)"),
                               QStringLiteral("All Files (*.*)")};
@@ -16,6 +17,8 @@ QString askSavePath(QWindow *owner)
     // Only the dialog instance appends a default suffix; the static helper does not.
     dialog.setDefaultSuffix(QStringLiteral("tgz"));
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (!startFolder.isEmpty() && QFileInfo(startFolder).isDir())
+        dialog.setDirectory(startFolder);
     dialog.selectFile(QString());
 
     // The native window exists only after winId(); it must exist to be given an owner.
@@ -23,7 +26,9 @@ QString askSavePath(QWindow *owner)
     if (owner)
         dialog.windowHandle()->setTransientParent(owner);
 
-    if (dialog.exec() != QDialog::Accepted)
-        return QString();
-    return dialog.selectedFiles().value(0);
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    // Without a window manager nobody hands the keyboard back to the window.
+    if (owner)
+        owner->requestActivate();
+    return accepted ? dialog.selectedFiles().value(0) : QString();
 }

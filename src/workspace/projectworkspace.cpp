@@ -194,6 +194,14 @@ void readProject(const ProjectVisitor &visitor, LoadedProject *loaded)
     readFamily(visitor, tandoType, &loaded->devices);
 }
 
+// A failure to write the hidden file beside target, told by the target's
+// name: the hidden file is gone by the time anyone reads the reason.
+Result writeFailure(const QString &target, const QString &hiddenFile, const QString &error)
+{
+    qCDebug(lcWorkspace).noquote() << QStringLiteral("Cannot write %1: %2").arg(hiddenFile, error);
+    return Result::failure(QStringLiteral("Cannot write %1: %2").arg(target, error));
+}
+
 // The name of the gzip member of a stored archive: the target's file name
 // with ".tgz" replaced by ".tar", so that the gzip header names a tar again.
 QString tarNameFor(const QString &outpath)
@@ -243,7 +251,7 @@ Result unpackProject(const QString &path, JobControl *control, LoadedProject *lo
         result = Result::failure(QStringLiteral("%1 holds no project (no active-project folder)").arg(archivePath));
     }
     if (result && control && control->isCancelled())
-        result = Result::failure(QStringLiteral("Cannot load %1: cancelled").arg(archivePath));
+        result = Result::cancelled();
     if (!result)
         return result;
     visitor.sortProfiles();
@@ -287,14 +295,10 @@ Result loadProject(ProjectEntity &project, const QString &path, JobControl *cont
 
 Result finishLoad(ProjectEntity &project, const Result &result, const LoadedProject &loaded)
 {
-    if (!result) {
-        // After a failed reading no project stays loaded; an archive that
-        // holds no project leaves the loaded one as it was.
-        if (!loaded.unpacked)
-            unloadProject(project);
-        return result;
-    }
-    adoptProject(project, loaded);
+    // Only a complete load replaces the project: after a failure or a
+    // cancel the one loaded before stays, edits and all.
+    if (result)
+        adoptProject(project, loaded);
     return result;
 }
 
@@ -372,7 +376,7 @@ Result storeProject(const StoreRequest &request, JobControl *control)
     if (result) {
         output.reset(::open(QFile::encodeName(partial.path()).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC));
         if (!output.valid())
-            result = Result::failure(QStringLiteral("Cannot write %1: %2").arg(partial.path(), Archive::errnoText(errno)));
+            result = writeFailure(request.outpath, partial.path(), Archive::errnoText(errno));
     }
     if (result) {
         Archive::ArchiveOutput out;
@@ -382,17 +386,25 @@ Result storeProject(const StoreRequest &request, JobControl *control)
         const Result written = Archive::writeArchive(
             *request.opened->archive, [&plan](int index, const TarStream::EntryInfo &entry) { return plan.edit(index, entry); },
             out, control);
-        if (!written)
+        if (written.isFailure())
             result = Result::failure(QStringLiteral("Cannot store %1: %2").arg(request.outpath, written.reason()));
+        else if (written.isCancelled())
+            result = written;
     }
     if (result) {
         if (const QString error = output.close(); !error.isEmpty())
-            result = Result::failure(QStringLiteral("Cannot write %1: %2").arg(partial.path(), error));
+            result = writeFailure(request.outpath, partial.path(), error);
     }
+    // A cancel that came after the last entry still keeps the target as it was.
+    if (result && control && control->isCancelled())
+        result = Result::cancelled();
     if (result)
         result = partial.commit();
+    // A termination signal during the commit cancels the job and refuses the commit.
+    if (result.isFailure() && control && control->isCancelled())
+        result = Result::cancelled();
     if (!result)
-        qCDebug(lcWorkspace).noquote() << result.reason();
+        qCDebug(lcWorkspace).noquote() << QStringLiteral("Storing %1: %2").arg(request.outpath, result.reason());
     return result;
 }
 
@@ -407,6 +419,32 @@ Result storeCurrentProject(ProjectEntity &project, const QString &outpath, JobCo
 void markStored(ProjectEntity &project, const QString &outpath)
 {
     project.setState(outpath + QStringLiteral(" saved"));
+}
+
+bool hasEdits(const ProjectEntity &project)
+{
+    if (!project.loaded())
+        return false;
+    if (project.settings() != project.loadedSettings())
+        return true;
+    const QList<DeviceEntity *> devices = devicesOf(project);
+    return std::any_of(devices.cbegin(), devices.cend(), [](const DeviceEntity *device) {
+        return device->newLabel() != device->oldLabel()
+               || device->newMac().compare(device->oldMac(), Qt::CaseInsensitive) != 0;
+    });
+}
+
+void revertEdits(ProjectEntity &project)
+{
+    const ProjectSettings loaded = project.loadedSettings();
+    project.setName(loaded.name);
+    project.setAuthor(loaded.author);
+    project.setDescription(loaded.description);
+    for (DeviceEntity *device : devicesOf(project)) {
+        device->setNewLabel(device->oldLabel());
+        device->setNewMac(device->oldMac());
+        device->setIssue(QString());
+    }
 }
 
 } // namespace Workspace

@@ -24,7 +24,8 @@ extern const QString ksb12Type; // "KSB12"
 // Opens the project archive at path (a local path or a file URL): reads it
 // once, keeping its index and the files the editor reads, reads the settings
 // and lists one device per entry of the device family directories. Nothing
-// is unpacked to disk. On failure, the reason.
+// is unpacked to disk. On failure, the reason; cancelled when control was
+// cancelled. Only a complete load replaces a project loaded before.
 // control, when given, receives progress and may cancel the load.
 Result loadProject(ProjectEntity &project, const QString &path, JobControl *control = nullptr);
 
@@ -33,7 +34,7 @@ Result loadProject(ProjectEntity &project, const QString &path, JobControl *cont
 // adoptProject makes what it found the project's (GUI thread), replacing a
 // project loaded before.
 // finishLoad ends a load on the GUI thread as loadProject does: adopts what
-// unpackProject found, or after a failed unpacking unloads the project.
+// unpackProject found when it succeeded, else leaves the project as it was.
 Result unpackProject(const QString &path, JobControl *control, LoadedProject *loaded);
 void adoptProject(ProjectEntity &project, const LoadedProject &loaded);
 Result finishLoad(ProjectEntity &project, const Result &result, const LoadedProject &loaded);
@@ -48,9 +49,10 @@ bool validateNewSettings(ProjectEntity &project);
 
 // Writes the edited project as a new archive at outpath, from the archive as
 // it was opened: every entry it does not change is copied byte for byte. An
-// existing file at outpath is replaced only when everything succeeded. On failure, the reason (naming the file and field
-// when an edited value has no place to go).
-// control, when given, receives progress and may cancel the store.
+// existing file at outpath is replaced only when everything succeeded. On
+// failure, the reason (naming the file and field when an edited value has no
+// place to go); cancelled when control was cancelled before the target was
+// replaced. control, when given, receives progress and may cancel the store.
 Result storeCurrentProject(ProjectEntity &project, const QString &outpath, JobControl *control = nullptr);
 
 // The two halves of storeCurrentProject: what the store needs of the
@@ -60,6 +62,14 @@ Result storeCurrentProject(ProjectEntity &project, const QString &outpath, JobCo
 StoreRequest storeRequest(const ProjectEntity &project, const QString &outpath);
 Result storeProject(const StoreRequest &request, JobControl *control = nullptr);
 void markStored(ProjectEntity &project, const QString &outpath);
+
+// Whether any setting or device's new label or MAC differs from the archive
+// as loaded; false while no project is loaded.
+bool hasEdits(const ProjectEntity &project);
+
+// Puts the settings and every device's new label and MAC back as loaded
+// and clears the devices' validation messages.
+void revertEdits(ProjectEntity &project);
 
 // The devices by the colon form of their old MAC; a later device with the
 // same key replaces an earlier one.

@@ -264,9 +264,9 @@ private slots:
         QTest::newRow("tar without active-project") << "noproject";
     }
 
-    // Every bad archive fails cleanly, writes nothing to the temporary
-    // directory and, for anything but a failed reading, keeps the loaded
-    // project as it was.
+    // Every bad archive fails cleanly with a reason a person can read,
+    // writes nothing to the temporary directory and keeps the loaded project
+    // as it was.
     void badInputs()
     {
         QFETCH(QString, kind);
@@ -300,14 +300,12 @@ private slots:
         const bool readFails = kind != "noproject";
         TemporaryDirWatch tmp(f.path("tmp"));
         const Result result = Workspace::loadProject(project, archive);
-        QVERIFY(!result);
+        QVERIFY(result.isFailure());
         QVERIFY2(result.reason().startsWith("Cannot open " + archive + ": ") == readFails, qPrintable(result.reason()));
-        QCOMPARE(project.loaded(), !readFails);
+        QVERIFY2(!result.reason().contains("archive_"), qPrintable(result.reason())); // no library call names
+        QVERIFY(project.loaded());
         QCOMPARE(tmp.entries(), QStringList());
-        if (readFails)
-            QCOMPARE(project.devices()->count(), 0);
-        else
-            QCOMPARE(describe(rowsOf(project)), sampleRows());
+        QCOMPARE(describe(rowsOf(project)), sampleRows());
         Workspace::unloadProject(project);
     }
 
