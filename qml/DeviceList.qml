@@ -1,40 +1,57 @@
 import QtQuick 2.14
 import QtQuick.Layouts 1.12
 import QtQuick.Controls 2.14
+import Norvel 1.0
 
 // One row per device of the open project: what the archive holds, the new
 // label and the new MAC suffix, and a badge with the row's validation issue.
 // Only the last three bytes of a MAC are editable: a replaced device keeps
-// its vendor prefix. Only the rows in view exist; in a window narrower than
-// the table, heading and rows scroll sideways together.
+// its vendor prefix. A search field and the headings filter and sort the
+// rows shown, never the device list itself. Only the rows in view exist; in
+// a window narrower than the table, heading and rows scroll sideways together.
 Item {
     id: root
 
-    property int indexWidth: 40
+    // The table's colours and sizes.
+    readonly property color accentColor: "#064BC0"
+    readonly property color changeColor: "#d9a441"
+    readonly property color issueColor: "#ba2d25"
+    readonly property color headingColor: "white"
+    property int indexWidth: 50
     property int typeWidth: 100
-    property int labelWidth: 120
-    property int textFieldWidth: 200
+    property int labelWidth: 115
+    property int textFieldWidth: 190
+    property int prefixWidth: 75
+    property int revertWidth: 24
     property int issueFieldWidth: 20
     property int rowHeight: 50
     property int cellSpacing: 10
-    property var titles: ["#", "Type", "Label", "MAC", "New Label", "New MAC", ""]
-    property var widths: [indexWidth, typeWidth, labelWidth, labelWidth, textFieldWidth, textFieldWidth, issueFieldWidth]
+    property int searchWidth: 300
+    property int toolbarHeight: 50
+    // How long a refused entry is pointed out.
+    property int refusalShownMs: 4000
+
+    property var titles: ["#", "Type", "Label", "MAC", "New Label", "New MAC", "", ""]
+    property var widths: [indexWidth, typeWidth, labelWidth, labelWidth, textFieldWidth, textFieldWidth,
+                          revertWidth, issueFieldWidth]
+    // The order each heading sorts by; the others do not sort.
+    readonly property var sortKeys: [DeviceFilterModel.ByNumber, DeviceFilterModel.ByType,
+                                     DeviceFilterModel.ByLabel, DeviceFilterModel.ByMac]
     readonly property int tableWidth: widths.reduce(function(sum, w) { return sum + w }, 0)
                                       + cellSpacing * (widths.length - 1)
-    // Where Tab goes after the last row and Shift+Tab before the first.
+    // Where Tab goes after the last row and Shift+Tab before the search field.
     property Item tabAfter: null
     property Item tabBefore: null
+    // The view row whose field had the keyboard last; -1 before any.
+    property int currentRow: -1
 
     readonly property string labelRule: "Letters A\u2013Z, digits and spaces, up to 16"
     // The note shown when a typed character did not reach a label.
     readonly property alias refusal: refusal
 
-    // Tab into the table: the first row, or past an empty table.
+    // Tab into the table: the search field above it.
     function focusFirst() {
-        if (grid.count > 0)
-            focusCell(0, 0)
-        else if (tabAfter)
-            tabAfter.forceActiveFocus(Qt.TabFocusReason)
+        search.forceActiveFocus(Qt.TabFocusReason)
     }
 
     // Moves the keyboard focus to a row's new label (column 0) or MAC suffix
@@ -46,19 +63,17 @@ Item {
             (column === 0 ? rowItem.labelField : rowItem.macField).forceActiveFocus(Qt.TabFocusReason)
     }
 
+    // Tab order: -1 is the search field, then each row's label and MAC.
     function tabFrom(row, column, forward, event) {
         var next = row * 2 + column + (forward ? 1 : -1)
-        if (next >= 0 && next < grid.count * 2) {
+        var outside = next < -1 ? tabBefore : (next >= grid.count * 2 ? tabAfter : null)
+        if (next === -1)
+            search.forceActiveFocus(Qt.BacktabFocusReason)
+        else if (next >= 0 && next < grid.count * 2)
             focusCell(Math.floor(next / 2), next % 2)
-        } else {
-            var outside = forward ? tabAfter : tabBefore
-            if (!outside) {
-                event.accepted = false
-                return
-            }
+        else if (outside)
             outside.forceActiveFocus(forward ? Qt.TabFocusReason : Qt.BacktabFocusReason)
-        }
-        event.accepted = true
+        event.accepted = (next >= -1 && next < grid.count * 2) || outside !== null
     }
 
     // Scrolls sideways so that a focused field is in view.
@@ -68,6 +83,13 @@ Item {
             grid.contentX = p.x
         else if (p.x + field.width > grid.contentX + grid.width)
             grid.contentX = p.x + field.width - grid.width
+    }
+
+    // Goes to the MAC of the next row with an issue.
+    function nextProblem() {
+        var row = view.nextProblem(currentRow)
+        if (row >= 0)
+            focusCell(row, 1)
     }
 
     // Says why a typed character did not reach a label.
@@ -87,18 +109,150 @@ Item {
         refusal.open()
     }
 
+    // Text given to a MAC field as a whole (pasted, dropped, typed past the
+    // suffix): the device's new MAC when the rule takes it, else the reason
+    // is shown and nothing changes. With `partsToo`, text that is no whole
+    // MAC and no suffix is left to the field (false returned).
+    function takeMac(field, device, text, partsToo) {
+        var entry = macInput.complete(device.oldMac, text)
+        if (entry.mac !== "") {
+            device.setNewMac(entry.mac)
+            return true
+        }
+        if (partsToo && !entry.wholeMac)
+            return false
+        showRefusal(field, entry.problem)
+        return true
+    }
+
+    // Paste: a whole MAC or suffix replaces the suffix; a part of one goes
+    // in as the field's mask takes it (the X11 selection at the cursor).
+    function pasteMac(field, device, selection) {
+        var text = macInput.clipboardText(selection)
+        if (!takeMac(field, device, text, true))
+            selection ? field.insert(field.cursorPosition, text) : field.paste()
+    }
+
+    // A hex digit typed into a full suffix starts a whole MAC: the field
+    // widens to six bytes until it is complete or left.
+    function typeMacKey(field, device, event) {
+        if (event.matches(StandardKey.Paste)) {
+            pasteMac(field, device, false)
+            event.accepted = true
+        } else if (!field.wholeMac && field.acceptableInput && field.selectedText === ""
+                   && field.cursorPosition === field.length && /^[0-9A-Fa-f]$/.test(event.text)) {
+            var end = field.length + 1
+            field.wholeMac = true
+            field.insert(end, event.text)
+            field.cursorPosition = end + 1
+            event.accepted = true
+        }
+    }
+
+    // The whole MAC typed is complete, or left unfinished: the rule decides;
+    // a refusal gives back the MAC the field had when it got the focus.
+    function finishWholeMac(field, device) {
+        var typed = field.text.replace(/:+$/, "")
+        field.wholeMac = false
+        var entry = macInput.complete(device.oldMac, typed)
+        device.setNewMac(entry.mac !== "" ? entry.mac : field.macBefore)
+        if (entry.mac === "")
+            showRefusal(field, entry.problem)
+    }
+
+    DeviceFilterModel {
+        id: view
+        sourceModel: appState.project.devices
+    }
+
+    MacInput {
+        id: macInput
+    }
+
+    Shortcut {
+        sequence: StandardKey.Find
+        enabled: root.visible && root.enabled
+        onActivated: { search.forceActiveFocus(Qt.ShortcutFocusReason); search.selectAll() }
+    }
+
+    Shortcut {
+        sequence: "F8"
+        enabled: root.visible && root.enabled
+        onActivated: root.nextProblem()
+    }
+
     ToolTip {
         id: refusal
-        timeout: 4000
+        timeout: root.refusalShownMs
         y: -height - 4
+    }
+
+    // The field's revert entries; `device` is the row's.
+    Menu {
+        id: fieldMenu
+        property var device: null
+        property bool forMac: false
+        MenuItem {
+            text: fieldMenu.forMac ? "Revert MAC" : "Revert label"
+            enabled: fieldMenu.device !== null && (fieldMenu.forMac ? fieldMenu.device.macEdited
+                                                                    : fieldMenu.device.labelEdited)
+            onTriggered: fieldMenu.forMac ? fieldMenu.device.revertMac() : fieldMenu.device.revertLabel()
+        }
+        MenuItem {
+            text: "Revert row"
+            enabled: fieldMenu.device !== null && (fieldMenu.device.labelEdited || fieldMenu.device.macEdited)
+            onTriggered: fieldMenu.device.revert()
+        }
+    }
+
+    function openFieldMenu(field, device, forMac) {
+        fieldMenu.device = device
+        fieldMenu.forMac = forMac
+        fieldMenu.popup(field)
+    }
+
+    Row {
+        id: toolbar
+        height: root.toolbarHeight
+        spacing: root.cellSpacing
+
+        TextField {
+            id: search
+            objectName: "deviceSearch"
+            width: root.searchWidth
+            anchors.verticalCenter: parent.verticalCenter
+            placeholderText: "Find a label, type or MAC (Ctrl+F)"
+            selectByMouse: true
+            onTextChanged: view.filterText = text
+            Keys.onReturnPressed: if (grid.count > 0) root.focusCell(0, 0)
+            Keys.onTabPressed: root.tabFrom(-1, 1, true, event)
+            Keys.onBacktabPressed: root.tabFrom(-1, 1, false, event)
+        }
+
+        Text {
+            text: view.summary
+            anchors.verticalCenter: parent.verticalCenter
+        }
+
+        AppButton {
+            text: "Next problem"
+            color: root.issueColor
+            visible: view.problemCount > 0
+            focusPolicy: Qt.NoFocus
+            anchors.verticalCenter: parent.verticalCenter
+            ToolTip.text: "Go to the next row with a problem (F8)"
+            ToolTip.visible: hovered
+            ToolTip.delay: 600
+            onClicked: root.nextProblem()
+        }
     }
 
     ListView {
         id: grid
         objectName: "deviceTable"
-        anchors.fill: parent
+        anchors { top: toolbar.bottom; left: parent.left; right: parent.right; bottom: parent.bottom }
         clip: true
-        model: appState.project.devices
+        model: view
         // Room for the vertical scroll bar beside the badge column.
         contentWidth: root.tableWidth + 14
         flickableDirection: Flickable.AutoFlickIfNeeded
@@ -116,7 +270,7 @@ Item {
             z: 2
             width: Math.max(grid.width, root.tableWidth)
             height: root.rowHeight + 10
-            color: "white"
+            color: root.headingColor
 
             Row {
                 id: heading
@@ -127,19 +281,29 @@ Item {
                     model: root.titles
 
                     Text {
-                        text: modelData
+                        readonly property bool sortable: index < root.sortKeys.length
+                        readonly property bool sorted: sortable && view.sortKey === root.sortKeys[index]
+
+                        text: modelData + (sorted ? (view.descending ? " \u25BC" : " \u25B2") : "")
                         width: root.widths[index]
                         height: root.rowHeight
                         horizontalAlignment: Text.AlignHCenter
                         verticalAlignment: Text.AlignVCenter
                         font.bold: true
+
+                        MouseArea {
+                            anchors.fill: parent
+                            enabled: parent.sortable
+                            cursorShape: Qt.PointingHandCursor
+                            onClicked: view.sortBy(root.sortKeys[index])
+                        }
                     }
                 }
             }
 
             Rectangle {
                 id: tableHeaderLine
-                color: "#064BC0"
+                color: root.accentColor
                 height: 3
                 anchors.bottom: heading.bottom
                 anchors.left: parent.left
@@ -150,33 +314,41 @@ Item {
         delegate: Row {
             id: deviceRow
 
+            readonly property var device: model.dataObject
             property alias labelField: labelField
             property alias macField: macField
-            readonly property bool labelChanged: modelData.newLabel !== modelData.oldLabel
-            readonly property bool macChanged: modelData.newMac.toLowerCase() !== modelData.oldMac.replace(/_/g, ":").toLowerCase()
 
             height: root.rowHeight
             spacing: root.cellSpacing
 
-            Text {
-                text: index + 1
+            // The row number in the device list, whatever the view's order.
+            Item {
                 width: root.indexWidth
                 height: parent.height
-                horizontalAlignment: Text.AlignHCenter
-                verticalAlignment: Text.AlignVCenter
 
                 // A changed row: a bar beside its number.
                 Rectangle {
+                    id: changeBar
                     width: 3
                     height: parent.height - 20
                     anchors.verticalCenter: parent.verticalCenter
-                    color: "#d9a441"
-                    visible: deviceRow.labelChanged || deviceRow.macChanged
+                    color: root.changeColor
+                    visible: deviceRow.device.labelEdited || deviceRow.device.macEdited
+                }
+
+                Text {
+                    text: model.sourceRow + 1
+                    anchors.left: changeBar.right
+                    anchors.leftMargin: 2
+                    anchors.right: parent.right
+                    height: parent.height
+                    horizontalAlignment: Text.AlignHCenter
+                    verticalAlignment: Text.AlignVCenter
                 }
             }
 
             Text {
-                text: modelData.deviceType
+                text: deviceRow.device.deviceType
                 width: root.typeWidth
                 height: parent.height
                 horizontalAlignment: Text.AlignHCenter
@@ -184,14 +356,14 @@ Item {
             }
 
             Text {
-                text: modelData.oldLabel
+                text: deviceRow.device.oldLabel
                 width: root.labelWidth
                 height: parent.height
                 verticalAlignment: Text.AlignVCenter
             }
 
             Text {
-                text: modelData.oldMac.replace(/_/g, ":")
+                text: deviceRow.device.oldMac.replace(/_/g, ":")
                 width: root.labelWidth
                 height: parent.height
                 verticalAlignment: Text.AlignVCenter
@@ -199,8 +371,8 @@ Item {
 
             EditField {
                 id: labelField
-                text: modelData.newLabel
-                changed: deviceRow.labelChanged
+                text: deviceRow.device.newLabel
+                changed: deviceRow.device.labelEdited
                 width: root.textFieldWidth
                 verticalAlignment: Text.AlignVCenter
                 maximumLength: 16
@@ -210,13 +382,19 @@ Item {
                 placeholderText: "Letters, digits, spaces"
                 hoverEnabled: true
                 ToolTip.text: root.labelRule
-                ToolTip.visible: hovered && !refusal.visible
+                ToolTip.visible: hovered && !refusal.visible && !fieldMenu.visible
                 ToolTip.delay: 600
-                onTextChanged: modelData.setNewLabel(text)
-                onActiveFocusChanged: if (activeFocus) root.reveal(labelField)
+                onTextChanged: deviceRow.device.setNewLabel(text)
+                onActiveFocusChanged: if (activeFocus) { root.currentRow = index; root.reveal(labelField) }
                 Keys.onPressed: root.checkLabelKey(labelField, event)
                 Keys.onTabPressed: root.tabFrom(index, 0, true, event)
                 Keys.onBacktabPressed: root.tabFrom(index, 0, false, event)
+
+                MouseArea {
+                    anchors.fill: parent
+                    acceptedButtons: Qt.RightButton
+                    onClicked: root.openFieldMenu(labelField, deviceRow.device, false)
+                }
             }
 
             Item {
@@ -227,32 +405,94 @@ Item {
                 TextField {
                     id: fixedMac
                     enabled: false
-                    text: modelData.newMac
-                    width: 75
+                    text: deviceRow.device.newMac
+                    width: root.prefixWidth
                     inputMask: "HH:HH:HH;_"
                     verticalAlignment: Text.AlignVCenter
                 }
 
                 EditField {
                     id: macField
+
+                    // Six bytes while a whole MAC is typed; the MAC before it.
+                    property bool wholeMac: false
+                    property string macBefore: ""
+
                     anchors.left: fixedMac.right
                     width: root.textFieldWidth - fixedMac.width
-                    text: modelData.newMac.substr(9)
-                    changed: deviceRow.macChanged
-                    inputMask: "HH:HH:HH;_"
+                    text: deviceRow.device.newMac.substr(9)
+                    changed: deviceRow.device.macEdited
+                    inputMask: wholeMac ? "HH:HH:HH:HH:HH:HH;_" : "HH:HH:HH;_"
                     verticalAlignment: Text.AlignVCenter
-                    onTextChanged: modelData.setNewMac(modelData.newMac.substr(0, 9) + text)
-                    onActiveFocusChanged: if (activeFocus) root.reveal(macField)
+                    onTextChanged: {
+                        deviceRow.device.setNewMac(deviceRow.device.newMac.substr(0, 9) + text)
+                        if (wholeMac && acceptableInput)
+                            root.finishWholeMac(macField, deviceRow.device)
+                    }
+                    onActiveFocusChanged: {
+                        if (activeFocus) {
+                            macBefore = deviceRow.device.newMac
+                            root.currentRow = index
+                            root.reveal(macField)
+                        } else if (wholeMac) {
+                            root.finishWholeMac(macField, deviceRow.device)
+                        }
+                    }
+                    Keys.onPressed: root.typeMacKey(macField, deviceRow.device, event)
                     Keys.onTabPressed: root.tabFrom(index, 1, true, event)
                     Keys.onBacktabPressed: root.tabFrom(index, 1, false, event)
+
+                    // The middle button pastes the selection; the right one offers revert.
+                    MouseArea {
+                        anchors.fill: parent
+                        acceptedButtons: Qt.MiddleButton | Qt.RightButton
+                        onClicked: {
+                            if (mouse.button === Qt.RightButton) {
+                                root.openFieldMenu(macField, deviceRow.device, true)
+                            } else {
+                                macField.forceActiveFocus(Qt.MouseFocusReason)
+                                root.pasteMac(macField, deviceRow.device, true)
+                            }
+                        }
+                    }
+
+                    DropArea {
+                        anchors.fill: parent
+                        keys: ["text/plain"]
+                        onDropped: {
+                            root.takeMac(macField, deviceRow.device, drop.text, false)
+                            drop.acceptProposedAction()
+                        }
+                    }
+                }
+            }
+
+            // Undoes the row's edits; shown only for a changed row. The cell
+            // keeps its place so that the badge column stays put.
+            Item {
+                width: root.revertWidth
+                height: parent.height
+
+                ToolButton {
+                    text: "\u21BA"
+                    width: root.revertWidth
+                    height: root.revertWidth
+                    anchors.centerIn: parent
+                    visible: deviceRow.device.labelEdited || deviceRow.device.macEdited
+                    focusPolicy: Qt.NoFocus
+                    hoverEnabled: true
+                    ToolTip.text: "Revert row"
+                    ToolTip.visible: hovered
+                    ToolTip.delay: 600
+                    onClicked: deviceRow.device.revert()
                 }
             }
 
             WarningSign {
-                visible: modelData.issue !== ""
-                text: modelData.issue
-                width: 20
-                height: 20
+                visible: deviceRow.device.issue !== ""
+                text: deviceRow.device.issue !== "" ? view.issueText(deviceRow.device) : ""
+                width: root.issueFieldWidth
+                height: root.issueFieldWidth
                 anchors.verticalCenter: parent.verticalCenter
             }
         }

@@ -11,6 +11,7 @@ void DeviceEntity::setNewMac(QString newMac)
         return;
     m_newMac = newMac;
     emit newMacChanged(m_newMac);
+    updateEdited();
 }
 
 void DeviceEntity::setNewLabel(QString newLabel)
@@ -19,6 +20,7 @@ void DeviceEntity::setNewLabel(QString newLabel)
         return;
     m_newLabel = newLabel;
     emit newLabelChanged(m_newLabel);
+    updateEdited();
 }
 
 void DeviceEntity::setOldMac(QString oldMac)
@@ -27,6 +29,7 @@ void DeviceEntity::setOldMac(QString oldMac)
         return;
     m_oldMac = oldMac;
     emit oldMacChanged(m_oldMac);
+    updateEdited();
 }
 
 void DeviceEntity::setOldLabel(QString oldLabel)
@@ -35,6 +38,7 @@ void DeviceEntity::setOldLabel(QString oldLabel)
         return;
     m_oldLabel = oldLabel;
     emit oldLabelChanged(m_oldLabel);
+    updateEdited();
 }
 
 void DeviceEntity::setDeviceType(QString deviceType)
@@ -59,4 +63,39 @@ void DeviceEntity::setIssue(QString issue)
         return;
     m_issue = issue;
     emit issueChanged(m_issue);
+}
+
+void DeviceEntity::revertLabel()
+{
+    setNewLabel(m_oldLabel);
+}
+
+void DeviceEntity::revertMac()
+{
+    setNewMac(shownOldMac());
+}
+
+void DeviceEntity::revert()
+{
+    revertLabel();
+    revertMac();
+}
+
+QString DeviceEntity::shownOldMac() const
+{
+    return QString(m_oldMac).replace(QLatin1Char('_'), QLatin1Char(':')).toLower();
+}
+
+void DeviceEntity::updateEdited()
+{
+    const bool labelEdited = m_newLabel != m_oldLabel;
+    const bool macEdited = m_newMac.toLower() != shownOldMac();
+    if (m_labelEdited != labelEdited) {
+        m_labelEdited = labelEdited;
+        emit labelEditedChanged(m_labelEdited);
+    }
+    if (m_macEdited != macEdited) {
+        m_macEdited = macEdited;
+        emit macEditedChanged(m_macEdited);
+    }
 }

@@ -5,7 +5,8 @@
 
 // One device of the open project: MAC and label as found in the archive
 // ("old"), as the user wants them ("new"), its family type text and the
-// current validation message.
+// current validation message. A new value that differs from the old one is
+// an edit, which the revert slots undo.
 class DeviceEntity : public QObject
 {
     Q_OBJECT
@@ -16,6 +17,8 @@ class DeviceEntity : public QObject
     Q_PROPERTY(QString issue READ issue WRITE setIssue NOTIFY issueChanged)
     Q_PROPERTY(QString deviceType READ deviceType WRITE setDeviceType NOTIFY deviceTypeChanged)
     Q_PROPERTY(bool labelEditable READ labelEditable WRITE setLabelEditable NOTIFY labelEditableChanged)
+    Q_PROPERTY(bool labelEdited READ labelEdited NOTIFY labelEditedChanged)
+    Q_PROPERTY(bool macEdited READ macEdited NOTIFY macEditedChanged)
 
 public:
     explicit DeviceEntity(QObject *parent = nullptr);
@@ -27,6 +30,8 @@ public:
     QString deviceType() const { return m_deviceType; }
     bool labelEditable() const { return m_labelEditable; }
     QString issue() const { return m_issue; }
+    bool labelEdited() const { return m_labelEdited; }
+    bool macEdited() const { return m_macEdited; }
 
 signals:
     void oldMacChanged(QString oldMac);
@@ -36,6 +41,8 @@ signals:
     void deviceTypeChanged(QString deviceType);
     void labelEditableChanged(bool labelEditable);
     void issueChanged(QString issue);
+    void labelEditedChanged(bool labelEdited);
+    void macEditedChanged(bool macEdited);
 
 public slots:
     void setNewMac(QString newMac);
@@ -45,8 +52,15 @@ public slots:
     void setDeviceType(QString deviceType);
     void setLabelEditable(bool labelEditable);
     void setIssue(QString issue);
+    void revertLabel();
+    void revertMac();
+    void revert();
 
 private:
+    // The old MAC as the table shows it: colon form, lower case.
+    QString shownOldMac() const;
+    void updateEdited();
+
     QString m_oldMac;
     QString m_oldLabel;
     QString m_newMac;
@@ -54,4 +68,6 @@ private:
     QString m_deviceType;
     bool m_labelEditable = false;
     QString m_issue;
+    bool m_labelEdited = false;
+    bool m_macEdited = false;
 };

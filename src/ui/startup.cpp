@@ -3,7 +3,9 @@
 #include "appstate.h"
 #include "dataobjectmodel.h"
 #include "deviceentity.h"
+#include "devicefiltermodel.h"
 #include "interruption.h"
+#include "macinput.h"
 #include "processfacts.h"
 #include "projectentity.h"
 
@@ -62,6 +64,8 @@ void registerTypes()
     qmlRegisterType<ProjectEntity>("Norvel", 1, 0, "ProjectEntity");
     qmlRegisterType<DeviceEntity>("Norvel", 1, 0, "DeviceEntity");
     qmlRegisterType<DataObjectModel>("Norvel", 1, 0, "DataObjectModel");
+    qmlRegisterType<DeviceFilterModel>("Norvel", 1, 0, "DeviceFilterModel");
+    qmlRegisterType<MacInput>("Norvel", 1, 0, "MacInput");
 }
 
 int runEditor(int &argc, char **argv, const QString &mainUrl)

@@ -113,6 +113,34 @@ private slots:
             QVERIFY2(device.property(p).toString().isEmpty(), p);
     }
 
+    // An edit is a new value other than the old one (a MAC in any letter
+    // case or the underscore form is not); revert gives back the old value.
+    void editsAreMarkedAndReverted()
+    {
+        DeviceEntity device;
+        device.setOldLabel(QStringLiteral("Door"));
+        device.setOldMac(QStringLiteral("00_1a_2b_3c_4d_5e"));
+        device.setNewLabel(QStringLiteral("Door"));
+        device.setNewMac(QStringLiteral("00:1A:2B:3C:4D:5E"));
+        QVERIFY(!device.labelEdited() && !device.macEdited());
+        QSignalSpy labelSpy(&device, &DeviceEntity::labelEditedChanged);
+        QSignalSpy macSpy(&device, &DeviceEntity::macEditedChanged);
+
+        device.setNewLabel(QStringLiteral("Gate"));
+        device.setNewMac(QStringLiteral("00:1a:2b:3c:4d:ff"));
+        QVERIFY(device.labelEdited() && device.macEdited());
+        device.revertMac();
+        QCOMPARE(device.newMac(), QStringLiteral("00:1a:2b:3c:4d:5e"));
+        QVERIFY(device.labelEdited() && !device.macEdited());
+
+        device.setNewMac(QStringLiteral("00:1a:2b:3c:4d:ff"));
+        device.revert();
+        QCOMPARE(device.newLabel(), QStringLiteral("Door"));
+        QCOMPARE(device.newMac(), QStringLiteral("00:1a:2b:3c:4d:5e"));
+        QVERIFY(spyCarries(labelSpy, {true, false}));
+        QVERIFY(spyCarries(macSpy, {true, false, true, false}));
+    }
+
     void metaInterfaceOrder_data()
     {
         QTest::addColumn<QString>("cls");
@@ -122,13 +150,15 @@ private slots:
 
         QTest::newRow("DeviceEntity")
             << "DeviceEntity"
-            << QStringList{"oldMac", "oldLabel", "newMac", "newLabel", "issue", "deviceType", "labelEditable"}
+            << QStringList{"oldMac", "oldLabel", "newMac", "newLabel", "issue", "deviceType", "labelEditable",
+                           "labelEdited", "macEdited"}
             << QStringList{"oldMacChanged(QString)", "oldLabelChanged(QString)", "newMacChanged(QString)",
                            "newLabelChanged(QString)", "deviceTypeChanged(QString)",
-                           "labelEditableChanged(bool)", "issueChanged(QString)"}
+                           "labelEditableChanged(bool)", "issueChanged(QString)", "labelEditedChanged(bool)",
+                           "macEditedChanged(bool)"}
             << QStringList{"setNewMac(QString)", "setNewLabel(QString)", "setOldMac(QString)",
                            "setOldLabel(QString)", "setDeviceType(QString)", "setLabelEditable(bool)",
-                           "setIssue(QString)"};
+                           "setIssue(QString)", "revertLabel()", "revertMac()", "revert()"};
         QTest::newRow("ProjectEntity")
             << "ProjectEntity"
             << QStringList{"loaded", "originalPath", "extractedPath", "extractedBackupPath", "name",

@@ -36,10 +36,10 @@ Item {
         when: windowShown
 
         function rowList() {
-            return Tree.findItem(table, function(item) { return item.model === appState.project.devices })
+            return Tree.findItem(table, function(item) { return item.objectName === "deviceTable" })
         }
 
-        // Cells in column order: index, type, label, MAC, new label, new MAC, badge.
+        // Cells in column order: index, type, label, MAC, new label, new MAC, revert, badge.
         function cell(row, column) {
             rowList().forceLayout()
             return rowList().itemAtIndex(row).children[column]
@@ -68,8 +68,8 @@ Item {
 
         function test_titles() {
             var heading = rowList().headerItem.children[0]
-            var expected = [["#", 40], ["Type", 100], ["Label", 120], ["MAC", 120],
-                            ["New Label", 200], ["New MAC", 200], ["", 20]]
+            var expected = [["#", 50], ["Type", 100], ["Label", 115], ["MAC", 115],
+                            ["New Label", 190], ["New MAC", 190], ["", 24], ["", 20]]
             for (var i = 0; i < expected.length; ++i) {
                 compare(heading.children[i].text, expected[i][0])
                 compare(heading.children[i].width, expected[i][1])
@@ -84,7 +84,7 @@ Item {
         }
 
         function test_rowsShowTheDevices(data) {
-            compare(cell(data.row, 0).text, data.number)
+            compare(cell(data.row, 0).children[1].text, data.number)
             compare(cell(data.row, 1).text, data.type)
             compare(cell(data.row, 2).text, data.label)
             compare(cell(data.row, 3).text, data.mac)
@@ -119,6 +119,31 @@ Item {
             compare(field.text, "ff:4d:5e")
             compare(fixedMacField(0).text, "00:1a:2b")
             compare(second.newMac, "0a:0b:0c:0d:0e:0f")
+        }
+
+        // A whole MAC typed over the suffix: the field widens to six bytes;
+        // the rule takes or refuses it once complete or left.
+        function test_wholeMacTyped_data() {
+            return [
+                { tag: "vendor prefix", typed: "00:1a:2b:3c:4d:aa", mac: "00:1a:2b:3c:4d:aa", note: "" },
+                { tag: "other prefix", typed: "11:22:33:44:55:66", mac: "00:1a:2b:3c:4d:5e",
+                  note: "only the last three bytes" },
+                { tag: "left unfinished", typed: "00:1a:2b:3c", mac: "00:1a:2b:3c:4d:5e", note: "not a MAC" }
+            ]
+        }
+
+        function test_wholeMacTyped(data) {
+            table.refusal.close()
+            var field = macSuffixField(0)
+            field.forceActiveFocus()
+            field.selectAll()
+            for (var i = 0; i < data.typed.length; ++i)
+                keyClick(data.typed.charAt(i))
+            keyClick(Qt.Key_Tab)
+            compare(first.newMac, data.mac)
+            compare(field.text, data.mac.substr(9))
+            compare(table.refusal.visible, data.note !== "")
+            verify(table.refusal.text.indexOf(data.note) >= 0, table.refusal.text)
         }
 
         function test_labelKeys_data() {
@@ -175,12 +200,12 @@ Item {
         }
 
         function test_badgeShowsIssue() {
-            var badge = cell(0, 6)
+            var badge = cell(0, 7)
             compare(badge.visible, false)
             first.issue = "MAC assigned twice"
             compare(badge.visible, true)
             compare(badge.text, "MAC assigned twice")
-            compare(cell(1, 6).visible, false)
+            compare(cell(1, 7).visible, false)
             first.issue = ""
             compare(badge.visible, false)
         }

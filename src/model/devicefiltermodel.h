@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QHash>
+#include <QSet>
+#include <QSortFilterProxyModel>
+#include <QVector>
+
+class DeviceEntity;
+
+// The device table's view of the device list: the rows whose label, new
+// label, type or MAC contain the search text, in the order of one column.
+// Only the view changes; the list below keeps the order that storing and
+// validation use. Rows keep their place while their device is edited, so a
+// row being typed in never vanishes; a new search text or sort applies edits.
+class DeviceFilterModel : public QSortFilterProxyModel
+{
+    Q_OBJECT
+    Q_PROPERTY(QString filterText READ filterText WRITE setFilterText NOTIFY filterTextChanged)
+    Q_PROPERTY(SortKey sortKey READ sortKey NOTIFY sortChanged)
+    Q_PROPERTY(bool descending READ descending NOTIFY sortChanged)
+    Q_PROPERTY(int count READ count NOTIFY countsChanged)
+    Q_PROPERTY(int totalCount READ totalCount NOTIFY countsChanged)
+    // "12 of 1 000 devices"; "1 000 devices" without a search text.
+    Q_PROPERTY(QString summary READ summary NOTIFY countsChanged)
+    // Devices with an issue, shown or not.
+    Q_PROPERTY(int problemCount READ problemCount NOTIFY problemCountChanged)
+
+public:
+    enum SortKey { Unsorted, ByNumber, ByType, ByLabel, ByMac };
+    Q_ENUM(SortKey)
+    // The row's device, and its row in the list below.
+    static constexpr int DataObjectRole = Qt::UserRole + 1;
+    static constexpr int SourceRowRole = Qt::UserRole + 2;
+
+    explicit DeviceFilterModel(QObject *parent = nullptr);
+
+    QString filterText() const { return m_filterText; }
+    SortKey sortKey() const { return m_sortKey; }
+    bool descending() const { return m_descending; }
+    int count() const { return m_count; }
+    int totalCount() const { return m_totalCount; }
+    QString summary() const { return m_summary; }
+    int problemCount() const { return m_problems.size(); }
+
+    QHash<int, QByteArray> roleNames() const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    void setSourceModel(QAbstractItemModel *model) override;
+
+    // Sorts by that column; the column sorted by already is reversed.
+    Q_INVOKABLE void sortBy(SortKey key);
+    // The view row of the first device with an issue after `row`, from the
+    // top again after the last; -1 when no device has one. A search that
+    // hides every such device is cleared first.
+    Q_INVOKABLE int nextProblem(int row);
+    // The device's issue; when an earlier row has the same new MAC, also
+    // which one ("#" numbers, from 1).
+    Q_INVOKABLE QString issueText(QObject *device) const;
+
+public slots:
+    void setFilterText(QString filterText);
+
+signals:
+    void filterTextChanged(QString filterText);
+    void sortChanged();
+    void countsChanged();
+    void problemCountChanged(int problemCount);
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
+    bool lessThan(const QModelIndex &left, const QModelIndex &right) const override;
+
+private:
+    // What a search looks in, lower-cased: the texts, and both MACs without separators.
+    struct SearchKey
+    {
+        QString texts;
+        QString macs;
+    };
+
+    DeviceEntity *deviceAt(int sourceRow) const;
+    const SearchKey &searchKey(DeviceEntity *device) const;
+    int problemAfter(int row) const;
+    void watchRows(int first, int last);
+    void unwatchRows(int first, int last);
+    void forgetDevice();
+    void noteIssue();
+    void updateCounts();
+
+    QString m_filterText;
+    QString m_query;
+    QString m_macQuery;
+    SortKey m_sortKey = Unsorted;
+    bool m_descending = false;
+    int m_count = 0;
+    int m_totalCount = 0;
+    QString m_summary = QStringLiteral("0 devices");
+    QSet<const QObject *> m_problems;
+    mutable QHash<const QObject *, SearchKey> m_keys;
+    QVector<QMetaObject::Connection> m_sourceConnections;
+};

@@ -1,0 +1,201 @@
+#include "appstate.h"
+#include "dataobjectmodel.h"
+#include "deviceentity.h"
+#include "projectentity.h"
+#include "projectfixture.h"
+#include "projectworkspace.h"
+#include "startup.h"
+
+#include <QClipboard>
+#include <QQmlApplicationEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+QQuickItem *findItem(QQuickItem *root, const std::function<bool(QQuickItem *)> &match)
+{
+    if (match(root))
+        return root;
+    for (QQuickItem *child : root->childItems()) {
+        if (QQuickItem *found = findItem(child, match))
+            return found;
+    }
+    return nullptr;
+}
+
+QQuickItem *named(QQuickItem *root, const QString &objectName)
+{
+    return findItem(root, [&](QQuickItem *item) { return item->objectName() == objectName; });
+}
+
+// Each device as a user reads it in a listing: MAC and label.
+QStringList listing(ProjectEntity &project)
+{
+    QStringList lines;
+    for (DeviceEntity *device : project.devices()->objectsOfType<DeviceEntity>())
+        lines << device->oldMac() + QLatin1Char(' ') + device->oldLabel();
+    lines.sort();
+    return lines;
+}
+
+} // namespace
+
+// The device table in the real window: paste a MAC, find, sort, edit, store, revert.
+class TestDeviceTable : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    QQuickWindow *m_window = nullptr;
+    AppState *m_appState = nullptr;
+    QTemporaryDir m_dir;
+    ProjectFixture m_fixture;
+
+    QQuickItem *root() const { return m_window->contentItem(); }
+    QQuickItem *table() const { return named(root(), "deviceTable"); }
+    QObject *refusal() const
+    {
+        QQuickItem *list = findItem(root(), [](QQuickItem *item) { return item->property("refusal").isValid(); });
+        return list ? list->property("refusal").value<QObject *>() : nullptr;
+    }
+
+    // The view row's field ("labelField" or "macField"), scrolled into view.
+    QQuickItem *field(int row, const char *which)
+    {
+        QMetaObject::invokeMethod(table(), "positionViewAtIndex", Q_ARG(int, row), Q_ARG(int, 3 /* Contain */));
+        QQuickItem *rowItem = nullptr;
+        QMetaObject::invokeMethod(table(), "itemAtIndex", Q_RETURN_ARG(QQuickItem *, rowItem), Q_ARG(int, row));
+        return rowItem ? rowItem->property(which).value<QQuickItem *>() : nullptr;
+    }
+
+    DeviceEntity *device(int listRow) const
+    {
+        return m_appState->project()->devices()->objectsOfType<DeviceEntity>().value(listRow);
+    }
+
+    void click(QQuickItem *item)
+    {
+        QVERIFY(item && item->isVisible());
+        const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+        QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    }
+
+    void typeText(const QString &text)
+    {
+        QTest::keyClick(m_window, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(m_window, Qt::Key_Backspace);
+        for (const QChar c : text)
+            QTest::keyClick(m_window, c.toLatin1());
+    }
+
+    // Puts text on the clipboard and pastes it into a row's MAC suffix with that key.
+    void pasteMac(int row, const QString &text, int key, Qt::KeyboardModifier modifier)
+    {
+        QGuiApplication::clipboard()->setText(text);
+        QQuickItem *mac = field(row, "macField");
+        QVERIFY(mac);
+        mac->forceActiveFocus(Qt::TabFocusReason);
+        QTest::keyClick(m_window, Qt::Key(key), modifier);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
+        Startup::registerTypes();
+        m_engine = std::make_unique<QQmlApplicationEngine>();
+        m_engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
+        QCOMPARE(m_engine->rootObjects().size(), 1);
+        m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
+        QVERIFY(m_window);
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        m_window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        m_appState = m_window->findChild<AppState *>();
+        if (!m_appState)
+            m_appState = root()->findChild<AppState *>();
+        QVERIFY(m_appState);
+    }
+
+    void pasteFindSortEditStoreRevert()
+    {
+        m_fixture.addProjectXml("Main Hall", "Ann", "Spring");
+        m_fixture.addTando("00:1a:2b:3c:4d:5e", "Stage Left");
+        m_fixture.addTando("00:1a:2b:00:00:01", "Door");
+        m_fixture.addTando("0a:0b:0c:0d:0e:0f", "Bar");
+        m_fixture.addTando("00:1a:2b:3c:4d:60", "Attic");
+        QVERIFY(m_appState->loadProject(m_fixture.makeTgz("hall.tgz")));
+        const QStringList loaded = listing(*m_appState->project());
+        const QList<DeviceEntity *> devices = m_appState->project()->devices()->objectsOfType<DeviceEntity>();
+        const int door = devices.indexOf(deviceByMac(*m_appState->project(), "TANDO/QL3", "00:1a:2b:00:00:01"));
+        DeviceEntity *attic = deviceByMac(*m_appState->project(), "TANDO/QL3", "00:1a:2b:3c:4d:60");
+        QVERIFY(door >= 0 && attic);
+
+        // A whole MAC with the device's vendor prefix becomes its new MAC.
+        pasteMac(door, "00:1A:2B:77:88:99", Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(device(door)->newMac(), QStringLiteral("00:1a:2b:77:88:99"));
+        QCOMPARE(field(door, "macField")->property("text").toString(), QStringLiteral("77:88:99"));
+
+        // Another vendor's MAC is refused, says why, and changes nothing.
+        pasteMac(door, "11-22-33-44-55-66", Qt::Key_Insert, Qt::ShiftModifier);
+        QCOMPARE(device(door)->newMac(), QStringLiteral("00:1a:2b:77:88:99"));
+        QCOMPARE(field(door, "macField")->property("text").toString(), QStringLiteral("77:88:99"));
+        QVERIFY(refusal()->property("visible").toBool());
+        QVERIFY2(refusal()->property("text").toString().contains("only the last three bytes"),
+                 qPrintable(refusal()->property("text").toString()));
+
+        // Find by a MAC written without separators, then sort by label.
+        QTest::keyClick(m_window, Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(named(root(), "deviceSearch")->hasActiveFocus());
+        typeText("3c4d");
+        QTRY_COMPARE(table()->property("count").toInt(), 2);
+        QVERIFY(findItem(root(), [](QQuickItem *i) { return i->isVisible() && i->property("text") == "2 of 4 devices"; }));
+        table()->setProperty("contentX", 0); // the window may be narrower than the table
+        click(findItem(table(), [](QQuickItem *i) { return i->property("text") == "Label"; }));
+        QTRY_VERIFY(findItem(table(), [](QQuickItem *i) { return i->property("text") == QString::fromUtf8("Label \u25B2"); }));
+
+        // The first row shown is Attic: edit it and store.
+        QQuickItem *atticLabel = field(0, "labelField");
+        QCOMPARE(atticLabel->property("text").toString(), QStringLiteral("Attic"));
+        atticLabel->forceActiveFocus(Qt::TabFocusReason);
+        typeText("Loft");
+        QCOMPARE(attic->newLabel(), QStringLiteral("Loft"));
+        const QString stored = m_dir.filePath("stored.tgz");
+        QVERIFY2(m_appState->storeCurrentProject(stored), qPrintable(m_appState->lastError()));
+
+        ProjectEntity reloaded;
+        QVERIFY(Workspace::loadProject(reloaded, stored));
+        QStringList expected = loaded;
+        expected.replaceInStrings("00:1a:2b:3c:4d:60 Attic", "00:1a:2b:3c:4d:60 Loft");
+        expected.replaceInStrings("00:1a:2b:00:00:01 Door", "00:1a:2b:77:88:99 Door");
+        expected.sort();
+        QCOMPARE(listing(reloaded), expected);
+
+        // The row's revert control gives back the label as loaded.
+        QQuickItem *rowItem = atticLabel->parentItem();
+        table()->setProperty("contentX", table()->property("contentWidth").toReal() - table()->width());
+        QQuickItem *revert = findItem(rowItem, [](QQuickItem *i) { return i->property("text") == QString::fromUtf8("\u21BA"); });
+        click(revert);
+        QCOMPARE(attic->newLabel(), QStringLiteral("Attic"));
+        QVERIFY(!revert->isVisible());
+        QCOMPARE(device(door)->newMac(), QStringLiteral("00:1a:2b:77:88:99"));
+    }
+
+    void cleanupTestCase()
+    {
+        m_appState->unloadProject();
+        m_engine.reset();
+    }
+};
+
+QTEST_MAIN(TestDeviceTable)
+#include "tst_devicetable.moc"
