@@ -235,7 +235,7 @@ void ParallelDeflater::compress(Job &job)
 {
     z_stream zs{};
     if (deflateInit2(&zs, Level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        job.error = QStringLiteral("deflateInit2 failed");
+        job.error = QStringLiteral("not enough memory to compress");
         return;
     }
     std::unique_ptr<z_stream, DeflateEnd> guard(&zs);
@@ -246,7 +246,7 @@ void ParallelDeflater::compress(Job &job)
         && deflateSetDictionary(&zs, reinterpret_cast<const Bytef *>(job.dictionary.constData()),
                                 uInt(job.dictionary.size()))
                != Z_OK) {
-        job.error = QStringLiteral("deflateSetDictionary failed");
+        job.error = QStringLiteral("compressing failed");
         return;
     }
     job.output.resize(int(deflateBound(&zs, uLong(size))) + 64 * (size / SegmentSize + 2) + 1024);
@@ -258,7 +258,7 @@ void ParallelDeflater::compress(Job &job)
         const int wanted = bitsPerByte(input + offset, length) > StoreAboveBitsPerByte ? 0 : Level;
         if (wanted != level) {
             if (deflateParams(&zs, wanted, Z_DEFAULT_STRATEGY) != Z_OK) {
-                job.error = QStringLiteral("deflateParams failed");
+                job.error = QStringLiteral("compressing failed");
                 return;
             }
             level = wanted;
@@ -269,7 +269,7 @@ void ParallelDeflater::compress(Job &job)
         const int flush = !end ? Z_NO_FLUSH : job.last ? Z_FINISH : Z_SYNC_FLUSH;
         const int r = deflate(&zs, flush);
         if (r == Z_STREAM_ERROR || zs.avail_in != 0 || (flush != Z_NO_FLUSH && zs.avail_out == 0)) {
-            job.error = QStringLiteral("deflate failed");
+            job.error = QStringLiteral("compressing failed");
             return;
         }
         if (end)

@@ -106,7 +106,7 @@ private:
 
     QString changed(const QString &detail) const
     {
-        return QStringLiteral("%1 has changed since it was opened (%2); open it again")
+        return QStringLiteral("%1 has changed since it was opened; open it again (%2)")
             .arg(m_archive.path, detail);
     }
 

@@ -50,7 +50,6 @@ QByteArray familyName(const QString &type);
 struct LoadedProject
 {
     std::shared_ptr<const OpenedProject> opened;
-    bool unpacked = false; // the archive itself was read completely
     ProjectSettings settings;
     QList<DeviceRecord> devices; // KSB12 devices first, each family in listing order
 };

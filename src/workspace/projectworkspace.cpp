@@ -245,7 +245,6 @@ Result unpackProject(const QString &path, JobControl *control, LoadedProject *lo
     ProjectVisitor visitor;
     std::shared_ptr<Archive::OpenedArchive> archive;
     Result result = Archive::readArchive(archivePath, visitor, control, &archive);
-    loaded->unpacked = result.ok();
     if (result && !visitor.hasProject()) {
         qCDebug(lcWorkspace) << "Couldn't find active-project";
         result = Result::failure(QStringLiteral("%1 holds no project (no active-project folder)").arg(archivePath));
