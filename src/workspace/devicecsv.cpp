@@ -283,9 +283,7 @@ QByteArray write(const ProjectEntity &project, Columns columns)
     for (const DeviceEntity *d : devicesOf(project)) {
         QStringList fields{d->deviceType(), d->oldLabel(), displayMac(d->oldMac())};
         if (withEdits) {
-            const bool macEdited = Mac::normalizeMac(d->newMac(), colon) != Mac::normalizeMac(d->oldMac(), colon);
-            fields << (d->newLabel() != d->oldLabel() ? d->newLabel() : QString())
-                   << (macEdited ? d->newMac() : QString());
+            fields << (d->labelEdited() ? d->newLabel() : QString()) << (d->macEdited() ? d->newMac() : QString());
         }
         for (QString &field : fields)
             field = csvField(field);
