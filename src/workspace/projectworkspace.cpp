@@ -427,10 +427,8 @@ bool hasEdits(const ProjectEntity &project)
     if (project.settings() != project.loadedSettings())
         return true;
     const QList<DeviceEntity *> devices = devicesOf(project);
-    return std::any_of(devices.cbegin(), devices.cend(), [](const DeviceEntity *device) {
-        return device->newLabel() != device->oldLabel()
-               || device->newMac().compare(device->oldMac(), Qt::CaseInsensitive) != 0;
-    });
+    return std::any_of(devices.cbegin(), devices.cend(),
+                       [](const DeviceEntity *device) { return device->labelEdited() || device->macEdited(); });
 }
 
 void revertEdits(ProjectEntity &project)
