@@ -17,8 +17,13 @@ Window {
     readonly property size preferredSize: Qt.size(1200, 640)
     readonly property int settingsWidth: 300
     readonly property int actionBarHeight: 60
+    // The least room for the action bar's messages beside its buttons; with
+    // less they get a line of their own above the buttons.
+    readonly property int actionBarMessageRoom: 300
     // Long enough to read the stored file's name.
     readonly property int successShownMs: 4000
+    // The most a dialog's list of problems takes before it scrolls.
+    readonly property size problemListSize: Qt.size(width * 0.8, height * 0.5)
 
     // Set once the user has agreed to close with unsaved edits.
     property bool closeDecided: false
@@ -104,6 +109,30 @@ Window {
         return stored
     }
 
+    // Asks where to write the device list and writes it, with the edits.
+    function exportDeviceList() {
+        outcome.hide()
+        var path = appState.getExportPath()
+        if (path === "")
+            return
+        var reason = appState.exportDeviceList(path)
+        if (reason === "")
+            outcome.show("success", "Successfully exported", dropOverlay.basename(path))
+        else
+            outcome.show("failure", "Exporting failed", reason)
+    }
+
+    // Asks for a changes file and applies it whole, or tells why not.
+    function applyChanges() {
+        outcome.hide()
+        var path = appState.getChangesPath()
+        if (path === "")
+            return
+        var problems = appState.applyChangesFile(path)
+        if (problems.length > 0)
+            problemsDialog.show(problems)
+    }
+
     function unloadProject() {
         afterUnsavedEdits(function() {
             outcome.hide()
@@ -157,6 +186,10 @@ Window {
             focusBeforeDialog = null
             projectSetting.focusName()
         }
+        onChangesApplied: function(fileName, devices) {
+            var count = devices + (devices === 1 ? " device" : " devices")
+            outcome.show("success", "Changes applied", fileName + ": " + count)
+        }
     }
 
     Item {
@@ -188,7 +221,23 @@ Window {
 
         Rectangle {
             id: actionBar
-            height: actionBarHeight
+
+            // What the buttons take on one line.
+            readonly property real buttonsWidth: {
+                var shown = 0
+                var sum = actionButtons.leftPadding + actionButtons.rightPadding
+                for (var i = 0; i < actionButtons.children.length; ++i) {
+                    var button = actionButtons.children[i]
+                    if (button.visible) {
+                        sum += button.implicitWidth
+                        ++shown
+                    }
+                }
+                return sum + Math.max(0, shown - 1) * actionButtons.spacing
+            }
+            readonly property bool stacked: buttonsWidth + actionBarMessageRoom > width
+
+            height: stacked ? actionBarHeight + actionButtons.height : actionBarHeight
             color: "white"
             anchors.bottom: parent.bottom
             anchors.left: parent.left
@@ -227,7 +276,9 @@ Window {
 
                 OutcomeMessage {
                     id: outcome
-                    maximumWidth: Math.max(0, actionButtons.x - actionBarState.x - x - 10)
+                    // Up to the buttons, or the whole line above them.
+                    readonly property real end: actionBar.stacked ? actionBar.width : actionButtons.x
+                    maximumWidth: Math.max(0, end - actionBarState.x - x - 10)
                     successColor: window.successColor
                     failureColor: window.failureColor
                     neutralColor: window.neutralColor
@@ -236,11 +287,15 @@ Window {
                 }
             }
 
-            Row {
+            // At the right on one line; in a narrow window below the
+            // messages, on as many lines as it takes.
+            Flow {
                 id: actionButtons
                 padding: 10
                 spacing: 10
                 anchors.right: parent.right
+                y: actionBar.stacked ? actionBarHeight : 0
+                width: Math.min(actionBar.buttonsWidth, actionBar.width)
 
                 AppButton {
                     id: revertButton
@@ -253,6 +308,16 @@ Window {
                     id: unloadButton
                     text: "Unload Project"
                     onClicked: unloadProject()
+                }
+
+                AppButton {
+                    text: "Apply changes\u2026"
+                    onClicked: applyChanges()
+                }
+
+                AppButton {
+                    text: "Export list\u2026"
+                    onClicked: exportDeviceList()
                 }
 
                 AppButton {
@@ -363,6 +428,13 @@ Window {
         onStoreChosen: if (storeProject()) proceed()
     }
 
+    ProblemsDialog {
+        id: problemsDialog
+        maximumListSize: problemListSize
+        onAboutToShow: rememberFocus()
+        onClosed: returnFocus()
+    }
+
     AboutDialog {
         id: aboutDialog
         onAboutToShow: rememberFocus()
@@ -395,7 +467,12 @@ Window {
         enabled: !appState.busy
 
         onEntered: function(e) {
-            if (e.hasUrls && e.urls.length === 1 && isArchiveUrl(e.urls[0])) {
+            // Text is for the fields below, a MAC dropped on a New MAC field.
+            if (!e.hasUrls) {
+                e.accepted = false
+                return
+            }
+            if (e.urls.length === 1 && isArchiveUrl(e.urls[0])) {
                 dropOverlay.filename = basename(String(e.urls[0]))
                 hoverIndicator.droppable = true
             } else {

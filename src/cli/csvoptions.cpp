@@ -13,10 +13,6 @@
 
 namespace {
 
-// A list of even a million devices is far smaller; more is no changes file
-// (a device or a stream without end, say).
-constexpr qint64 maxChangesFileBytes = qint64(256) << 20;
-
 QString shownName(const QString &fileName)
 {
     return fileName == QLatin1String("-") ? QStringLiteral("<stdin>") : fileName;
@@ -30,13 +26,8 @@ int readChangesFile(const QString &fileName, QByteArray *bytes)
     const bool opened = fileName == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
     if (!opened)
         return fail(UsageError, QStringLiteral("cannot read %1: %2").arg(shownName(fileName), file.errorString()));
-    *bytes = file.read(maxChangesFileBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        return fail(UsageError, QStringLiteral("cannot read %1: %2").arg(shownName(fileName), file.errorString()));
-    if (bytes->size() > maxChangesFileBytes)
-        return fail(UsageError, QStringLiteral("%1: larger than %2 MiB, which no list of changes is")
-                                    .arg(shownName(fileName))
-                                    .arg(maxChangesFileBytes >> 20));
+    if (const QString problem = Workspace::DeviceCsv::readFile(file, shownName(fileName), bytes); !problem.isEmpty())
+        return fail(UsageError, problem);
     return Success;
 }
 

@@ -2,11 +2,14 @@
 
 #include "buildinfo.h"
 #include "dataobjectmodel.h"
+#include "devicecsv.h"
 #include "deviceentity.h"
 #include "projectworkspace.h"
 #include "savepathdialog.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QQuickWindow>
 #include <QUrl>
 
@@ -14,6 +17,22 @@ namespace {
 
 // The terms the editor is given under; the About dialog shows them.
 const char *const licenceText = "Proprietary software of Norvel. All rights reserved.";
+
+// A file URL (from a file dialog or a drop) as a path, which reasons name.
+QString localPath(const QString &path)
+{
+    const QUrl url(path);
+    return url.isLocalFile() ? url.toLocalFile() : path;
+}
+
+// The bytes of a changes file; empty when read, else why not.
+QString readChangesBytes(const QString &path, QByteArray *bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("Cannot read %1: %2").arg(path, file.errorString());
+    return Workspace::DeviceCsv::readFile(file, path, bytes);
+}
 
 } // namespace
 
@@ -52,9 +71,7 @@ bool AppState::loadProject(QString path)
 {
     if (busy())
         return false; // the window blocks input meanwhile; this is a second caller
-    // A file URL (from the file dialog or a drop) as a path, which reasons name.
-    const QUrl url(path);
-    const QString local = url.isLocalFile() ? url.toLocalFile() : path;
+    const QString local = localPath(path);
     Workspace::LoadedProject loaded;
     const Result unpacked
         = m_jobs.run([&](JobControl &control) { return Workspace::unpackProject(local, &control, &loaded); });
@@ -65,6 +82,7 @@ bool AppState::loadProject(QString path)
         return false;
     setFileName(QFileInfo(local).fileName());
     m_saveFolder.clear();
+    m_csvFolder.clear();
     emit loadedSettingsChanged();
     markSaved();
     emit projectLoaded();
@@ -99,12 +117,62 @@ bool AppState::storeCurrentProject(QString outpath)
     return result.ok();
 }
 
+// folder, or the opened archive's when folder is empty.
+QString AppState::besideArchive(const QString &folder) const
+{
+    return folder.isEmpty() && !m_project->originalPath().isEmpty()
+               ? QFileInfo(m_project->originalPath()).absolutePath()
+               : folder;
+}
+
 QString AppState::getSavePath()
 {
-    const QString folder = m_saveFolder.isEmpty() && !m_project->originalPath().isEmpty()
-                               ? QFileInfo(m_project->originalPath()).absolutePath()
-                               : m_saveFolder;
-    return askSavePath(window(), folder);
+    return askSavePath(window(), besideArchive(m_saveFolder));
+}
+
+QString AppState::getExportPath()
+{
+    return askCsvSavePath(window(), besideArchive(m_csvFolder));
+}
+
+QString AppState::getChangesPath()
+{
+    return askCsvOpenPath(window(), besideArchive(m_csvFolder));
+}
+
+QString AppState::exportDeviceList(QString path)
+{
+    const QString local = localPath(path);
+    const QByteArray bytes = Workspace::DeviceCsv::write(*m_project, Workspace::DeviceCsv::Columns::WithEdits);
+    QSaveFile file(local);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        return QStringLiteral("Cannot write %1: %2").arg(local, file.errorString());
+    m_csvFolder = QFileInfo(local).absolutePath();
+    return QString();
+}
+
+QStringList AppState::applyChangesFile(QString path)
+{
+    namespace Csv = Workspace::DeviceCsv;
+    if (busy())
+        return {}; // a store reads the project meanwhile; the window blocks input
+    const QString local = localPath(path);
+    QByteArray bytes;
+    const QString unreadable = readChangesBytes(local, &bytes);
+    if (!unreadable.isEmpty())
+        return {unreadable};
+    m_csvFolder = QFileInfo(local).absolutePath();
+    const QString fileName = QFileInfo(local).fileName();
+    QList<Csv::Change> changes;
+    const QStringList problems = Csv::readChanges(bytes, fileName, *m_project, &changes);
+    if (!problems.isEmpty())
+        return Csv::firstProblems(problems);
+    m_batchEditing = true;
+    Csv::applyChanges(*m_project, changes);
+    m_batchEditing = false;
+    updateModified();
+    emit changesApplied(fileName, changes.size());
+    return {};
 }
 
 QString AppState::licence() const
@@ -116,9 +184,9 @@ void AppState::revertAllEdits()
 {
     if (busy())
         return; // a store reads the project meanwhile
-    m_reverting = true;
+    m_batchEditing = true;
     Workspace::revertEdits(*m_project);
-    m_reverting = false;
+    m_batchEditing = false;
     updateModified();
 }
 
@@ -158,7 +226,7 @@ void AppState::watchDevices(int first, int last)
 
 void AppState::updateModified()
 {
-    if (m_reverting)
+    if (m_batchEditing)
         return;
     setHasEdits(Workspace::hasEdits(*m_project));
     const bool modified = !(snapshot() == m_saved);

@@ -3,6 +3,7 @@
 #include <QPair>
 #include <QQuickItem>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 #include <QVector>
 
@@ -68,6 +69,20 @@ public:
     // The target file of a store, chosen by the user; empty when cancelled.
     // The dialog opens beside the opened archive, after a store where it went.
     Q_INVOKABLE QString getSavePath();
+    // Where to write the device list, or which changes file to read, chosen
+    // by the user; empty when cancelled. Both dialogs open beside the opened
+    // archive, then where the last list or changes file was.
+    Q_INVOKABLE QString getExportPath();
+    Q_INVOKABLE QString getChangesPath();
+    // Writes the device list with the current edits (type,label,mac,
+    // new_label,new_mac) to path, whole or not at all. Empty when written,
+    // else why not.
+    Q_INVOKABLE QString exportDeviceList(QString path);
+    // Gives the devices a changes file names their new labels and MACs, as
+    // edits like typed ones (changesApplied() tells). Otherwise changes
+    // nothing and returns what to show: the file's "FILE:LINE: reason"
+    // problems, at most 20 and a count, or why it cannot be read.
+    Q_INVOKABLE QStringList applyChangesFile(QString path);
     Q_INVOKABLE QString version();
     Q_INVOKABLE bool validateNewSettings();
     // Puts the settings and devices back as loaded.
@@ -89,6 +104,8 @@ signals:
     void loadedSettingsChanged();
     void busyChanged(bool busy);
     void jobProgressChanged();
+    // A changes file was applied; devices: how many rows changed something.
+    void changesApplied(QString fileName, int devices);
 
 private:
     // What a store would write: the settings and each device's new label and MAC.
@@ -99,6 +116,7 @@ private:
         bool operator==(const Snapshot &o) const { return settings == o.settings && devices == o.devices; }
     };
 
+    QString besideArchive(const QString &folder) const;
     Snapshot snapshot() const;
     void watchDevices(int first, int last);
     void updateModified();
@@ -120,8 +138,9 @@ private:
     QString m_storedFileName;
     bool m_modified = false;
     bool m_hasEdits = false;
-    bool m_reverting = false; // one update at the end, not one per device
+    bool m_batchEditing = false; // one update at the end, not one per device
     QString m_fileName;
     QString m_saveFolder; // where the save dialog opens; empty: beside the opened archive
+    QString m_csvFolder;  // where the CSV dialogs open; empty: beside the opened archive
     Snapshot m_saved;
 };

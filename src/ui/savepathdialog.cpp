@@ -5,18 +5,18 @@
 #include <QStringList>
 #include <QWindow>
 
-QString askSavePath(QWindow *owner, const QString &startFolder)
-{
-    const QStringList filters{QStringLiteral("Tando Project Files (*.tgz)"),
-                              QStringLiteral("All Files (*.*)")};
+namespace {
 
-    QFileDialog dialog;
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
+const QStringList csvFilters{QStringLiteral("CSV files (*.csv)"), QStringLiteral("All files (*)")};
+
+void offerFilters(QFileDialog &dialog, const QStringList &filters)
+{
     dialog.setNameFilters(filters);
     dialog.selectNameFilter(filters.first());
-    // Only the dialog instance appends a default suffix; the static helper does not.
-    dialog.setDefaultSuffix(QStringLiteral("tgz"));
-    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+}
+
+QString runModal(QFileDialog &dialog, QWindow *owner, const QString &startFolder)
+{
     if (!startFolder.isEmpty() && QFileInfo(startFolder).isDir())
         dialog.setDirectory(startFolder);
     dialog.selectFile(QString());
@@ -31,4 +31,35 @@ QString askSavePath(QWindow *owner, const QString &startFolder)
     if (owner)
         owner->requestActivate();
     return accepted ? dialog.selectedFiles().value(0) : QString();
+}
+
+} // namespace
+
+QString askSavePath(QWindow *owner, const QString &startFolder)
+{
+    QFileDialog dialog;
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    offerFilters(dialog, {QStringLiteral("Tando Project Files (*.tgz)"), QStringLiteral("All Files (*.*)")});
+    // Only the dialog instance appends a default suffix; the static helper does not.
+    dialog.setDefaultSuffix(QStringLiteral("tgz"));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    return runModal(dialog, owner, startFolder);
+}
+
+QString askCsvSavePath(QWindow *owner, const QString &startFolder)
+{
+    QFileDialog dialog;
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    offerFilters(dialog, csvFilters);
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    return runModal(dialog, owner, startFolder);
+}
+
+QString askCsvOpenPath(QWindow *owner, const QString &startFolder)
+{
+    QFileDialog dialog;
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    offerFilters(dialog, csvFilters);
+    return runModal(dialog, owner, startFolder);
 }

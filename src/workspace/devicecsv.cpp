@@ -1,5 +1,7 @@
 #include "devicecsv.h"
 
+#include <QFile>
+
 #include "dataobjectmodel.h"
 #include "deviceedits.h"
 #include "deviceentity.h"
@@ -330,6 +332,18 @@ void applyChanges(ProjectEntity &project, const QList<Change> &changes)
         if (change.newMac)
             device->setNewMac(*change.newMac);
     }
+}
+
+QString readFile(QFile &file, const QString &shownName, QByteArray *bytes)
+{
+    // A list of even a million devices is far smaller.
+    constexpr qint64 maxBytes = qint64(256) << 20;
+    *bytes = file.read(maxBytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        return QStringLiteral("cannot read %1: %2").arg(shownName, file.errorString());
+    if (bytes->size() > maxBytes)
+        return QStringLiteral("%1: larger than %2 MiB, which no list of changes is").arg(shownName).arg(maxBytes >> 20);
+    return QString();
 }
 
 QStringList firstProblems(const QStringList &problems, int shown)

@@ -8,6 +8,7 @@
 #include <optional>
 
 class ProjectEntity;
+class QFile;
 
 // The device list as CSV, out for a spreadsheet and back in as changes.
 // Files follow RFC 4180: a header line; fields separated by commas, or by
@@ -47,6 +48,11 @@ QStringList readChanges(const QByteArray &bytes, const QString &fileName, const 
 // Gives each named device its new label and MAC through its setters, so they
 // are edits as if typed.
 void applyChanges(ProjectEntity &project, const QList<Change> &changes);
+
+// Reads an opened changes file, up to a size no list of changes reaches (a
+// device or a stream without end, say). Empty when read, else why not,
+// naming the file as shownName.
+QString readFile(QFile &file, const QString &shownName, QByteArray *bytes);
 
 // The problems to show: at most `shown`, then a line counting the rest.
 QStringList firstProblems(const QStringList &problems, int shown = 20);

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -71,7 +72,8 @@ private slots:
         QTest::newRow(".tar") << QStringList{"/data/show.tar"} << false << "#064bc0" << "Drop to load show.tar";
         QTest::newRow(".zip") << QStringList{"/data/show.zip"} << false << "#ff0000" << refused;
         QTest::newRow("two archives") << QStringList{"/data/a.tgz", "/data/b.tgz"} << false << "#ff0000" << refused;
-        QTest::newRow("plain text") << QStringList() << true << "#ff0000" << refused;
+        // Text is left to the fields below; the window shows nothing for it.
+        QTest::newRow("plain text") << QStringList() << true << QString() << QString();
     }
 
     void hoverOverlay()
@@ -88,11 +90,36 @@ private slots:
         }
         QVERIFY(!overlay()->isVisible());
         enter(mime.get());
-        QVERIFY(overlay()->isVisible());
-        QCOMPARE(overlay()->property("color").value<QColor>().name(), color);
-        QCOMPARE(overlayText(), caption);
+        QCOMPARE(overlay()->isVisible(), !caption.isEmpty());
+        if (!caption.isEmpty()) {
+            QCOMPARE(overlay()->property("color").value<QColor>().name(), color);
+            QCOMPARE(overlayText(), caption);
+        }
         leave();
         QVERIFY(!overlay()->isVisible());
+    }
+
+    // A MAC dropped as text on a New MAC field goes to that device.
+    void textDropReachesTheMacField()
+    {
+        // Wide enough for the whole table, which scrolls in a narrower window.
+        const QSize before = m_window->size();
+        m_window->resize(1400, before.height());
+        QVERIFY(m_appState->loadProject(m_sample));
+        QQuickItem *macField = nullptr;
+        // The table makes its rows at the next frame.
+        QTRY_VERIFY(macField = findItem(root(), [](QQuickItem *item) {
+                        return item->isVisible() && item->property("wholeMac").isValid();
+                    }));
+        QMimeData mime;
+        mime.setText("00:1a:2b:00:00:99");
+        drop(&mime, macField->mapToScene(QPointF(macField->width() / 2, macField->height() / 2)).toPoint());
+        const QList<DeviceEntity *> devices = m_appState->project()->devices()->objectsOfType<DeviceEntity>();
+        QCOMPARE(std::count_if(devices.begin(), devices.end(),
+                               [](const DeviceEntity *d) { return d->newMac() == "00:1a:2b:00:00:99"; }),
+                 1);
+        QVERIFY(!overlay()->isVisible());
+        m_window->resize(before);
     }
 
     void refusedDropChangesNothing()
@@ -327,21 +354,25 @@ private slots:
         QVERIFY(!shownWithText(root(), "Invalid settings detected!"));
     }
 
-    // On a 1024×768 screen the window fits, and so do the action bar's buttons.
+    // On a 1024×768 screen the window fits; there and at the window's least
+    // size, so do the action bar's buttons.
     void fitsASmallScreen()
     {
         const QSize before = m_window->size();
         QCOMPARE(fittedSize(1024, 768), QSize(1024, 640));
         QCOMPARE(fittedSize(1920, 1080), QSize(1200, 640));
-        m_window->resize(fittedSize(1024, 768));
         QVERIFY(m_appState->loadProject(m_sample));
-        typeInto(settingField("Name"), "Edited"); // all four buttons shown
-        const QRectF window(QPointF(0, 0), m_window->size());
-        for (const char *caption : {"Revert all edits", "Unload Project", "Store Project", "About"}) {
-            QQuickItem *button = shownWithText(root(), caption);
-            QVERIFY2(button, caption);
-            QTRY_VERIFY2(window.contains(button->mapRectToScene(button->boundingRect())), caption);
-            QVERIFY2(!button->property("contentItem").value<QQuickItem *>()->property("truncated").toBool(), caption);
+        typeInto(settingField("Name"), "Edited"); // all buttons shown
+        for (const QSize size : {fittedSize(1024, 768), m_window->minimumSize()}) {
+            m_window->resize(size);
+            const QRectF window(QPointF(0, 0), size);
+            for (const char *caption : {"Revert all edits", "Unload Project", "Apply changes\u2026", "Export list\u2026",
+                                        "Store Project", "About"}) {
+                QQuickItem *button = shownWithText(root(), QString::fromUtf8(caption));
+                QVERIFY2(button, caption);
+                QTRY_VERIFY2(window.contains(button->mapRectToScene(button->boundingRect())), caption);
+                QVERIFY2(!button->property("contentItem").value<QQuickItem *>()->property("truncated").toBool(), caption);
+            }
         }
         m_window->resize(before);
     }

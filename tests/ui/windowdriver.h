@@ -73,17 +73,18 @@ protected:
     bool startScreenShown() const { return itemWithText(root(), "Choose file")->isVisible(); }
     bool projectScreenShown() const { return itemWithText(root(), "Store Project")->isVisible(); }
 
-    void enter(QMimeData *mime)
+    // Whether some item took the drag.
+    bool enter(QMimeData *mime, QPoint pos = QPoint(400, 240))
     {
-        const QPoint pos(400, 240);
         QDragEnterEvent event(pos, Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(m_window, &event);
+        return event.isAccepted();
     }
 
-    void drop(QMimeData *mime)
+    void drop(QMimeData *mime, QPoint pos = QPoint(400, 240))
     {
-        enter(mime);
-        QDropEvent event(QPointF(400, 240), Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
+        enter(mime, pos);
+        QDropEvent event(pos, Qt::CopyAction | Qt::MoveAction, mime, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(m_window, &event);
     }
 
