@@ -28,16 +28,19 @@ QString normalizeMac(const QString &text, const QString &separator)
     }
     if (pieces != 6)
         return text;
+    // Each part is lower-cased on its own: text with a lone surrogate must
+    // not pair it with a separator.
+    const QString lowerSeparator = separator.toLower();
     QString joined;
     joined.reserve(length + 6 + 5 * separator.size());
     for (int k = 0; k < 6; ++k) {
         if (k > 0)
-            joined += separator;
+            joined += lowerSeparator;
         if (ends[k] - starts[k] == 1)
             joined += QLatin1Char('0');
-        joined += QStringView(text).mid(starts[k], ends[k] - starts[k]);
+        joined += QStringView(text).mid(starts[k], ends[k] - starts[k]).toString().toLower();
     }
-    return joined.toLower();
+    return joined;
 }
 
 bool isValidMacSyntax(const QString &text)
