@@ -11,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 export LC_ALL=C TZ=UTC
 
 rm -rf "$corpus"
-mkdir -p "$corpus"/{fuzz_mac,fuzz_tarheaders,fuzz_load_tgz,fuzz_load_tar,fuzz_xml}
+mkdir -p "$corpus"/{fuzz_mac,fuzz_tarheaders,fuzz_load_tgz,fuzz_load_tar,fuzz_xml,fuzz_csv}
 
 # --- fuzz_mac: the first byte picks the separator (0 ":", 1 "_", 2 "-", 3 ".", 4 " ")
 mac() { printf "$1" > "$corpus/fuzz_mac/$2"; }
@@ -98,5 +98,11 @@ cp "$corpus/fuzz_load_tar/found-name-not-utf8.tar" "$corpus/fuzz_load_tgz/"
 cp "$work/ustar.tar" "$work/B"$'\xfc'"hne.tar"
 touch -d @1600000000 "$work/B"$'\xfc'"hne.tar"
 (cd "$work" && gzip -9 -N -c "B"$'\xfc'"hne.tar") > "$corpus/fuzz_load_tar/found-member-name-not-utf8.tgz"
+
+# --- fuzz_csv: changes files for the target's project (00:1a:2b:00:00:01,
+# 00:1a:2b:3c:4d:5e, 0a:0b:0c:0d:0e:0f)
+printf 'type,label,mac,new_label,new_mac\nKSB12,Front,00:1a:2b:00:00:01,Stage,00:00:ff\n' > "$corpus/fuzz_csv/comma.csv"
+printf '\xef\xbb\xbfmac;new_mac\r\n"0a-0B-0c-0d-0e-0f";0a:0b:0c:01:02:03\r\n' > "$corpus/fuzz_csv/semicolon-bom.csv"
+printf 'mac,new_label\n00:1a:2b:3c:4d:5e,"a ""b"", c"\n' > "$corpus/fuzz_csv/quoted.csv"
 
 echo "seed corpus written to $corpus"

@@ -11,7 +11,7 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds="${1:-20}"
 [ $# -gt 0 ] && shift
-all=(fuzz_mac fuzz_tarheaders fuzz_load_tgz fuzz_load_tar fuzz_xml)
+all=(fuzz_mac fuzz_tarheaders fuzz_load_tgz fuzz_load_tar fuzz_xml fuzz_csv)
 targets=("${@:-${all[@]}}")
 build_dir="${FUZZ_BUILD_DIR:-$here/build-fuzz}"
 
@@ -26,7 +26,7 @@ failed=0
 for target in "${targets[@]}"; do
   case "$target" in
     fuzz_xml) dict=(-dict="$here/fuzz/xml.dict") ;;
-    fuzz_mac) dict=() ;;
+    fuzz_mac|fuzz_csv) dict=() ;;
     *) dict=(-dict="$here/fuzz/tar.dict") ;;
   esac
   mkdir -p "$build_dir/corpus/$target"

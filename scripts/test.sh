@@ -25,4 +25,4 @@ echo "== Fuzz targets, ${FUZZ_SECONDS:-20} s each"
 
 # Reached only when every step passed (set -e).
 count() { (cd "$1" && ctest -N | sed -n 's/^Total Tests: //p'); }
-echo "all: $(( $(count "${BUILD_DIR:-$here/build}") + $(count "$asan_dir") + 5 )) passed, 0 failed"
+echo "all: $(( $(count "${BUILD_DIR:-$here/build}") + $(count "$asan_dir") + 6 )) passed, 0 failed"
