@@ -251,7 +251,7 @@ bool EntryHeaders::parse(const QByteArray &raw, qint64 offset, QString *error)
     return false;
 }
 
-QByteArray EntryHeaders::paxValue(const QByteArray &key, bool *found) const
+QByteArray EntryHeaders::paxValue(const std::function<bool(const QByteArray &key)> &matches, bool *found) const
 {
     QByteArray value;
     for (const Part &part : m_parts) {
@@ -260,7 +260,7 @@ QByteArray EntryHeaders::paxValue(const QByteArray &key, bool *found) const
         if (part.type != 'x' || !parsePax(part.data, &records, &recordsEnd))
             continue;
         for (const PaxRecord &r : records) {
-            if (r.key == key) {
+            if (matches(r.key)) {
                 value = part.data.mid(r.valueAt, r.valueLength());
                 *found = true;
             }
@@ -274,9 +274,9 @@ QByteArray EntryHeaders::nameOf(const NameKind &kind) const
     bool found = false;
     QByteArray value;
     if (!kind.sparseKey.isEmpty())
-        value = paxValue(kind.sparseKey, &found);
+        value = paxValue([&](const QByteArray &key) { return key == kind.sparseKey; }, &found);
     if (!found)
-        value = paxValue(kind.paxKey, &found);
+        value = paxValue([&](const QByteArray &key) { return key == kind.paxKey; }, &found);
     if (found)
         return value;
     for (int i = m_parts.size() - 1; i >= 0; --i) {
@@ -298,19 +298,10 @@ void EntryHeaders::describe(EntryInfo *info) const
 
 bool EntryHeaders::isSparse() const
 {
-    if (mainHeader()->typeflag == 'S')
-        return true;
-    for (const Part &part : m_parts) {
-        QVector<PaxRecord> records;
-        int recordsEnd = 0;
-        if (part.type != 'x' || !parsePax(part.data, &records, &recordsEnd))
-            continue;
-        for (const PaxRecord &r : records) {
-            if (r.key.startsWith("GNU.sparse."))
-                return true;
-        }
-    }
-    return false;
+    bool found = false;
+    if (mainHeader()->typeflag != 'S')
+        paxValue([](const QByteArray &key) { return key.startsWith("GNU.sparse."); }, &found);
+    return mainHeader()->typeflag == 'S' || found;
 }
 
 bool EntryHeaders::apply(const EntryInfo &info, const EntryEdit &edit, QString *error)

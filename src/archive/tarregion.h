@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 // The header blocks of one tar entry (its extension headers with their data,
 // the main header, an old GNU sparse map), held by the stream walker until
 // they are all in: what they say about the entry, and how an edit rewrites
@@ -54,7 +56,8 @@ private:
         bool changed = false;
     };
 
-    QByteArray paxValue(const QByteArray &key, bool *found) const;
+    // The value of the last pax record whose key matches; *found says whether there is one.
+    QByteArray paxValue(const std::function<bool(const QByteArray &key)> &matches, bool *found) const;
     QByteArray nameOf(const NameKind &kind) const;
     void rename(const NameKind &kind, const QByteArray &from, const QByteArray &to);
     bool renameInPax(const NameKind &kind, const QByteArray &from, const QByteArray &to);

@@ -21,7 +21,6 @@ class TestCsvWindow : public QObject, private WindowDriver
     Q_OBJECT
 
 private:
-    std::unique_ptr<QQmlApplicationEngine> m_engine;
     QTemporaryDir m_dir;
     ProjectFixture m_fixture;
     QString m_archive;
@@ -77,15 +76,7 @@ private slots:
         m_fixture.addTando("00:1a:2b:3c:4d:5f", "Foyer");
         m_archive = m_fixture.makeTgz("venue.tgz");
 
-        Startup::registerTypes();
-        m_engine = std::make_unique<QQmlApplicationEngine>();
-        m_engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
-        QCOMPARE(m_engine->rootObjects().size(), 1);
-        m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
-        QVERIFY(m_window);
-        QVERIFY(QTest::qWaitForWindowExposed(m_window));
-        m_appState = m_window->findChild<AppState *>();
-        QVERIFY(m_appState);
+        openWindow();
     }
 
     void init()

@@ -4,7 +4,7 @@
 #include "projectentity.h"
 #include "projectfixture.h"
 #include "projectworkspace.h"
-#include "startup.h"
+#include "windowdriver.h"
 
 #include <QClipboard>
 #include <QQmlApplicationEngine>
@@ -18,17 +18,6 @@
 #include <memory>
 
 namespace {
-
-QQuickItem *findItem(QQuickItem *root, const std::function<bool(QQuickItem *)> &match)
-{
-    if (match(root))
-        return root;
-    for (QQuickItem *child : root->childItems()) {
-        if (QQuickItem *found = findItem(child, match))
-            return found;
-    }
-    return nullptr;
-}
 
 QQuickItem *named(QQuickItem *root, const QString &objectName)
 {
@@ -48,18 +37,14 @@ QStringList listing(ProjectEntity &project)
 } // namespace
 
 // The device table in the real window: paste a MAC, find, sort, edit, store, revert.
-class TestDeviceTable : public QObject
+class TestDeviceTable : public QObject, private WindowDriver
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QQmlApplicationEngine> m_engine;
-    QQuickWindow *m_window = nullptr;
-    AppState *m_appState = nullptr;
     QTemporaryDir m_dir;
     ProjectFixture m_fixture;
 
-    QQuickItem *root() const { return m_window->contentItem(); }
     QQuickItem *table() const { return named(root(), "deviceTable"); }
     QObject *refusal() const
     {
@@ -79,13 +64,6 @@ private:
     DeviceEntity *device(int listRow) const
     {
         return m_appState->project()->devices()->objectsOfType<DeviceEntity>().value(listRow);
-    }
-
-    void click(QQuickItem *item)
-    {
-        QVERIFY(item && item->isVisible());
-        const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
-        QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
     }
 
     void typeText(const QString &text)
@@ -111,19 +89,11 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.path());
-        Startup::registerTypes();
-        m_engine = std::make_unique<QQmlApplicationEngine>();
-        m_engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
-        QCOMPARE(m_engine->rootObjects().size(), 1);
-        m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
-        QVERIFY(m_window);
-        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
         m_window->requestActivate();
         QVERIFY(QTest::qWaitForWindowActive(m_window));
-        m_appState = m_window->findChild<AppState *>();
-        if (!m_appState)
-            m_appState = root()->findChild<AppState *>();
-        QVERIFY(m_appState);
     }
 
     void pasteFindSortEditStoreRevert()

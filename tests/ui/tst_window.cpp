@@ -19,7 +19,6 @@ class TestWindow : public QObject, private WindowDriver
     Q_OBJECT
 
 private:
-    std::unique_ptr<QQmlApplicationEngine> m_engine;
     QTemporaryDir m_dir;
     QString m_sample;
 
@@ -31,21 +30,13 @@ private slots:
         m_sample = sampleProject(m_dir.path(), "sample.tgz");
         QVERIFY(!m_sample.isEmpty());
 
-        Startup::registerTypes();
-        m_engine = std::make_unique<QQmlApplicationEngine>();
-        m_engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
-        QCOMPARE(m_engine->rootObjects().size(), 1);
-        m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
-        QVERIFY(m_window);
+        openWindow();
+        if (QTest::currentTestFailed())
+            return;
         QCOMPARE(m_window->title(), QStringLiteral("Tando Project Editor"));
         // 1200×640 where the screen has room, else the room there is.
         const QSize room = m_window->screen()->availableSize();
         QCOMPARE(m_window->size(), QSize(qMin(1200, room.width()), qMin(640, room.height())));
-        QVERIFY(QTest::qWaitForWindowExposed(m_window));
-        m_appState = m_window->findChild<AppState *>();
-        if (!m_appState)
-            m_appState = root()->findChild<AppState *>();
-        QVERIFY(m_appState);
     }
 
     void init()

@@ -8,9 +8,11 @@
 #include "deviceentity.h"
 #include "projectentity.h"
 #include "projectfixture.h"
+#include "startup.h"
 
 #include <QMimeData>
 #include <QProcess>
+#include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSignalSpy>
@@ -54,9 +56,26 @@ inline QString sampleProject(const QString &dir, const QString &name)
 class WindowDriver
 {
 protected:
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
     QQuickWindow *m_window = nullptr;
     AppState *m_appState = nullptr;
     ProjectFixture m_other;
+
+    // The editor's window as the program starts it, shown, with its controller.
+    void openWindow()
+    {
+        Startup::registerTypes();
+        m_engine = std::make_unique<QQmlApplicationEngine>();
+        m_engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
+        QCOMPARE(m_engine->rootObjects().size(), 1);
+        m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
+        QVERIFY(m_window);
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        m_appState = m_window->findChild<AppState *>();
+        if (!m_appState)
+            m_appState = root()->findChild<AppState *>();
+        QVERIFY(m_appState);
+    }
 
     QQuickItem *root() const { return m_window->contentItem(); }
 
