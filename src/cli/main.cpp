@@ -6,20 +6,15 @@
 #include "dataobjectmodel.h"
 #include "deviceentity.h"
 #include "editoptions.h"
-#include "interruption.h"
-#include "processfacts.h"
+#include "processsetup.h"
 #include "progressline.h"
 #include "projectentity.h"
 #include "projectworkspace.h"
-#include "replacementfile.h"
 #include "showproject.h"
 #include "terminal.h"
-#include "unpackbudget.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-
-#include <csignal>
 
 namespace {
 
@@ -101,22 +96,6 @@ void dropDiagnostics(QtMsgType type, const QMessageLogContext &context, const QS
     std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
-// Bounds on what an archive may hold, for archives that claim far more than their size; the
-// defaults suit every real project, scripts may tighten or widen them.
-void applyUnpackLimitsFromEnvironment()
-{
-    Archive::UnpackLimits limits = Archive::unpackLimits();
-    auto take = [](const char *name, quint64 &value) {
-        bool ok = false;
-        const quint64 given = qEnvironmentVariable(name).toULongLong(&ok);
-        if (ok)
-            value = given;
-    };
-    take("TANDO_UNPACK_MAX_BYTES", limits.maxBytes);
-    take("TANDO_UNPACK_MAX_ENTRIES", limits.maxEntries);
-    Archive::setUnpackLimits(limits);
-}
-
 QList<DeviceEntity *> devicesOf(const ProjectEntity &project)
 {
     return project.devices()->objectsOfType<DeviceEntity>();
@@ -142,12 +121,12 @@ int edit(ProjectEntity &project, const QCommandLineParser &parser, const QByteAr
     const QString output = parser.value("output");
     Result stored;
     {
-        const Interruption::CancelOnSignal cancelOnSignal(control);
+        const Workspace::CancelOnSignal cancelOnSignal(control);
         stored = Workspace::storeCurrentProject(project, output, &control);
     }
     progress.clear();
-    if (!stored && Interruption::received())
-        return stopped(Interruption::received());
+    if (!stored && Workspace::stopSignal())
+        return stopped(Workspace::stopSignal());
     if (!stored)
         return fail(Failure, QStringLiteral("storing %1 failed: %2").arg(output, stored.reason()));
     out() << "Stored " << output << Qt::endl;
@@ -182,7 +161,7 @@ int checkArguments(const QCommandLineParser &parser)
         return fail(UsageError, QStringLiteral("edit needs -o OUTPUT (or --dry-run)"));
     // A directory or a device as OUTPUT is refused before the archive is read.
     if (isEdit && parser.isSet("output")) {
-        if (const Result target = ReplacementFile::check(parser.value("output")); !target)
+        if (const Result target = Workspace::checkStoreTarget(parser.value("output")); !target)
             return fail(Failure, QStringLiteral("storing %1 failed: %2").arg(parser.value("output"), target.reason()));
     }
     return Success;
@@ -203,13 +182,13 @@ int run(const QCommandLineParser &parser)
     ProjectEntity project;
     Result loaded;
     {
-        const Interruption::CancelOnSignal cancelOnSignal(control);
+        const Workspace::CancelOnSignal cancelOnSignal(control);
         loaded = Workspace::loadProject(project, archive, &control);
     }
     progress.clear();
     int code = Success;
-    if (Interruption::received())
-        code = stopped(Interruption::received());
+    if (Workspace::stopSignal())
+        code = stopped(Workspace::stopSignal());
     else if (!loaded)
         code = fail(Failure, QStringLiteral("cannot load %1: %2").arg(archive, loaded.reason()));
     else if (parser.positionalArguments().at(0) == QLatin1String("edit"))
@@ -226,15 +205,12 @@ int main(int argc, char *argv[])
 {
     // Before any thread: the umask is read, termination signals cancel the
     // job in hand, and failed writes are reported rather than fatal.
-    Archive::captureProcessFacts();
-    Interruption::install({SIGHUP, SIGINT, SIGTERM});
-    Interruption::ignoreWriteSignals();
+    Workspace::prepareProcess(Workspace::Host::Tool);
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tando-project"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TANDO_VERSION " (revision " TANDO_SOURCE_REVISION ")"));
     qInstallMessageHandler(dropDiagnostics);
-    applyUnpackLimitsFromEnvironment();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(helpText));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "jobcontrol.h"
+#include "processsetup.h"
 
 #include <chrono>
 

@@ -4,7 +4,7 @@
 #include "devicecsv.h"
 #include "deviceedits.h"
 #include "deviceentity.h"
-#include "interruption.h"
+#include "processsetup.h"
 #include "projectentity.h"
 #include "terminal.h"
 
@@ -70,7 +70,7 @@ int show(const ProjectEntity &project, ShowFormat format)
         printTable(project);
     if (const QString problem = outputProblem(); !problem.isEmpty())
         return fail(Failure, problem);
-    if (Interruption::received())
-        return stopped(Interruption::received());
+    if (Workspace::stopSignal())
+        return stopped(Workspace::stopSignal());
     return Success;
 }

@@ -1,6 +1,6 @@
 #include "jobrunner.h"
 
-#include "interruption.h"
+#include "processsetup.h"
 
 #include <QEventLoop>
 #include <QPointer>
@@ -20,7 +20,7 @@ Result JobRunner::run(const Work &work)
     emit runningChanged(true);
 
     // A termination signal cancels the job; the editor then ends cleanly.
-    const Interruption::CancelOnSignal cancelOnSignal(control);
+    const Workspace::CancelOnSignal cancelOnSignal(control);
     Result result;
     QEventLoop loop;
     std::thread worker;

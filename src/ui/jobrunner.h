@@ -1,7 +1,6 @@
 #pragma once
 
-#include "jobcontrol.h"
-#include "result.h"
+#include "processsetup.h"
 
 #include <QObject>
 #include <QString>

@@ -4,9 +4,8 @@
 #include "dataobjectmodel.h"
 #include "deviceentity.h"
 #include "devicefiltermodel.h"
-#include "interruption.h"
 #include "macinput.h"
-#include "processfacts.h"
+#include "processsetup.h"
 #include "projectentity.h"
 
 #include <QApplication>
@@ -19,7 +18,6 @@
 #include <QUrl>
 #include <QtQml>
 
-#include <csignal>
 #include <unistd.h>
 
 namespace Startup {
@@ -28,10 +26,8 @@ namespace {
 
 // SIGINT and SIGTERM end the event loop like closing the window does; a
 // store that is running is cancelled and does not replace its target.
-void quitOnSignals(QCoreApplication &app)
+void quitOnSignals(QCoreApplication &app, int wakeUp)
 {
-    const int wakeUp = Interruption::install({SIGINT, SIGTERM}, true);
-    Interruption::ignoreWriteSignals();
     if (wakeUp < 0)
         return;
     auto *notifier = new QSocketNotifier(wakeUp, QSocketNotifier::Read, &app);
@@ -39,7 +35,7 @@ void quitOnSignals(QCoreApplication &app)
         char drained[16];
         while (::read(wakeUp, drained, sizeof drained) > 0) {
         }
-        QCoreApplication::exit(128 + Interruption::received());
+        QCoreApplication::exit(128 + Workspace::stopSignal());
     });
 }
 
@@ -70,7 +66,7 @@ void registerTypes()
 
 int runEditor(int &argc, char **argv, const QString &mainUrl)
 {
-    Archive::captureProcessFacts();
+    const int wakeUp = Workspace::prepareProcess(Workspace::Host::Window);
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     // QApplication rather than QGuiApplication: the save dialog is a widget.
     QApplication app(argc, argv);
@@ -83,7 +79,7 @@ int runEditor(int &argc, char **argv, const QString &mainUrl)
     QGuiApplication::setDesktopFileName(appName);
     QCoreApplication::setApplicationVersion(appName);
 
-    quitOnSignals(app);
+    quitOnSignals(app, wakeUp);
 
     QFont font(QStringLiteral("Arial"), 10);
     QGuiApplication::setFont(font);
