@@ -38,7 +38,7 @@ int applyChangesFile(ProjectEntity &project, const QString &fileName, const QByt
     const QString name = shownName(fileName);
     QList<Csv::Change> changes;
     QStringList problems = Csv::readChanges(bytes, name, project, &changes);
-    const QList<DeviceEntity *> devices = project.devices()->objectsOfType<DeviceEntity>();
+    const QList<DeviceEntity *> devices = project.deviceEntities();
     for (const Csv::Change &change : changes) {
         const DeviceEntity *device = devices.value(change.device);
         if (namedByOptions.contains(device))

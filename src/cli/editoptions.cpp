@@ -17,7 +17,7 @@ namespace {
 DeviceEntity *deviceNamed(const ProjectEntity &project, const QString &mac)
 {
     const QString key = Mac::normalizeMac(mac, QStringLiteral(":"));
-    for (DeviceEntity *d : project.devices()->objectsOfType<DeviceEntity>()) {
+    for (DeviceEntity *d : project.deviceEntities()) {
         if (Mac::normalizeMac(d->oldMac(), QStringLiteral(":")) == key)
             return d;
     }

@@ -96,18 +96,13 @@ void dropDiagnostics(QtMsgType type, const QMessageLogContext &context, const QS
     std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
-QList<DeviceEntity *> devicesOf(const ProjectEntity &project)
-{
-    return project.devices()->objectsOfType<DeviceEntity>();
-}
-
 int edit(ProjectEntity &project, const QCommandLineParser &parser, const QByteArray &changes, JobControl &control,
          ProgressLine &progress)
 {
     if (const int code = applyEdits(project, parser, changes); code != Success)
         return code;
     if (!Workspace::validateNewSettings(project)) {
-        for (const DeviceEntity *d : devicesOf(project)) {
+        for (const DeviceEntity *d : project.deviceEntities()) {
             if (!d->issue().isEmpty())
                 err() << printable(d->newMac()) << ": " << d->issue() << Qt::endl;
         }

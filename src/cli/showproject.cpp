@@ -24,7 +24,7 @@ QString displayMac(const DeviceEntity *device)
 void printJson(const ProjectEntity &project)
 {
     QJsonArray list;
-    for (const DeviceEntity *d : project.devices()->objectsOfType<DeviceEntity>())
+    for (const DeviceEntity *d : project.deviceEntities())
         list.append(QJsonObject{{"type", d->deviceType()}, {"label", d->oldLabel()}, {"mac", displayMac(d)}});
     const QJsonObject root{{"name", project.name()},
                            {"author", project.author()},
@@ -41,7 +41,7 @@ void printTable(const ProjectEntity &project)
           << '\n'
           << QStringLiteral("%1  %2  %3  %4").arg("#", -4).arg("Type", -10).arg("Label", -16).arg("MAC") << '\n';
     int row = 0;
-    for (const DeviceEntity *d : project.devices()->objectsOfType<DeviceEntity>())
+    for (const DeviceEntity *d : project.deviceEntities())
         out() << QStringLiteral("%1  %2  %3  %4")
                      .arg(++row, -4)
                      .arg(printable(d->deviceType()), -10)

@@ -1,6 +1,7 @@
 #include "projectentity.h"
 
 #include "dataobjectmodel.h"
+#include "deviceentity.h"
 
 #include <QFileInfo>
 
@@ -18,6 +19,10 @@ ProjectEntity::~ProjectEntity()
     delete m_ownDevices;
 }
 
+QList<DeviceEntity *> ProjectEntity::deviceEntities() const
+{
+    return m_devices->objectsOfType<DeviceEntity>();
+}
 
 void ProjectEntity::setLoaded(bool loaded)
 {

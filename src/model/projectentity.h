@@ -7,6 +7,7 @@
 #include <memory>
 
 class DataObjectModel;
+class DeviceEntity;
 namespace Workspace {
 struct OpenedProject;
 }
@@ -52,6 +53,8 @@ public:
     QString description() const { return m_description; }
     QString state() const { return m_state; }
     DataObjectModel *devices() const { return m_devices; }
+    // The devices of the list, in its order.
+    QList<DeviceEntity *> deviceEntities() const;
 
     // The settings as loaded: a value that differs from these is an edit.
     ProjectSettings loadedSettings() const { return m_loadedSettings; }

@@ -206,7 +206,7 @@ AppState::Snapshot AppState::snapshot() const
     if (!m_project->loaded())
         return s;
     s.settings = m_project->settings();
-    const QList<DeviceEntity *> devices = m_project->devices()->objectsOfType<DeviceEntity>();
+    const QList<DeviceEntity *> devices = m_project->deviceEntities();
     s.devices.reserve(devices.size());
     for (const DeviceEntity *device : devices)
         s.devices.append({device->newLabel(), device->newMac().toLower()});

@@ -21,11 +21,6 @@ namespace {
 const QString colon = QStringLiteral(":");
 const QChar quote = QLatin1Char('"');
 
-QList<DeviceEntity *> devicesOf(const ProjectEntity &project)
-{
-    return project.devices()->objectsOfType<DeviceEntity>();
-}
-
 // A field as RFC 4180 writes it: quoted when it holds a separator, a quote
 // or a line end.
 QString csvField(const QString &text)
@@ -200,7 +195,7 @@ class RowReader
 {
 public:
     RowReader(const ProjectEntity &project, const ColumnIndexes &columns, int fieldCount)
-        : m_devices(devicesOf(project)), m_columns(columns), m_fieldCount(fieldCount)
+        : m_devices(project.deviceEntities()), m_columns(columns), m_fieldCount(fieldCount)
     {
         // The first of devices sharing a MAC, as the command line names them.
         for (int i = m_devices.size() - 1; i >= 0; --i)
@@ -282,7 +277,7 @@ QByteArray write(const ProjectEntity &project, Columns columns)
 {
     const bool withEdits = columns == Columns::WithEdits;
     QString text = withEdits ? QStringLiteral("type,label,mac,new_label,new_mac\n") : QStringLiteral("type,label,mac\n");
-    for (const DeviceEntity *d : devicesOf(project)) {
+    for (const DeviceEntity *d : project.deviceEntities()) {
         QStringList fields{d->deviceType(), d->oldLabel(), displayMac(d->oldMac())};
         if (withEdits) {
             fields << (d->labelEdited() ? d->newLabel() : QString()) << (d->macEdited() ? d->newMac() : QString());
@@ -322,7 +317,7 @@ QStringList readChanges(const QByteArray &bytes, const QString &fileName, const 
 
 void applyChanges(ProjectEntity &project, const QList<Change> &changes)
 {
-    const QList<DeviceEntity *> devices = devicesOf(project);
+    const QList<DeviceEntity *> devices = project.deviceEntities();
     for (const Change &change : changes) {
         DeviceEntity *device = devices.value(change.device);
         if (!device)

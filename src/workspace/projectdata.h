@@ -2,6 +2,7 @@
 
 #include "projectarchive.h"
 #include "projectentity.h"
+#include "projectlayout.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -41,10 +42,6 @@ struct OpenedProject
     // The name of a device's directory in the archive, found by its MAC as loaded.
     QByteArray deviceDir(const DeviceRecord &device) const;
 };
-
-// The path of a device family's directory inside the archive.
-QByteArray familyPath(const QString &type);
-QByteArray familyName(const QString &type);
 
 // What a load found, before it becomes the project's.
 struct LoadedProject

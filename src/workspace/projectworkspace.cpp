@@ -28,9 +28,6 @@
 
 namespace Workspace {
 
-const QString tandoType = QStringLiteral("TANDO/QL3");
-const QString ksb12Type = QStringLiteral("KSB12");
-
 namespace {
 
 const QString colon = QStringLiteral(":");
@@ -44,16 +41,6 @@ QString archivePathFrom(const QString &path)
             return url.toLocalFile();
     }
     return path;
-}
-
-QList<DeviceEntity *> devicesOf(const ProjectEntity &project)
-{
-    return project.devices()->objectsOfType<DeviceEntity>();
-}
-
-bool isHidden(const QByteArray &name)
-{
-    return name.startsWith('.');
 }
 
 // A name that reads back as the same bytes: one a directory listing shows.
@@ -71,27 +58,29 @@ public:
     QString entry(int, const QByteArrayList &parts, mode_t type, bool *keep) override
     {
         m_pending.clear();
-        if (parts.isEmpty() || parts.first() != "active-project")
+        m_pendingProfileOf.clear();
+        const Layout::Place place = Layout::placeOf(parts);
+        if (place.kind == Layout::Place::Outside)
             return QString();
         m_hasProject = m_hasProject || parts.size() > 1 || type == AE_IFDIR;
-        if (parts.size() == 2 && parts.at(1) == "project.xml")
+        if (place.kind == Layout::Place::ProjectFile)
             return keepFile(parts, type, keep);
-        if (parts.size() < 4 || parts.at(1) != "devices" || (parts.at(2) != "tando" && parts.at(2) != "ksb12"))
+        if (place.kind == Layout::Place::Other)
             return QString();
-        if (const QString refused = addDevice(parts.at(2), parts.at(3)); !refused.isEmpty())
+        if (const QString refused = addDevice(place.family, place.device); !refused.isEmpty())
             return refused;
-        const bool prefs = parts.size() == 5 && parts.at(4) == "prefs";
-        const bool profile = parts.size() == 6 && parts.at(2) == "tando" && parts.at(4) == "profiles" && !isHidden(parts.at(5));
-        return prefs || profile ? keepFile(parts, type, keep) : QString();
+        if (place.kind == Layout::Place::Profile)
+            m_pendingProfileOf = place.device;
+        return place.kind == Layout::Place::Prefs || place.kind == Layout::Place::Profile ? keepFile(parts, type, keep)
+                                                                                          : QString();
     }
 
     void data(int index, const QByteArray &data) override
     {
         m_opened->fileEntries.insert(m_pending, index);
         m_opened->fileData.insert(index, data);
-        const QByteArrayList parts = m_pending.split('/');
-        if (parts.size() == 6) {
-            QByteArrayList &profiles = m_opened->profilePaths[parts.at(3)];
+        if (!m_pendingProfileOf.isNull()) {
+            QByteArrayList &profiles = m_opened->profilePaths[m_pendingProfileOf];
             if (!profiles.contains(m_pending))
                 profiles.append(m_pending);
         }
@@ -133,7 +122,7 @@ private:
 
     QString addDevice(const QByteArray &family, const QByteArray &name)
     {
-        if (isHidden(name) || !isListable(name))
+        if (name.startsWith('.') || !isListable(name))
             return QString();
         const QString key = QString::fromLatin1(family) + QLatin1Char('/') + Mac::normalizeMac(QFile::decodeName(name), colon);
         const auto first = m_opened->deviceDirs.constFind(key);
@@ -141,8 +130,8 @@ private:
             m_opened->deviceDirs.insert(key, name);
             m_order[family].append(name);
         } else if (*first != name) {
-            return QStringLiteral("names the same device as active-project/devices/%1")
-                .arg(Archive::shown(family + '/' + *first));
+            return QStringLiteral("names the same device as %1")
+                .arg(Archive::shown(Layout::familyPath(family) + '/' + *first));
         }
         return QString();
     }
@@ -150,6 +139,7 @@ private:
     std::shared_ptr<OpenedProject> m_opened = std::make_shared<OpenedProject>();
     QHash<QByteArray, QByteArrayList> m_order;
     QByteArray m_pending;
+    QByteArray m_pendingProfileOf; // the device directory of a pending profile
     bool m_hasProject = false;
 };
 
@@ -171,9 +161,9 @@ QDomDocument keptXml(const OpenedProject &opened, const QByteArray &path)
 void readFamily(const ProjectVisitor &visitor, const QString &type, QList<DeviceRecord> *devices)
 {
     const OpenedProject &opened = *visitor.opened();
-    for (const QByteArray &name : visitor.listing(familyName(type))) {
+    for (const QByteArray &name : visitor.listing(Layout::familyName(type))) {
         QByteArray prefs;
-        if (!opened.file(familyPath(type) + '/' + name + "/prefs", &prefs))
+        if (!opened.file(Layout::prefsPath(type, name), &prefs))
             qCDebug(lcWorkspace) << "Error while loading file";
         DeviceRecord device;
         device.type = type;
@@ -186,7 +176,7 @@ void readFamily(const ProjectVisitor &visitor, const QString &type, QList<Device
 // What the archive holds: the settings and the devices.
 void readProject(const ProjectVisitor &visitor, LoadedProject *loaded)
 {
-    const QDomDocument doc = keptXml(*visitor.opened(), "active-project/project.xml");
+    const QDomDocument doc = keptXml(*visitor.opened(), Layout::projectFile);
     loaded->settings.name = Xml::firstElementText(doc, QStringLiteral("name"));
     loaded->settings.author = Xml::firstElementText(doc, QStringLiteral("author"));
     loaded->settings.description = Xml::firstElementText(doc, QStringLiteral("description"));
@@ -214,16 +204,6 @@ QString tarNameFor(const QString &outpath)
 
 } // namespace
 
-QByteArray familyName(const QString &type)
-{
-    return type == ksb12Type ? QByteArrayLiteral("ksb12") : QByteArrayLiteral("tando");
-}
-
-QByteArray familyPath(const QString &type)
-{
-    return "active-project/devices/" + familyName(type);
-}
-
 bool OpenedProject::file(const QByteArray &path, QByteArray *data) const
 {
     const auto entry = fileEntries.constFind(path);
@@ -235,7 +215,7 @@ bool OpenedProject::file(const QByteArray &path, QByteArray *data) const
 
 QByteArray OpenedProject::deviceDir(const DeviceRecord &device) const
 {
-    return deviceDirs.value(QString::fromLatin1(familyName(device.type)) + QLatin1Char('/')
+    return deviceDirs.value(QString::fromLatin1(Layout::familyName(device.type)) + QLatin1Char('/')
                             + Mac::normalizeMac(device.oldMac, colon));
 }
 
@@ -312,7 +292,7 @@ void unloadProject(ProjectEntity &project)
 
 bool validateNewSettings(ProjectEntity &project)
 {
-    const QList<DeviceEntity *> devices = devicesOf(project);
+    const QList<DeviceEntity *> devices = project.deviceEntities();
     for (DeviceEntity *device : devices)
         device->setIssue(QString());
 
@@ -341,7 +321,7 @@ bool validateNewSettings(ProjectEntity &project)
 QMap<QString, DeviceEntity *> devicesByOldMac(const ProjectEntity &project)
 {
     QMap<QString, DeviceEntity *> index;
-    for (DeviceEntity *device : devicesOf(project))
+    for (DeviceEntity *device : project.deviceEntities())
         index.insert(Mac::normalizeMac(device->oldMac(), colon), device);
     return index;
 }
@@ -352,7 +332,7 @@ StoreRequest storeRequest(const ProjectEntity &project, const QString &outpath)
     request.opened = project.loaded() ? project.opened() : nullptr;
     request.settings = project.settings();
     request.loadedSettings = project.loadedSettings();
-    for (const DeviceEntity *device : devicesOf(project))
+    for (const DeviceEntity *device : project.deviceEntities())
         request.devices.append({device->deviceType(), device->oldMac(), device->newMac(), device->oldLabel(),
                                 device->newLabel()});
     request.outpath = outpath;
@@ -426,7 +406,7 @@ bool hasEdits(const ProjectEntity &project)
         return false;
     if (project.settings() != project.loadedSettings())
         return true;
-    const QList<DeviceEntity *> devices = devicesOf(project);
+    const QList<DeviceEntity *> devices = project.deviceEntities();
     return std::any_of(devices.cbegin(), devices.cend(),
                        [](const DeviceEntity *device) { return device->labelEdited() || device->macEdited(); });
 }
@@ -437,7 +417,7 @@ void revertEdits(ProjectEntity &project)
     project.setName(loaded.name);
     project.setAuthor(loaded.author);
     project.setDescription(loaded.description);
-    for (DeviceEntity *device : devicesOf(project)) {
+    for (DeviceEntity *device : project.deviceEntities()) {
         device->setNewLabel(device->oldLabel());
         device->setNewMac(device->oldMac());
         device->setIssue(QString());

@@ -18,9 +18,6 @@ class ProjectEntity;
 // share them.
 namespace Workspace {
 
-extern const QString tandoType; // "TANDO/QL3"
-extern const QString ksb12Type; // "KSB12"
-
 // Opens the project archive at path (a local path or a file URL): reads it
 // once, keeping its index and the files the editor reads, reads the settings
 // and lists one device per entry of the device family directories. Nothing

@@ -14,7 +14,6 @@ namespace Workspace {
 namespace {
 
 const QString colon = QStringLiteral(":");
-const QByteArray projectFilePath = "active-project/project.xml";
 
 using Xml::Values;
 
@@ -94,7 +93,7 @@ Result planSettings(PlanBuilder &builder, const StoreRequest &request)
     if (edits.isEmpty())
         return Result::success();
 
-    const QByteArray path = projectFilePath;
+    const QByteArray path = Layout::projectFile;
     QDomDocument doc;
     if (const Result r = builder.readXml(path, &doc); !r)
         return Result::failure(QStringLiteral("Cannot store the %1: %2").arg(edits.first().first, r.reason()));
@@ -238,7 +237,7 @@ Result planDevices(PlanBuilder &builder, const StoreRequest &request)
         if (!isKnownType(device))
             continue;
         const QByteArray dir = request.opened->deviceDir(device);
-        const QByteArray prefsPath = familyPath(device.type) + '/' + dir + "/prefs";
+        const QByteArray prefsPath = Layout::prefsPath(device.type, dir);
         Result r;
         if (device.newLabel != device.oldLabel)
             r = device.type == tandoType ? planTandoLabel(builder, prefsPath, device)
@@ -266,7 +265,7 @@ Result planMoves(const StoreRequest &request, StorePlan *plan)
     for (const DeviceRecord &device : request.devices) {
         if (!isKnownType(device))
             continue;
-        const QByteArray family = familyName(device.type);
+        const QByteArray family = Layout::familyName(device.type);
         const QByteArray from = request.opened->deviceDir(device);
         const QByteArray to = QFile::encodeName(Mac::normalizeMac(device.newMac, colon));
         if (from.isEmpty() || from == to)
@@ -280,7 +279,7 @@ Result planMoves(const StoreRequest &request, StorePlan *plan)
         const QByteArray family = move.first.left(move.first.indexOf('/'));
         if (names[family].contains(move.second))
             return Result::failure(QStringLiteral("Cannot move device directory %1/%2: %3 exists already")
-                                       .arg(Archive::shown(familyPath(family == "ksb12" ? ksb12Type : tandoType)),
+                                       .arg(Archive::shown(Layout::familyPath(family)),
                                             Archive::shown(move.first.mid(family.size() + 1)), Archive::shown(move.second)));
         names[family].insert(move.second);
         plan->moves.insert(move.first, move.second);
@@ -320,8 +319,8 @@ QByteArray StorePlan::movedPath(const QByteArray &path) const
         }
         i = j + 1;
     }
-    if (found < 4 || path.mid(starts[0], ends[0] - starts[0]) != "active-project"
-        || path.mid(starts[1], ends[1] - starts[1]) != "devices")
+    if (found < 4 || path.mid(starts[0], ends[0] - starts[0]) != Layout::projectDir
+        || path.mid(starts[1], ends[1] - starts[1]) != Layout::devicesDir)
         return QByteArray();
     const auto move = moves.constFind(path.mid(starts[2], ends[2] - starts[2]) + '/'
                                       + path.mid(starts[3], ends[3] - starts[3]));
