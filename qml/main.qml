@@ -473,7 +473,7 @@ Window {
                 return
             }
             if (e.urls.length === 1 && isArchiveUrl(e.urls[0])) {
-                dropOverlay.filename = basename(String(e.urls[0]))
+                dropOverlay.filename = basename(appState.localPath(String(e.urls[0])))
                 hoverIndicator.droppable = true
             } else {
                 hoverIndicator.droppable = false
@@ -488,10 +488,7 @@ Window {
                 hoverIndicator.visible = false
                 return
             }
-            // "file://" rather than "file:///": a local path keeps its leading "/";
-            // escapes such as %20 and %23 go back to the characters of the name.
-            var url = String(e.urls[0])
-            dropOverlay.droppedFile = url.indexOf("file://") === 0 ? decodeURIComponent(url.replace("file://", "")) : url
+            dropOverlay.droppedFile = appState.localPath(String(e.urls[0]))
             hoverIndicator.visible = false
             openArchive(dropOverlay.droppedFile)
         }

@@ -11,19 +11,11 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QQuickWindow>
-#include <QUrl>
 
 namespace {
 
 // The terms the editor is given under; the About dialog shows them.
 const char *const licenceText = "Proprietary software of Norvel. All rights reserved.";
-
-// A file URL (from a file dialog or a drop) as a path, which reasons name.
-QString localPath(const QString &path)
-{
-    const QUrl url(path);
-    return url.isLocalFile() ? url.toLocalFile() : path;
-}
 
 // The bytes of a changes file; empty when read, else why not.
 QString readChangesBytes(const QString &path, QByteArray *bytes)
@@ -71,7 +63,7 @@ bool AppState::loadProject(QString path)
 {
     if (busy())
         return false; // the window blocks input meanwhile; this is a second caller
-    const QString local = localPath(path);
+    const QString local = Workspace::localPath(path);
     Workspace::LoadedProject loaded;
     const Result unpacked
         = m_jobs.run([&](JobControl &control) { return Workspace::unpackProject(local, &control, &loaded); });
@@ -142,7 +134,7 @@ QString AppState::getChangesPath()
 
 QString AppState::exportDeviceList(QString path)
 {
-    const QString local = localPath(path);
+    const QString local = Workspace::localPath(path);
     const QByteArray bytes = Workspace::DeviceCsv::write(*m_project, Workspace::DeviceCsv::Columns::WithEdits);
     QSaveFile file(local);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
@@ -156,7 +148,7 @@ QStringList AppState::applyChangesFile(QString path)
     namespace Csv = Workspace::DeviceCsv;
     if (busy())
         return {}; // a store reads the project meanwhile; the window blocks input
-    const QString local = localPath(path);
+    const QString local = Workspace::localPath(path);
     QByteArray bytes;
     const QString unreadable = readChangesBytes(local, &bytes);
     if (!unreadable.isEmpty())

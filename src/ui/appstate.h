@@ -84,6 +84,8 @@ public:
     // problems, at most 20 and a count, or why it cannot be read.
     Q_INVOKABLE QStringList applyChangesFile(QString path);
     Q_INVOKABLE QString version();
+    // A dropped or chosen file URL as the local path it names.
+    Q_INVOKABLE QString localPath(QString url) const { return Workspace::localPath(url); }
     Q_INVOKABLE bool validateNewSettings();
     // Puts the settings and devices back as loaded.
     Q_INVOKABLE void revertAllEdits();

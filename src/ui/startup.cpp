@@ -48,7 +48,7 @@ void openFileArgument(QQmlApplicationEngine &engine, const QString &argument)
     auto *appState = engine.rootObjects().first()->findChild<AppState *>();
     if (!appState)
         return;
-    const QString path = argument.startsWith(QLatin1String("file:")) ? argument : QFileInfo(argument).absoluteFilePath();
+    const QString path = QFileInfo(Workspace::localPath(argument)).absoluteFilePath();
     QMetaObject::invokeMethod(appState, [appState, path] { appState->loadProject(path); }, Qt::QueuedConnection);
 }
 

@@ -32,17 +32,6 @@ namespace {
 
 const QString colon = QStringLiteral(":");
 
-QString archivePathFrom(const QString &path)
-{
-    // A file URL becomes a local path; the leading "/" of the path stays.
-    if (path.startsWith(QLatin1String("file:"))) {
-        const QUrl url(path);
-        if (url.isLocalFile())
-            return url.toLocalFile();
-    }
-    return path;
-}
-
 // A name that reads back as the same bytes: one a directory listing shows.
 bool isListable(const QByteArray &name)
 {
@@ -204,6 +193,17 @@ QString tarNameFor(const QString &outpath)
 
 } // namespace
 
+QString localPath(const QString &pathOrUrl)
+{
+    // Only text that says it is a URL is read as one: a path may hold "#" or "%".
+    if (pathOrUrl.startsWith(QLatin1String("file:"))) {
+        const QUrl url(pathOrUrl);
+        if (url.isLocalFile())
+            return url.toLocalFile();
+    }
+    return pathOrUrl;
+}
+
 bool OpenedProject::file(const QByteArray &path, QByteArray *data) const
 {
     const auto entry = fileEntries.constFind(path);
@@ -221,7 +221,7 @@ QByteArray OpenedProject::deviceDir(const DeviceRecord &device) const
 
 Result unpackProject(const QString &path, JobControl *control, LoadedProject *loaded)
 {
-    const QString archivePath = archivePathFrom(path);
+    const QString archivePath = localPath(path);
     ProjectVisitor visitor;
     std::shared_ptr<Archive::OpenedArchive> archive;
     Result result = Archive::readArchive(archivePath, visitor, control, &archive);

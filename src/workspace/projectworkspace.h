@@ -18,6 +18,10 @@ class ProjectEntity;
 // share them.
 namespace Workspace {
 
+// A file URL (from a drop, a file dialog or the command line) as a local
+// path; any other text as it is.
+QString localPath(const QString &pathOrUrl);
+
 // Opens the project archive at path (a local path or a file URL): reads it
 // once, keeping its index and the files the editor reads, reads the settings
 // and lists one device per entry of the device family directories. Nothing

@@ -57,7 +57,7 @@ private slots:
         QTest::addColumn<QString>("caption");
 
         const QString refused = QStringLiteral("Please drop a single project archive (.tgz or .tar)");
-        QTest::newRow("one .tgz") << QStringList{"/data/show.tgz"} << false << "#064bc0" << "Drop to load show.tgz";
+        QTest::newRow("one .tgz, a name with escapes") << QStringList{"/data/my show#1.tgz"} << false << "#064bc0" << "Drop to load my show#1.tgz";
         QTest::newRow("upper-case .TGZ") << QStringList{"/data/SHOW.TGZ"} << false << "#064bc0" << "Drop to load SHOW.TGZ";
         QTest::newRow(".Tar.Gz") << QStringList{"/data/show.Tar.Gz"} << false << "#064bc0" << "Drop to load show.Tar.Gz";
         QTest::newRow(".tar") << QStringList{"/data/show.tar"} << false << "#064bc0" << "Drop to load show.tar";
