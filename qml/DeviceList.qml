@@ -363,7 +363,7 @@ Item {
             }
 
             Text {
-                text: deviceRow.device.oldMac.replace(/_/g, ":")
+                text: deviceRow.device.shownOldMac
                 width: root.labelWidth
                 height: parent.height
                 verticalAlignment: Text.AlignVCenter

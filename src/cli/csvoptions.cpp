@@ -45,7 +45,7 @@ int applyChangesFile(ProjectEntity &project, const QString &fileName, const QByt
             problems << QStringLiteral("%1:%2: the device %3 is named by --mac or --label too")
                             .arg(name)
                             .arg(change.line)
-                            .arg(Workspace::displayMac(device->oldMac()));
+                            .arg(device->shownOldMac());
     }
     if (problems.isEmpty()) {
         Csv::applyChanges(project, changes);

@@ -79,7 +79,7 @@ int applyMacOptions(ProjectEntity &project, const QStringList &assignments, QSet
         if (!device)
             return fail(UsageError, QStringLiteral("no device with MAC %1 in the project").arg(oldMac));
         if (readdressed.contains(device))
-            return fail(UsageError, QStringLiteral("--mac names the device %1 more than once").arg(Workspace::displayMac(device->oldMac())));
+            return fail(UsageError, QStringLiteral("--mac names the device %1 more than once").arg(device->shownOldMac()));
         readdressed.insert(device);
         named->insert(device);
         if (!applyMac(device, newMac, problem))
@@ -100,7 +100,7 @@ int applyLabelOptions(ProjectEntity &project, const QStringList &assignments, QS
         if (!device)
             return fail(UsageError, QStringLiteral("no device with MAC %1 in the project").arg(mac));
         if (relabelled.contains(device))
-            return fail(UsageError, QStringLiteral("--label names the device %1 more than once").arg(Workspace::displayMac(device->oldMac())));
+            return fail(UsageError, QStringLiteral("--label names the device %1 more than once").arg(device->shownOldMac()));
         relabelled.insert(device);
         named->insert(device);
         if (const QString problem = Workspace::labelProblem(label); !problem.isEmpty())

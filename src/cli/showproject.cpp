@@ -2,7 +2,6 @@
 
 #include "dataobjectmodel.h"
 #include "devicecsv.h"
-#include "deviceedits.h"
 #include "deviceentity.h"
 #include "processsetup.h"
 #include "projectentity.h"
@@ -16,16 +15,11 @@
 
 namespace {
 
-QString displayMac(const DeviceEntity *device)
-{
-    return Workspace::displayMac(device->oldMac());
-}
-
 void printJson(const ProjectEntity &project)
 {
     QJsonArray list;
     for (const DeviceEntity *d : project.deviceEntities())
-        list.append(QJsonObject{{"type", d->deviceType()}, {"label", d->oldLabel()}, {"mac", displayMac(d)}});
+        list.append(QJsonObject{{"type", d->deviceType()}, {"label", d->oldLabel()}, {"mac", d->shownOldMac()}});
     const QJsonObject root{{"name", project.name()},
                            {"author", project.author()},
                            {"description", project.description()},
@@ -46,7 +40,7 @@ void printTable(const ProjectEntity &project)
                      .arg(++row, -4)
                      .arg(printable(d->deviceType()), -10)
                      .arg(printable(d->oldLabel()), -16)
-                     .arg(printable(displayMac(d)))
+                     .arg(printable(d->shownOldMac()))
               << '\n';
 }
 

@@ -72,7 +72,7 @@ void DeviceEntity::revertLabel()
 
 void DeviceEntity::revertMac()
 {
-    setNewMac(shownOldMac());
+    setNewMac(shownOldMac().toLower());
 }
 
 void DeviceEntity::revert()
@@ -83,13 +83,13 @@ void DeviceEntity::revert()
 
 QString DeviceEntity::shownOldMac() const
 {
-    return QString(m_oldMac).replace(QLatin1Char('_'), QLatin1Char(':')).toLower();
+    return QString(m_oldMac).replace(QLatin1Char('_'), QLatin1Char(':'));
 }
 
 void DeviceEntity::updateEdited()
 {
     const bool labelEdited = m_newLabel != m_oldLabel;
-    const bool macEdited = m_newMac.toLower() != shownOldMac();
+    const bool macEdited = m_newMac.toLower() != shownOldMac().toLower();
     if (m_labelEdited != labelEdited) {
         m_labelEdited = labelEdited;
         emit labelEditedChanged(m_labelEdited);

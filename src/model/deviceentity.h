@@ -19,11 +19,14 @@ class DeviceEntity : public QObject
     Q_PROPERTY(bool labelEditable READ labelEditable WRITE setLabelEditable NOTIFY labelEditableChanged)
     Q_PROPERTY(bool labelEdited READ labelEdited NOTIFY labelEditedChanged)
     Q_PROPERTY(bool macEdited READ macEdited NOTIFY macEditedChanged)
+    Q_PROPERTY(QString shownOldMac READ shownOldMac NOTIFY oldMacChanged)
 
 public:
     explicit DeviceEntity(QObject *parent = nullptr);
 
     QString oldMac() const { return m_oldMac; }
+    // The old MAC as the list shows it: "_" written as ":".
+    QString shownOldMac() const;
     QString oldLabel() const { return m_oldLabel; }
     QString newMac() const { return m_newMac; }
     QString newLabel() const { return m_newLabel; }
@@ -57,8 +60,6 @@ public slots:
     void revert();
 
 private:
-    // The old MAC as the table shows it: colon form, lower case.
-    QString shownOldMac() const;
     void updateEdited();
 
     QString m_oldMac;

@@ -278,7 +278,7 @@ QByteArray write(const ProjectEntity &project, Columns columns)
     const bool withEdits = columns == Columns::WithEdits;
     QString text = withEdits ? QStringLiteral("type,label,mac,new_label,new_mac\n") : QStringLiteral("type,label,mac\n");
     for (const DeviceEntity *d : project.deviceEntities()) {
-        QStringList fields{d->deviceType(), d->oldLabel(), displayMac(d->oldMac())};
+        QStringList fields{d->deviceType(), d->oldLabel(), d->shownOldMac()};
         if (withEdits) {
             fields << (d->labelEdited() ? d->newLabel() : QString()) << (d->macEdited() ? d->newMac() : QString());
         }

@@ -58,11 +58,6 @@ QString completeNewMac(const QString &oldMac, const QString &input, QString *pro
     return QString();
 }
 
-QString displayMac(const QString &mac)
-{
-    return QString(mac).replace(QLatin1Char('_'), QLatin1Char(':'));
-}
-
 bool isWholeMac(const QString &text)
 {
     return !wholeMac(text.trimmed()).isEmpty();

@@ -16,9 +16,6 @@ QString labelProblem(const QString &label);
 // those of `oldMac`. Otherwise empty, with *problem (when given) saying why.
 QString completeNewMac(const QString &oldMac, const QString &input, QString *problem);
 
-// A MAC as loaded, as the device list shows it: "_" written as ":".
-QString displayMac(const QString &mac);
-
 // Whether `text` is a whole MAC in a form completeNewMac() takes.
 bool isWholeMac(const QString &text);
 

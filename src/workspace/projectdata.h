@@ -23,6 +23,7 @@ struct DeviceRecord
     QString newMac;
     QString oldLabel;
     QString newLabel;
+    bool labelEdited = false; // the device's own rule, DeviceEntity::labelEdited
 };
 
 // What a load kept of the archive: the archive itself (its descriptor and

@@ -334,7 +334,7 @@ StoreRequest storeRequest(const ProjectEntity &project, const QString &outpath)
     request.loadedSettings = project.loadedSettings();
     for (const DeviceEntity *device : project.deviceEntities())
         request.devices.append({device->deviceType(), device->oldMac(), device->newMac(), device->oldLabel(),
-                                device->newLabel()});
+                                device->newLabel(), device->labelEdited()});
     request.outpath = outpath;
     return request;
 }

@@ -210,7 +210,7 @@ Result planProfile(PlanBuilder &builder, const QByteArray &path, const DeviceInd
         if (!device)
             continue;
         QDomElement name = names.item(i).toElement();
-        if (device->newLabel != device->oldLabel && name.isNull())
+        if (device->labelEdited && name.isNull())
             return Result::failure(QStringLiteral("Cannot store the label of %1: %2 has no <unitname> for it")
                                        .arg(device->oldMac, Archive::shown(path)));
         const QString newMac = Mac::normalizeMac(device->newMac, colon);
@@ -239,7 +239,7 @@ Result planDevices(PlanBuilder &builder, const StoreRequest &request)
         const QByteArray dir = request.opened->deviceDir(device);
         const QByteArray prefsPath = Layout::prefsPath(device.type, dir);
         Result r;
-        if (device.newLabel != device.oldLabel)
+        if (device.labelEdited)
             r = device.type == tandoType ? planTandoLabel(builder, prefsPath, device)
                                          : planKsb12Label(builder, prefsPath, device);
         if (!r)

@@ -151,7 +151,7 @@ private slots:
         QTest::newRow("DeviceEntity")
             << "DeviceEntity"
             << QStringList{"oldMac", "oldLabel", "newMac", "newLabel", "issue", "deviceType", "labelEditable",
-                           "labelEdited", "macEdited"}
+                           "labelEdited", "macEdited", "shownOldMac"}
             << QStringList{"oldMacChanged(QString)", "oldLabelChanged(QString)", "newMacChanged(QString)",
                            "newLabelChanged(QString)", "deviceTypeChanged(QString)",
                            "labelEditableChanged(bool)", "issueChanged(QString)", "labelEditedChanged(bool)",

@@ -33,7 +33,7 @@ private:
             return {"<not loaded>"};
         QStringList devices;
         for (const DeviceEntity *device : project.devices()->objectsOfType<DeviceEntity>())
-            devices << device->oldLabel() + ' ' + Workspace::displayMac(device->oldMac());
+            devices << device->oldLabel() + ' ' + device->shownOldMac();
         return devices;
     }
 
