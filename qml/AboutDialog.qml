@@ -1,5 +1,6 @@
 import QtQuick 2.14
 import QtQuick.Controls 2.14
+import Norvel 1.0
 
 // What the editor is: its version, the terms it is given under and where
 // its manual is. Close or Escape go back.
@@ -15,7 +16,7 @@ Dialog {
     onOpened: closeButton.forceActiveFocus(Qt.TabFocusReason)
 
     Column {
-        spacing: 8
+        spacing: Theme.smallSpacing
 
         Text {
             text: "Tando Project Editor"
@@ -42,7 +43,7 @@ Dialog {
 
         Row {
             id: buttons
-            padding: 10
+            padding: Theme.spacing
             anchors.right: parent.right
 
             AppButton {

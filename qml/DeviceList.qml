@@ -12,33 +12,18 @@ import Norvel 1.0
 Item {
     id: root
 
-    // The table's colours and sizes.
-    readonly property color accentColor: "#064BC0"
-    readonly property color changeColor: "#d9a441"
-    readonly property color issueColor: "#ba2d25"
-    readonly property color headingColor: "white"
-    property int indexWidth: 50
-    property int typeWidth: 100
-    property int labelWidth: 115
-    property int textFieldWidth: 190
-    property int prefixWidth: 75
-    property int revertWidth: 24
-    property int issueFieldWidth: 20
-    property int rowHeight: 50
-    property int cellSpacing: 10
-    property int searchWidth: 300
-    property int toolbarHeight: 50
     // How long a refused entry is pointed out.
     property int refusalShownMs: 4000
 
     property var titles: ["#", "Type", "Label", "MAC", "New Label", "New MAC", "", ""]
-    property var widths: [indexWidth, typeWidth, labelWidth, labelWidth, textFieldWidth, textFieldWidth,
-                          revertWidth, issueFieldWidth]
+    property var widths: [Theme.numberColumnWidth, Theme.typeColumnWidth, Theme.labelColumnWidth,
+                          Theme.labelColumnWidth, Theme.editColumnWidth, Theme.editColumnWidth,
+                          Theme.revertButtonSize, Theme.issueBadgeSize]
     // The order each heading sorts by; the others do not sort.
     readonly property var sortKeys: [DeviceFilterModel.ByNumber, DeviceFilterModel.ByType,
                                      DeviceFilterModel.ByLabel, DeviceFilterModel.ByMac]
     readonly property int tableWidth: widths.reduce(function(sum, w) { return sum + w }, 0)
-                                      + cellSpacing * (widths.length - 1)
+                                      + Theme.spacing * (widths.length - 1)
     // Where Tab goes after the last row and Shift+Tab before the search field.
     property Item tabAfter: null
     property Item tabBefore: null
@@ -184,7 +169,7 @@ Item {
     ToolTip {
         id: refusal
         timeout: root.refusalShownMs
-        y: -height - 4
+        y: -height - Theme.toolTipGap
     }
 
     // The field's revert entries; `device` is the row's.
@@ -213,13 +198,13 @@ Item {
 
     Row {
         id: toolbar
-        height: root.toolbarHeight
-        spacing: root.cellSpacing
+        height: Theme.toolbarHeight
+        spacing: Theme.spacing
 
         TextField {
             id: search
             objectName: "deviceSearch"
-            width: root.searchWidth
+            width: Theme.searchWidth
             anchors.verticalCenter: parent.verticalCenter
             placeholderText: "Find a label, type or MAC (Ctrl+F)"
             selectByMouse: true
@@ -236,13 +221,13 @@ Item {
 
         AppButton {
             text: "Next problem"
-            color: root.issueColor
+            color: Theme.danger
             visible: view.problemCount > 0
             focusPolicy: Qt.NoFocus
             anchors.verticalCenter: parent.verticalCenter
             ToolTip.text: "Go to the next row with a problem (F8)"
             ToolTip.visible: hovered
-            ToolTip.delay: 600
+            ToolTip.delay: Theme.toolTipDelay
             onClicked: root.nextProblem()
         }
     }
@@ -253,8 +238,7 @@ Item {
         anchors { top: toolbar.bottom; left: parent.left; right: parent.right; bottom: parent.bottom }
         clip: true
         model: view
-        // Room for the vertical scroll bar beside the badge column.
-        contentWidth: root.tableWidth + 14
+        contentWidth: root.tableWidth + Theme.scrollBarRoom
         flickableDirection: Flickable.AutoFlickIfNeeded
         boundsBehavior: Flickable.StopAtBounds
         headerPositioning: ListView.OverlayHeader
@@ -269,13 +253,13 @@ Item {
         header: Rectangle {
             z: 2
             width: Math.max(grid.width, root.tableWidth)
-            height: root.rowHeight + 10
-            color: root.headingColor
+            height: Theme.rowHeight + Theme.spacing
+            color: Theme.background
 
             Row {
                 id: heading
-                height: root.rowHeight
-                spacing: root.cellSpacing
+                height: Theme.rowHeight
+                spacing: Theme.spacing
 
                 Repeater {
                     model: root.titles
@@ -286,7 +270,7 @@ Item {
 
                         text: modelData + (sorted ? (view.descending ? " \u25BC" : " \u25B2") : "")
                         width: root.widths[index]
-                        height: root.rowHeight
+                        height: Theme.rowHeight
                         horizontalAlignment: Text.AlignHCenter
                         verticalAlignment: Text.AlignVCenter
                         font.bold: true
@@ -303,8 +287,8 @@ Item {
 
             Rectangle {
                 id: tableHeaderLine
-                color: root.accentColor
-                height: 3
+                color: Theme.accent
+                height: Theme.ruleWidth
                 anchors.bottom: heading.bottom
                 anchors.left: parent.left
                 anchors.right: parent.right
@@ -318,28 +302,28 @@ Item {
             property alias labelField: labelField
             property alias macField: macField
 
-            height: root.rowHeight
-            spacing: root.cellSpacing
+            height: Theme.rowHeight
+            spacing: Theme.spacing
 
             // The row number in the device list, whatever the view's order.
             Item {
-                width: root.indexWidth
+                width: Theme.numberColumnWidth
                 height: parent.height
 
                 // A changed row: a bar beside its number.
                 Rectangle {
                     id: changeBar
-                    width: 3
-                    height: parent.height - 20
+                    width: Theme.ruleWidth
+                    height: parent.height - 2 * Theme.spacing
                     anchors.verticalCenter: parent.verticalCenter
-                    color: root.changeColor
+                    color: Theme.warning
                     visible: deviceRow.device.labelEdited || deviceRow.device.macEdited
                 }
 
                 Text {
                     text: model.sourceRow + 1
                     anchors.left: changeBar.right
-                    anchors.leftMargin: 2
+                    anchors.leftMargin: Theme.changeBarGap
                     anchors.right: parent.right
                     height: parent.height
                     horizontalAlignment: Text.AlignHCenter
@@ -349,7 +333,7 @@ Item {
 
             Text {
                 text: deviceRow.device.deviceType
-                width: root.typeWidth
+                width: Theme.typeColumnWidth
                 height: parent.height
                 horizontalAlignment: Text.AlignHCenter
                 verticalAlignment: Text.AlignVCenter
@@ -357,14 +341,14 @@ Item {
 
             Text {
                 text: deviceRow.device.oldLabel
-                width: root.labelWidth
+                width: Theme.labelColumnWidth
                 height: parent.height
                 verticalAlignment: Text.AlignVCenter
             }
 
             Text {
                 text: deviceRow.device.shownOldMac
-                width: root.labelWidth
+                width: Theme.labelColumnWidth
                 height: parent.height
                 verticalAlignment: Text.AlignVCenter
             }
@@ -373,7 +357,7 @@ Item {
                 id: labelField
                 text: deviceRow.device.newLabel
                 changed: deviceRow.device.labelEdited
-                width: root.textFieldWidth
+                width: Theme.editColumnWidth
                 verticalAlignment: Text.AlignVCenter
                 maximumLength: 16
                 validator: RegExpValidator {
@@ -383,7 +367,7 @@ Item {
                 hoverEnabled: true
                 ToolTip.text: root.labelRule
                 ToolTip.visible: hovered && !refusal.visible && !fieldMenu.visible
-                ToolTip.delay: 600
+                ToolTip.delay: Theme.toolTipDelay
                 onTextChanged: deviceRow.device.setNewLabel(text)
                 onActiveFocusChanged: if (activeFocus) { root.currentRow = index; root.reveal(labelField) }
                 Keys.onPressed: root.checkLabelKey(labelField, event)
@@ -398,15 +382,15 @@ Item {
             }
 
             Item {
-                width: root.textFieldWidth
-                height: root.rowHeight
+                width: Theme.editColumnWidth
+                height: Theme.rowHeight
 
                 // The mask keeps three bytes, so this shows the vendor prefix only.
                 TextField {
                     id: fixedMac
                     enabled: false
                     text: deviceRow.device.newMac
-                    width: root.prefixWidth
+                    width: Theme.macPrefixWidth
                     inputMask: "HH:HH:HH;_"
                     verticalAlignment: Text.AlignVCenter
                 }
@@ -419,7 +403,7 @@ Item {
                     property string macBefore: ""
 
                     anchors.left: fixedMac.right
-                    width: root.textFieldWidth - fixedMac.width
+                    width: Theme.editColumnWidth - fixedMac.width
                     text: deviceRow.device.newMac.substr(9)
                     changed: deviceRow.device.macEdited
                     inputMask: wholeMac ? "HH:HH:HH:HH:HH:HH;_" : "HH:HH:HH;_"
@@ -470,20 +454,20 @@ Item {
             // Undoes the row's edits; shown only for a changed row. The cell
             // keeps its place so that the badge column stays put.
             Item {
-                width: root.revertWidth
+                width: Theme.revertButtonSize
                 height: parent.height
 
                 ToolButton {
                     text: "\u21BA"
-                    width: root.revertWidth
-                    height: root.revertWidth
+                    width: Theme.revertButtonSize
+                    height: Theme.revertButtonSize
                     anchors.centerIn: parent
                     visible: deviceRow.device.labelEdited || deviceRow.device.macEdited
                     focusPolicy: Qt.NoFocus
                     hoverEnabled: true
                     ToolTip.text: "Revert row"
                     ToolTip.visible: hovered
-                    ToolTip.delay: 600
+                    ToolTip.delay: Theme.toolTipDelay
                     onClicked: deviceRow.device.revert()
                 }
             }
@@ -491,8 +475,8 @@ Item {
             WarningSign {
                 visible: deviceRow.device.issue !== ""
                 text: deviceRow.device.issue !== "" ? view.issueText(deviceRow.device) : ""
-                width: root.issueFieldWidth
-                height: root.issueFieldWidth
+                width: Theme.issueBadgeSize
+                height: Theme.issueBadgeSize
                 anchors.verticalCenter: parent.verticalCenter
             }
         }

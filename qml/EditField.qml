@@ -1,5 +1,6 @@
 import QtQuick 2.14
 import QtQuick.Controls 2.14
+import Norvel 1.0
 
 // A text field that is tinted while its value differs from the value loaded.
 TextField {
@@ -10,11 +11,11 @@ TextField {
     selectByMouse: true
 
     background: Rectangle {
-        implicitWidth: 200
-        implicitHeight: 40
-        color: control.changed ? "#fff3d6" : control.palette.base
-        border.width: control.activeFocus ? 2 : 1
+        implicitWidth: Theme.fieldWidth
+        implicitHeight: Theme.controlHeight
+        color: control.changed ? Theme.warningFill : control.palette.base
+        border.width: control.activeFocus ? Theme.focusWidth : 1
         border.color: control.activeFocus ? control.palette.highlight
-                                          : (control.changed ? "#d9a441" : control.palette.mid)
+                                          : (control.changed ? Theme.warning : control.palette.mid)
     }
 }

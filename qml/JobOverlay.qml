@@ -1,5 +1,6 @@
 import QtQuick 2.14
 import QtQuick.Controls 2.14
+import Norvel 1.0
 
 // Shown while a load or store runs on its worker thread: blocks input to
 // the window, tells the phase and how far it is, and offers Cancel. Asked
@@ -19,7 +20,7 @@ Popup {
 
     parent: Overlay.overlay
     anchors.centerIn: parent
-    width: 360
+    width: Theme.jobPopupWidth
     modal: true
     focus: true
     closePolicy: Popup.NoAutoClose
@@ -34,7 +35,7 @@ Popup {
 
     Column {
         width: parent.width
-        spacing: 10
+        spacing: Theme.spacing
 
         Text {
             objectName: "jobPhase"
@@ -60,7 +61,7 @@ Popup {
         }
 
         Row {
-            spacing: 8
+            spacing: Theme.smallSpacing
             anchors.right: parent.right
 
             AppButton {

@@ -1,5 +1,6 @@
 import QtQuick 2.14
 import QtQuick.Controls 2.14
+import Norvel 1.0
 
 // How the last load or store ended, in the action bar. A success names the
 // stored file and hides after a while; a failure keeps its reason until the
@@ -13,10 +14,10 @@ Row {
     property alias detail: detailText.text
     // The room the message may take; a longer detail is cut and shown whole on hover.
     property real maximumWidth: 0
-    // Given by the window, which keeps its colours and times in one place.
-    property color successColor
-    property color failureColor
-    property color neutralColor
+    property color successColor: Theme.success
+    property color failureColor: Theme.danger
+    property color neutralColor: Theme.mutedText
+    // Given by the window, which keeps its times in one place.
     property int successShownMs: 0
 
     readonly property color color: kind === "success" ? successColor
@@ -38,7 +39,7 @@ Row {
     }
 
     visible: kind !== ""
-    spacing: 10
+    spacing: Theme.spacing
 
     WarningSign {
         visible: root.kind !== "cancel"

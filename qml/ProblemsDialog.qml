@@ -1,5 +1,6 @@
 import QtQuick 2.14
 import QtQuick.Controls 2.14
+import Norvel 1.0
 
 // Why a changes file was not applied: one line per problem, as the
 // command-line tool prints them, selectable for copying. Close or Escape go
@@ -8,7 +9,7 @@ Dialog {
     id: root
 
     // The room the list may take; a longer one scrolls.
-    property size maximumListSize: Qt.size(600, 300)
+    property size maximumListSize: Theme.problemListDefaultSize
 
     function show(problems) {
         problemList.text = problems.join("\n")
@@ -24,7 +25,7 @@ Dialog {
     onOpened: closeButton.forceActiveFocus(Qt.TabFocusReason)
 
     Column {
-        spacing: 8
+        spacing: Theme.smallSpacing
 
         Text {
             text: "Nothing was changed. Correct the file and apply it again:"
@@ -52,7 +53,7 @@ Dialog {
 
         Row {
             id: buttons
-            padding: 10
+            padding: Theme.spacing
             anchors.right: parent.right
 
             AppButton {

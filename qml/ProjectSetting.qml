@@ -1,5 +1,6 @@
 import QtQuick 2.14
 import QtQuick.Controls 2.14
+import Norvel 1.0
 
 // The project's name, author and description. Each field is bound to the
 // record and writes every change back, so a text cut by the field's length
@@ -27,15 +28,15 @@ Rectangle {
         text: "Project Setting"
         width: parent.width
         horizontalAlignment: Text.AlignHCenter
-        height: 50
+        height: Theme.headingHeight
         verticalAlignment: Text.AlignVCenter
         font.bold: true
     }
 
     Rectangle {
         id: tableHeaderLine
-        color: "#064BC0"
-        height: 3
+        color: Theme.accent
+        height: Theme.ruleWidth
         anchors.bottom: heading.bottom
         anchors.left: heading.left
         anchors.right: heading.right
@@ -57,7 +58,7 @@ Rectangle {
 
         Column {
             id: settingColumn
-            topPadding: 10
+            topPadding: Theme.spacing
 
             ProjectSettingValue {
                 id: settingName

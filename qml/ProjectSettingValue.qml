@@ -1,5 +1,6 @@
 import QtQuick 2.14
 import QtQuick.Controls 2.14
+import Norvel 1.0
 
 // One labelled project setting: a caption over a single-line field, tinted
 // while changed.
@@ -18,11 +19,11 @@ Rectangle {
         valueItem.ensureVisible(0)
     }
 
-    height: 80
-    width: 50
+    height: Theme.settingRowHeight
+    width: Theme.settingRowWidth
 
     Column {
-        padding: 10
+        padding: Theme.spacing
 
         Text {
             id: labelItem

@@ -1,5 +1,6 @@
 import QtQuick 2.14
 import QtQuick.Controls 2.14
+import Norvel 1.0
 
 // Asked before unsaved edits would be lost: store them first, discard them,
 // or go back to the project (Cancel, Escape). ask() takes what to do once the
@@ -43,8 +44,8 @@ Dialog {
 
         Row {
             id: buttons
-            padding: 10
-            spacing: 10
+            padding: Theme.spacing
+            spacing: Theme.spacing
 
             AppButton {
                 id: storeButton

@@ -1,5 +1,6 @@
 import QtQuick 2.12
 import QtQuick.Controls 2.14
+import Norvel 1.0
 
 // A square badge with a one-character glyph; hovering it shows `text` as a tool tip.
 Rectangle {
@@ -9,14 +10,14 @@ Rectangle {
     property alias signtext: name.text
     property alias signcolor: root.color
 
-    color: "#ba2d25"
-    width: 40
-    height: 40
+    color: Theme.danger
+    width: Theme.badgeSize
+    height: Theme.badgeSize
 
     Text {
         id: name
         text: "!"
-        color: "white"
+        color: Theme.textOnFill
         font.bold: true
         font.pixelSize: parent.height
         anchors.centerIn: parent

@@ -7,19 +7,7 @@ import Norvel 1.0
 Window {
     id: window
 
-    // The window's colours, sizes and times.
-    readonly property color accentColor: "#064BC0"
-    readonly property color failureColor: "#ba2d25"
-    readonly property color successColor: "green"
-    readonly property color neutralColor: "#505050"
-    readonly property color refusedDropColor: "red"
-    // Wide enough for the settings panel beside the whole device table.
-    readonly property size preferredSize: Qt.size(1200, 640)
-    readonly property int settingsWidth: 300
-    readonly property int actionBarHeight: 60
-    // The least room for the action bar's messages beside its buttons; with
-    // less they get a line of their own above the buttons.
-    readonly property int actionBarMessageRoom: 300
+    // Colours and fixed sizes are in Theme; what follows the window stays here.
     // Long enough to read the stored file's name.
     readonly property int successShownMs: 4000
     // The most a dialog's list of problems takes before it scrolls.
@@ -36,7 +24,8 @@ Window {
     // The preferred size, no larger than the room given (0: not known).
     function fittedSize(availableWidth, availableHeight) {
         function fit(preferred, available) { return available > 0 ? Math.min(preferred, available) : preferred }
-        return Qt.size(fit(preferredSize.width, availableWidth), fit(preferredSize.height, availableHeight))
+        return Qt.size(fit(Theme.preferredWindowSize.width, availableWidth),
+                       fit(Theme.preferredWindowSize.height, availableHeight))
     }
 
     function rememberFocus() {
@@ -96,7 +85,7 @@ Window {
         outcome.hide()
         if (!appState.validateNewSettings()) {
             actionBarState.text = "Invalid settings detected!"
-            actionBarState.color = failureColor
+            actionBarState.color = Theme.danger
             return false
         }
         actionBarState.text = ""
@@ -154,8 +143,8 @@ Window {
     height: fittedSize(0, Math.min(Screen.desktopAvailableHeight, Screen.height)).height
     // Below this the settings panel and the action bar would be cut off; the
     // table scrolls in both directions.
-    minimumWidth: 640
-    minimumHeight: 400
+    minimumWidth: Theme.minimumWindowSize.width
+    minimumHeight: Theme.minimumWindowSize.height
     onActiveFocusItemChanged: if (activeFocusItem) lastFocused = activeFocusItem
     title: appState.fileName === "" ? qsTr("Tando Project Editor")
                                     : appState.fileName + (appState.modified ? "*" : "") + " \u2014 " + qsTr("Tando Project Editor")
@@ -205,7 +194,7 @@ Window {
             anchors.top: parent.top
             anchors.bottom: actionBar.top
             anchors.left: parent.left
-            width: settingsWidth
+            width: Theme.settingsWidth
         }
 
         DeviceList {
@@ -216,7 +205,7 @@ Window {
             anchors.left: projectSetting.right
             anchors.right: parent.right
             anchors.bottom: projectSetting.bottom
-            anchors.leftMargin: 10
+            anchors.leftMargin: Theme.spacing
         }
 
         Rectangle {
@@ -235,18 +224,20 @@ Window {
                 }
                 return sum + Math.max(0, shown - 1) * actionButtons.spacing
             }
-            readonly property bool stacked: buttonsWidth + actionBarMessageRoom > width
+            // With too little room beside the buttons, the messages get a line
+            // of their own above them.
+            readonly property bool stacked: buttonsWidth + Theme.actionBarMessageRoom > width
 
-            height: stacked ? actionBarHeight + actionButtons.height : actionBarHeight
-            color: "white"
+            height: stacked ? Theme.actionBarHeight + actionButtons.height : Theme.actionBarHeight
+            color: Theme.background
             anchors.bottom: parent.bottom
             anchors.left: parent.left
             anchors.right: parent.right
 
             Rectangle {
                 id: actionBarLine
-                color: accentColor
-                height: 3
+                color: Theme.accent
+                height: Theme.ruleWidth
                 anchors.top: parent.top
                 anchors.left: parent.left
                 anchors.right: parent.right
@@ -259,8 +250,8 @@ Window {
                 property alias text: desc.text
                 property alias color: desc.color
 
-                padding: 10
-                spacing: 10
+                padding: Theme.spacing
+                spacing: Theme.spacing
                 anchors.left: parent.left
 
                 WarningSign {
@@ -278,10 +269,7 @@ Window {
                     id: outcome
                     // Up to the buttons, or the whole line above them.
                     readonly property real end: actionBar.stacked ? actionBar.width : actionButtons.x
-                    maximumWidth: Math.max(0, end - actionBarState.x - x - 10)
-                    successColor: window.successColor
-                    failureColor: window.failureColor
-                    neutralColor: window.neutralColor
+                    maximumWidth: Math.max(0, end - actionBarState.x - x - Theme.spacing)
                     successShownMs: window.successShownMs
                     anchors.verticalCenter: parent.verticalCenter
                 }
@@ -291,10 +279,10 @@ Window {
             // messages, on as many lines as it takes.
             Flow {
                 id: actionButtons
-                padding: 10
-                spacing: 10
+                padding: Theme.spacing
+                spacing: Theme.spacing
                 anchors.right: parent.right
-                y: actionBar.stacked ? actionBarHeight : 0
+                y: actionBar.stacked ? Theme.actionBarHeight : 0
                 width: Math.min(actionBar.buttonsWidth, actionBar.width)
 
                 AppButton {
@@ -343,7 +331,7 @@ Window {
             id: startText
             text: "No Project loaded so far. Drag and Drop a Project File to start\n\n or"
             horizontalAlignment: Text.AlignHCenter
-            bottomPadding: 20
+            bottomPadding: Theme.largeSpacing
             anchors.centerIn: parent
         }
 
@@ -361,13 +349,13 @@ Window {
             readonly property bool cancelled: appState.lastOutcome === AppState.Cancelled
             text: cancelled ? "Cancelled" : appState.lastError
             visible: text !== ""
-            color: cancelled ? neutralColor : failureColor
+            color: cancelled ? Theme.mutedText : Theme.danger
             font.bold: true
-            width: Math.min(implicitWidth, startScreen.width - 40)
+            width: Math.min(implicitWidth, startScreen.width - 2 * Theme.largeSpacing)
             wrapMode: Text.Wrap
             horizontalAlignment: Text.AlignHCenter
             anchors.top: chooseButton.bottom
-            anchors.topMargin: 20
+            anchors.topMargin: Theme.largeSpacing
             anchors.horizontalCenter: startText.horizontalCenter
         }
 
@@ -500,12 +488,12 @@ Window {
 
             anchors.fill: parent
             visible: false
-            color: droppable ? accentColor : refusedDropColor
+            color: droppable ? Theme.accent : Theme.refusedDrop
 
             Text {
                 text: hoverIndicator.droppable ? "Drop to load " + dropOverlay.filename : "Please drop a single project archive (.tgz or .tar)"
                 horizontalAlignment: Text.AlignHCenter
-                color: "white"
+                color: Theme.textOnFill
                 font.bold: true
                 anchors.centerIn: parent
             }

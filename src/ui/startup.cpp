@@ -62,6 +62,9 @@ void registerTypes()
     qmlRegisterType<DataObjectModel>("Norvel", 1, 0, "DataObjectModel");
     qmlRegisterType<DeviceFilterModel>("Norvel", 1, 0, "DeviceFilterModel");
     qmlRegisterType<MacInput>("Norvel", 1, 0, "MacInput");
+    // A module type rather than a qmldir entry: it resolves alike for the
+    // documents in the resources and for documents loaded from files.
+    qmlRegisterSingletonType(QUrl(QStringLiteral("qrc:/Theme.qml")), "Norvel", 1, 0, "Theme");
 }
 
 int runEditor(int &argc, char **argv, const QString &mainUrl)

@@ -4,8 +4,8 @@
 
 namespace Startup {
 
-// Makes AppState, ProjectEntity, DeviceEntity and DataObjectModel known to QML
-// as module Norvel 1.0, in that order.
+// Makes AppState, the model types, MacInput and the window's Theme known to
+// QML as module Norvel 1.0.
 void registerTypes();
 
 // Prepares the application, loads the main document and runs the event loop.

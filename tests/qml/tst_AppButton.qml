@@ -58,6 +58,10 @@ Item {
             tryCompare(button, "hovered", false)
             verify(sameColor(button.background.color, "white"))
             verify(sameColor(button.contentItem.color, data.expected))
+
+            // Still bound after hovering: a colour set later reaches the caption.
+            button.color = "purple"
+            verify(sameColor(button.contentItem.color, "purple"))
         }
 
         function test_disabledIsFaded() {

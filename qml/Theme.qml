@@ -1,0 +1,72 @@
+pragma Singleton
+import QtQuick 2.14
+
+// The window's colours and sizes, in one place so that the documents agree.
+// Start-up registers it as `Theme` in the Norvel module.
+QtObject {
+    // Colours
+    readonly property color accent: "#064BC0"
+    readonly property color danger: "#ba2d25"
+    readonly property color success: "green"
+    // A cancel and other news that is neither good nor bad.
+    readonly property color mutedText: "#505050"
+    // An edited value: the field's border and the bar beside a changed row.
+    readonly property color warning: "#d9a441"
+    readonly property color warningFill: "#fff3d6"
+    readonly property color refusedDrop: "red"
+    readonly property color background: "white"
+    // Text and glyphs on a filled accent, danger or success colour.
+    readonly property color textOnFill: "white"
+
+    // The thin line under headings and above the action bar, and the changed-row bar.
+    readonly property int ruleWidth: 3
+    readonly property int spacing: 10
+    readonly property int smallSpacing: 8
+    readonly property int largeSpacing: 20
+    readonly property real disabledOpacity: 0.3
+
+    // Buttons and fields
+    readonly property int controlHeight: 40
+    readonly property int buttonWidth: 100
+    readonly property int buttonRadius: 2
+    readonly property int fieldWidth: 200
+    // The outline of the control with the keyboard focus.
+    readonly property int focusWidth: 2
+    readonly property int focusRingOffset: 4
+    readonly property int focusRingRadius: 4
+    readonly property int badgeSize: 40
+    readonly property int toolTipDelay: 600
+    readonly property int toolTipGap: 4
+
+    // Window layout
+    // Wide enough for the settings panel beside the whole device table.
+    readonly property size preferredWindowSize: Qt.size(1200, 640)
+    // Below this the settings panel and the action bar would be cut off.
+    readonly property size minimumWindowSize: Qt.size(640, 400)
+    readonly property int settingsWidth: 300
+    readonly property int headingHeight: 50
+    // One labelled setting; its field reaches past this width.
+    readonly property int settingRowHeight: 80
+    readonly property int settingRowWidth: 50
+    readonly property int actionBarHeight: 60
+    // The least room for the action bar's messages beside its buttons.
+    readonly property int actionBarMessageRoom: 300
+    readonly property int jobPopupWidth: 360
+    // A problems dialog's list where the window gives no size of its own.
+    readonly property size problemListDefaultSize: Qt.size(600, 300)
+
+    // Device table
+    readonly property int toolbarHeight: 50
+    readonly property int searchWidth: 300
+    readonly property int rowHeight: 50
+    readonly property int numberColumnWidth: 50
+    readonly property int typeColumnWidth: 100
+    readonly property int labelColumnWidth: 115
+    readonly property int editColumnWidth: 190
+    readonly property int macPrefixWidth: 75
+    readonly property int revertButtonSize: 24
+    readonly property int issueBadgeSize: 20
+    readonly property int changeBarGap: 2
+    // Room for the vertical scroll bar beside the badge column.
+    readonly property int scrollBarRoom: 14
+}
