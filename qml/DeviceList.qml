@@ -82,7 +82,7 @@ Item {
         var typed = event.text
         if (typed.length === 0 || typed < " " || (event.modifiers & Qt.ControlModifier))
             return
-        if (!/^[0-9A-Za-z ]+$/.test(typed))
+        if (!deviceInput.isLabel(typed))
             showRefusal(field, "\u201c" + typed + "\u201d is not accepted: " + labelRule.charAt(0).toLowerCase() + labelRule.substr(1))
         else if (field.length >= field.maximumLength && field.selectedText.length === 0)
             showRefusal(field, "A label holds up to 16 characters")
@@ -99,7 +99,7 @@ Item {
     // is shown and nothing changes. With `partsToo`, text that is no whole
     // MAC and no suffix is left to the field (false returned).
     function takeMac(field, device, text, partsToo) {
-        var entry = macInput.complete(device.oldMac, text)
+        var entry = deviceInput.complete(device.oldMac, text)
         if (entry.mac !== "") {
             device.setNewMac(entry.mac)
             return true
@@ -113,7 +113,7 @@ Item {
     // Paste: a whole MAC or suffix replaces the suffix; a part of one goes
     // in as the field's mask takes it (the X11 selection at the cursor).
     function pasteMac(field, device, selection) {
-        var text = macInput.clipboardText(selection)
+        var text = deviceInput.clipboardText(selection)
         if (!takeMac(field, device, text, true))
             selection ? field.insert(field.cursorPosition, text) : field.paste()
     }
@@ -139,7 +139,7 @@ Item {
     function finishWholeMac(field, device) {
         var typed = field.text.replace(/:+$/, "")
         field.wholeMac = false
-        var entry = macInput.complete(device.oldMac, typed)
+        var entry = deviceInput.complete(device.oldMac, typed)
         device.setNewMac(entry.mac !== "" ? entry.mac : field.macBefore)
         if (entry.mac === "")
             showRefusal(field, entry.problem)
@@ -150,8 +150,8 @@ Item {
         sourceModel: appState.project.devices
     }
 
-    MacInput {
-        id: macInput
+    DeviceInput {
+        id: deviceInput
     }
 
     Shortcut {
@@ -359,10 +359,8 @@ Item {
                 changed: deviceRow.device.labelEdited
                 width: Theme.editColumnWidth
                 verticalAlignment: Text.AlignVCenter
-                maximumLength: 16
-                validator: RegExpValidator {
-                    regExp: /[0-9A-Za-z ]+/
-                }
+                maximumLength: deviceInput.maxLabelLength
+                validator: deviceInput.labelValidator
                 placeholderText: "Letters, digits, spaces"
                 hoverEnabled: true
                 ToolTip.text: root.labelRule
@@ -404,12 +402,12 @@ Item {
 
                     anchors.left: fixedMac.right
                     width: Theme.editColumnWidth - fixedMac.width
-                    text: deviceRow.device.newMac.substr(9)
+                    text: deviceInput.macSuffix(deviceRow.device.newMac)
                     changed: deviceRow.device.macEdited
                     inputMask: wholeMac ? "HH:HH:HH:HH:HH:HH;_" : "HH:HH:HH;_"
                     verticalAlignment: Text.AlignVCenter
                     onTextChanged: {
-                        deviceRow.device.setNewMac(deviceRow.device.newMac.substr(0, 9) + text)
+                        deviceRow.device.setNewMac(deviceInput.withMacSuffix(deviceRow.device.newMac, text))
                         if (wholeMac && acceptableInput)
                             root.finishWholeMac(macField, deviceRow.device)
                     }

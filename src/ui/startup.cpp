@@ -4,7 +4,7 @@
 #include "dataobjectmodel.h"
 #include "deviceentity.h"
 #include "devicefiltermodel.h"
-#include "macinput.h"
+#include "deviceinput.h"
 #include "processsetup.h"
 #include "projectentity.h"
 
@@ -61,7 +61,7 @@ void registerTypes()
     qmlRegisterType<DeviceEntity>("Norvel", 1, 0, "DeviceEntity");
     qmlRegisterType<DataObjectModel>("Norvel", 1, 0, "DataObjectModel");
     qmlRegisterType<DeviceFilterModel>("Norvel", 1, 0, "DeviceFilterModel");
-    qmlRegisterType<MacInput>("Norvel", 1, 0, "MacInput");
+    qmlRegisterType<DeviceInput>("Norvel", 1, 0, "DeviceInput");
     // A module type rather than a qmldir entry: it resolves alike for the
     // documents in the resources and for documents loaded from files.
     qmlRegisterSingletonType(QUrl(QStringLiteral("qrc:/Theme.qml")), "Norvel", 1, 0, "Theme");

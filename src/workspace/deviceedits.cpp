@@ -31,25 +31,40 @@ QString suffixPieces(const QString &text)
 
 QString labelProblem(const QString &label)
 {
-    static const QRegularExpression labelSyntax(QStringLiteral("\\A[0-9A-Za-z ]{0,16}\\z"));
+    static const QRegularExpression labelSyntax(QStringLiteral("\\A[0-9A-Za-z ]{0,%1}\\z").arg(maxLabelLength));
     if (labelSyntax.match(label).hasMatch())
         return QString();
-    return QStringLiteral("label \"%1\": at most 16 of A-Z, a-z, 0-9 and space").arg(label);
+    return QStringLiteral("label \"%1\": at most %2 of A-Z, a-z, 0-9 and space").arg(label, QString::number(maxLabelLength));
+}
+
+QString macPrefix(const QString &mac)
+{
+    return mac.left(9);
+}
+
+QString macSuffix(const QString &mac)
+{
+    return mac.mid(macPrefix(mac).size());
+}
+
+QString withMacSuffix(const QString &mac, const QString &suffix)
+{
+    return macPrefix(mac) + suffix;
 }
 
 QString completeNewMac(const QString &oldMac, const QString &input, QString *problem)
 {
     const QString text = input.trimmed();
-    const QString prefix = Mac::normalizeMac(oldMac, colon).left(8);
+    const QString oldColonForm = Mac::normalizeMac(oldMac, colon);
     QString whole = wholeMac(text);
     if (whole.isEmpty() && !text.isEmpty())
-        whole = wholeMac(prefix + colon + suffixPieces(text));
+        whole = wholeMac(withMacSuffix(oldColonForm, suffixPieces(text)));
     QString why;
     if (text.isEmpty())
         why = QStringLiteral("the new MAC is empty");
     else if (whole.isEmpty())
         why = QStringLiteral("%1: not a MAC, nor the last three bytes of one").arg(input);
-    else if (!whole.startsWith(prefix + colon))
+    else if (!whole.startsWith(macPrefix(oldColonForm)))
         why = QStringLiteral("%1: only the last three bytes of a MAC can change").arg(input);
     if (why.isEmpty())
         return whole;

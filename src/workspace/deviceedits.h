@@ -9,6 +9,16 @@ namespace Workspace {
 // Empty when `label` may be a device's label: at most 16 of A-Z, a-z, 0-9
 // and space (empty is allowed); else why not.
 QString labelProblem(const QString &label);
+// The longest label the rule takes.
+constexpr int maxLabelLength = 16;
+
+// The first three bytes of a MAC in colon form with the colon after them
+// ("00:1a:2b:"): what a new MAC keeps of the old one.
+QString macPrefix(const QString &mac);
+// What follows macPrefix(mac): the last three bytes.
+QString macSuffix(const QString &mac);
+// mac with its last three bytes replaced by suffix, as typed.
+QString withMacSuffix(const QString &mac, const QString &suffix);
 
 // The device's whole new MAC in colon form from `input`: either the last
 // three bytes (3c:4d:ff, 3C-4D-FF, 3c4dff), put after the first three of
