@@ -11,28 +11,28 @@ namespace {
 constexpr int ReadSize = 256 * 1024;
 }
 
-QString ArchiveSource::open(int fd)
+Result ArchiveSource::open(int fd)
 {
     m_fd = fd;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
-        return errnoText(errno);
+        return Result::failure(errnoText(errno));
     if (S_ISDIR(st.st_mode))
-        return QStringLiteral("is a directory");
+        return Result::failure(QStringLiteral("is a directory"));
     m_size = st.st_size;
     unsigned char magic[2] = {};
     const ssize_t n = ::pread(fd, magic, 2, 0);
     if (n < 0)
-        return errnoText(errno);
+        return Result::failure(errnoText(errno));
     if (n == 0)
-        return QStringLiteral("empty file");
+        return Result::failure(QStringLiteral("empty file"));
     if (n == 2 && magic[0] == 0x1f && magic[1] == 0x8b) {
         m_inflater = std::make_unique<GzipStream::Inflater>();
         m_inflater->start(fd);
     } else {
         m_buffer.resize(ReadSize);
     }
-    return QString();
+    return Result::success();
 }
 
 QByteArray ArchiveSource::next()

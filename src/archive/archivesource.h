@@ -16,7 +16,7 @@ class ArchiveSource
 {
 public:
     // Reads the file open at fd (not taken over) from its start.
-    QString open(int fd);
+    Result open(int fd);
 
     bool isGzip() const { return m_inflater != nullptr; }
     qint64 size() const { return m_size; }

@@ -11,22 +11,22 @@ namespace Archive {
 namespace {
 
 // Splits a relative entry name into its components, dropping empty and "."
-// components. Returns an error text for names that must not be written.
-QString splitEntryName(const QByteArray &name, QByteArrayList *parts)
+// components. Fails for names that must not be written.
+Result splitEntryName(const QByteArray &name, QByteArrayList *parts)
 {
     parts->clear();
     if (name.isEmpty())
-        return QStringLiteral("entry without a name");
+        return Result::failure(QStringLiteral("entry without a name"));
     if (name.startsWith('/'))
-        return QStringLiteral("absolute path");
+        return Result::failure(QStringLiteral("absolute path"));
     for (const QByteArray &part : name.split('/')) {
         if (part.isEmpty() || part == ".")
             continue;
         if (part == "..")
-            return QStringLiteral("path contains \"..\"");
+            return Result::failure(QStringLiteral("path contains \"..\""));
         parts->append(part);
     }
-    return QString();
+    return Result::success();
 }
 
 // A symbolic link may only point into the extracted tree. Its target is
@@ -34,12 +34,12 @@ QString splitEntryName(const QByteArray &name, QByteArrayList *parts)
 // link's own parents are never links), and after the first named component no
 // ".." may follow, because a named component may itself be a link whose
 // parent is elsewhere.
-QString symlinkTargetError(const QByteArrayList &linkParts, const QByteArray &target)
+Result symlinkTargetError(const QByteArrayList &linkParts, const QByteArray &target)
 {
     if (target.isEmpty())
-        return QStringLiteral("symbolic link without a target");
+        return Result::failure(QStringLiteral("symbolic link without a target"));
     if (target.startsWith('/'))
-        return QStringLiteral("symbolic link to the absolute path %1").arg(shown(target));
+        return Result::failure(QStringLiteral("symbolic link to the absolute path %1").arg(shown(target)));
     int depth = linkParts.size() - 1;
     bool descended = false;
     bool climbsAfterName = false;
@@ -49,95 +49,95 @@ QString symlinkTargetError(const QByteArrayList &linkParts, const QByteArray &ta
         if (part == "..") {
             climbsAfterName = climbsAfterName || descended;
             if (--depth < 0)
-                return QStringLiteral("symbolic link to %1 leaves the unpacked tree").arg(shown(target));
+                return Result::failure(QStringLiteral("symbolic link to %1 leaves the unpacked tree").arg(shown(target)));
         } else {
             descended = true;
             ++depth;
         }
     }
     if (climbsAfterName)
-        return QStringLiteral("symbolic link to %1 climbs through a named directory").arg(shown(target));
-    return QString();
+        return Result::failure(QStringLiteral("symbolic link to %1 climbs through a named directory").arg(shown(target)));
+    return Result::success();
 }
 
-QString typeError(mode_t type)
+Result typeError(mode_t type)
 {
     switch (type) {
     case AE_IFREG:
     case AE_IFDIR:
     case AE_IFLNK:
-        return QString();
+        return Result::success();
     case AE_IFCHR:
-        return QStringLiteral("character device");
+        return Result::failure(QStringLiteral("character device"));
     case AE_IFBLK:
-        return QStringLiteral("block device");
+        return Result::failure(QStringLiteral("block device"));
     case AE_IFIFO:
-        return QStringLiteral("FIFO");
+        return Result::failure(QStringLiteral("FIFO"));
     case AE_IFSOCK:
-        return QStringLiteral("socket");
+        return Result::failure(QStringLiteral("socket"));
     default:
-        return QStringLiteral("unknown entry type");
+        return Result::failure(QStringLiteral("unknown entry type"));
     }
 }
 
-QString guardHardlink(archive_entry *entry)
+Result guardHardlink(archive_entry *entry)
 {
     const QByteArray hardlink(archive_entry_hardlink(entry));
     QByteArrayList targetParts;
-    QString error = splitEntryName(hardlink, &targetParts);
-    if (error.isEmpty() && targetParts.isEmpty())
-        error = QStringLiteral("names the top directory");
-    return error.isEmpty() ? QString() : QStringLiteral("hard link target %1: %2").arg(shown(hardlink), error);
+    Result result = splitEntryName(hardlink, &targetParts);
+    if (result && targetParts.isEmpty())
+        result = Result::failure(QStringLiteral("names the top directory"));
+    return result ? result : Result::failure(QStringLiteral("hard link target %1: %2").arg(shown(hardlink), result.reason()));
 }
 
 } // namespace
 
-QString EntryGuard::check(archive_entry *entry, QByteArrayList *parts)
+Result EntryGuard::check(archive_entry *entry, QByteArrayList *parts)
 {
     const char *rawName = archive_entry_pathname(entry);
     const QByteArray name = rawName ? QByteArray(rawName) : QByteArray();
-    QString error = splitEntryName(name, parts);
-    if (!error.isEmpty())
-        return QStringLiteral("%1: %2").arg(shown(name), error);
+    Result result = splitEntryName(name, parts);
+    if (!result)
+        return Result::failure(QStringLiteral("%1: %2").arg(shown(name), result.reason()));
 
     const bool isHardlink = archive_entry_hardlink(entry) != nullptr;
     const mode_t type = archive_entry_filetype(entry);
     if (parts->isEmpty()) {
         if (type == AE_IFDIR && !isHardlink)
-            return QString();
-        return QStringLiteral("%1: names the top directory itself").arg(shown(name));
+            return Result::success();
+        return Result::failure(QStringLiteral("%1: names the top directory itself").arg(shown(name)));
     }
     if (isHardlink)
-        error = guardHardlink(entry);
+        result = guardHardlink(entry);
     else if (type == AE_IFLNK)
-        error = symlinkTargetError(*parts, QByteArray(archive_entry_symlink(entry)));
+        result = symlinkTargetError(*parts, QByteArray(archive_entry_symlink(entry)));
     else
-        error = typeError(type);
-    if (error.isEmpty())
-        error = throughSymlink(*parts);
-    if (!error.isEmpty())
-        return QStringLiteral("%1: %2").arg(shown(name), error);
+        result = typeError(type);
+    if (result)
+        result = throughSymlink(*parts);
+    if (!result)
+        return Result::failure(QStringLiteral("%1: %2").arg(shown(name), result.reason()));
     // Longer paths cannot be opened, listed or removed by their name.
     if (name.size() >= PATH_MAX)
-        return QStringLiteral("%1...: path too long").arg(shown(name.left(100)));
+        return Result::failure(QStringLiteral("%1...: path too long").arg(shown(name.left(100))));
     if (type == AE_IFLNK && !isHardlink)
         m_symlinks.insert(parts->join('/'));
-    return QString();
+    return Result::success();
 }
 
 // An entry below a symbolic link of the archive would be written wherever
 // the link points when the archive is unpacked.
-QString EntryGuard::throughSymlink(const QByteArrayList &parts) const
+Result EntryGuard::throughSymlink(const QByteArrayList &parts) const
 {
     if (m_symlinks.isEmpty())
-        return QString();
+        return Result::success();
     QByteArray prefix;
     for (int i = 0; i + 1 < parts.size(); ++i) {
         prefix += (i ? "/" : "") + parts.at(i);
         if (m_symlinks.contains(prefix))
-            return QStringLiteral("lies below the symbolic link %1").arg(shown(prefix));
+            return Result::failure(QStringLiteral("lies below the symbolic link %1").arg(shown(prefix)));
     }
-    return QString();
+    return Result::success();
 }
 
 } // namespace Archive

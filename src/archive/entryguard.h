@@ -1,5 +1,7 @@
 #pragma once
 
+#include "result.h"
+
 #include <QByteArray>
 #include <QByteArrayList>
 #include <QSet>
@@ -17,13 +19,13 @@ namespace Archive {
 class EntryGuard
 {
 public:
-    // Returns why the entry is refused, or an empty text. *parts gets the
+    // Fails, saying why, for an entry that is refused. *parts gets the
     // name's components, empty and "." ones dropped; none for an entry that
     // stands for the archive's top directory.
-    QString check(archive_entry *entry, QByteArrayList *parts);
+    Result check(archive_entry *entry, QByteArrayList *parts);
 
 private:
-    QString throughSymlink(const QByteArrayList &parts) const;
+    Result throughSymlink(const QByteArrayList &parts) const;
 
     QSet<QByteArray> m_symlinks;
 };

@@ -75,9 +75,8 @@ ParallelDeflater::ParallelDeflater(int fd, const QByteArray &memberName, quint32
     header.append('\3'); // Unix
     header.append(memberName);
     header.append('\0');
-    const QString error = writeAll(m_fd, header.constData(), header.size());
-    if (!error.isEmpty())
-        m_error = error;
+    if (const Result written = writeAll(m_fd, header.constData(), header.size()); !written)
+        m_error = written.reason();
     m_chunk.reserve(ChunkSize);
     for (int i = 0; i < qBound(0, threads, MaxDeflateThreads); ++i) {
         try {
@@ -142,9 +141,8 @@ bool ParallelDeflater::finish()
         trailer[i] = (m_crc >> (8 * i)) & 0xff;
         trailer[4 + i] = (m_length >> (8 * i)) & 0xff;
     }
-    const QString e = writeAll(m_fd, reinterpret_cast<const char *>(trailer), sizeof trailer);
-    if (!e.isEmpty())
-        fail(e);
+    if (const Result written = writeAll(m_fd, reinterpret_cast<const char *>(trailer), sizeof trailer); !written)
+        fail(written.reason());
     return error().isEmpty();
 }
 
@@ -200,9 +198,8 @@ bool ParallelDeflater::drain(bool all)
         }
         m_crc = quint32(crc32_combine(m_crc, job->crc, z_off_t(job->input.size())));
         m_length += quint64(job->input.size());
-        const QString e = writeAll(m_fd, job->output.constData(), job->output.size());
-        if (!e.isEmpty()) {
-            fail(e);
+        if (const Result written = writeAll(m_fd, job->output.constData(), job->output.size()); !written) {
+            fail(written.reason());
             return false;
         }
     }

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "result.h"
+
 #include <QByteArray>
 #include <QString>
 
-#include <string>
-#include <vector>
 
 // Small POSIX helpers of the archive layer.
 namespace Archive {
@@ -25,22 +25,18 @@ public:
     int get() const { return m_fd; }
     bool valid() const { return m_fd >= 0; }
     void reset(int fd);
-    // Closes now; the system's reason on failure, else empty.
-    QString close();
+    // Closes now; fails with the system's reason.
+    Result close();
 
 private:
     int m_fd = -1;
 };
 
 // Writes all bytes, going on after interruptions; the system's reason on failure.
-QString writeAll(int fd, const char *data, qint64 size);
+Result writeAll(int fd, const char *data, qint64 size);
 
 // Reads up to size bytes, going on after interruptions; -1 on failure (errno set).
 qint64 readSome(int fd, char *data, qint64 size);
-
-// The names in a directory without "." and "..", in the order read; the
-// reason, naming the directory, on failure.
-QString listDirectory(const QByteArray &path, std::vector<std::string> *names);
 
 // A file name as text, for messages.
 QString shown(const QByteArray &name);

@@ -52,9 +52,9 @@ class EntryVisitor
 public:
     virtual ~EntryVisitor() = default;
     // parts: the entry's name split at "/" ("." and empty parts dropped).
-    // Returns why the entry is refused, or an empty text; *keep asks for the
+    // Fails, saying why, for an entry that is refused; *keep asks for the
     // data of a regular file.
-    virtual QString entry(int index, const QByteArrayList &parts, mode_t type, bool *keep) = 0;
+    virtual Result entry(int index, const QByteArrayList &parts, mode_t type, bool *keep) = 0;
     virtual void data(int index, const QByteArray &data) = 0;
 };
 

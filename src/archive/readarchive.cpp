@@ -48,7 +48,7 @@ public:
 
     // Reads what follows the tar's end, so that the gzip layer is checked to
     // its end and the index walk sees every byte.
-    QString finish()
+    Result finish()
     {
         for (;;) {
             const QByteArray block = m_source.next();
@@ -58,10 +58,10 @@ public:
                 m_walkError = m_walker.error();
         }
         if (!m_source.error().isEmpty())
-            return m_source.error();
+            return Result::failure(m_source.error());
         if (m_walkError.isEmpty() && !m_walker.finish())
             m_walkError = m_walker.error();
-        return m_walkError;
+        return m_walkError.isEmpty() ? Result::success() : Result::failure(m_walkError);
     }
 
     // Why reading stopped early, when it was not libarchive's own finding.
@@ -95,11 +95,17 @@ QString sizeText(qint64 bytes)
 
 // libarchive's own reason ("Damaged tar archive") for a person; the call
 // that gave it goes to the debug log only.
-QString libraryReason(const char *call, archive *a)
+Result libraryFailure(const char *call, archive *a)
 {
     qCDebug(lcArchive).noquote() << archiveError(call, a);
     const char *text = archive_error_string(a);
-    return text ? QString::fromLocal8Bit(text) : QStringLiteral("the archive cannot be read");
+    return Result::failure(text ? QString::fromLocal8Bit(text) : QStringLiteral("the archive cannot be read"));
+}
+
+// A failure that names the entry it is about.
+Result about(const QString &name, const Result &result)
+{
+    return result ? result : Result::failure(QStringLiteral("%1: %2").arg(name, result.reason()));
 }
 
 // The one read loop: every entry is guarded, counted and shown to the
@@ -112,101 +118,97 @@ public:
     {
     }
 
-    // Empty when every entry was read; otherwise why not, or "cancelled"
-    // with cancelled() true.
-    QString run(archive *a)
+    Result run(archive *a)
     {
         for (int index = 0;; ++index) {
-            if (m_control && m_control->isCancelled()) {
-                m_cancelled = true;
-                return QStringLiteral("cancelled");
-            }
+            if (m_control && m_control->isCancelled())
+                return Result::cancelled();
             archive_entry *entry = nullptr;
             const int r = archive_read_next_header(a, &entry);
             if (r == ARCHIVE_EOF)
                 return checkCount(index);
             if (r != ARCHIVE_OK && r != ARCHIVE_WARN) // a damaged header gives ARCHIVE_RETRY
                 return failure("archive_read_next_header", a);
-            if (const QString error = visit(a, entry, index); !error.isEmpty())
-                return error;
+            if (const Result visited = visit(a, entry, index); !visited)
+                return visited;
             if (m_control)
                 m_control->report(JobControl::Phase::Unpacking, m_source.consumed(), m_source.size());
         }
     }
 
-    bool cancelled() const { return m_cancelled; }
-
 private:
-    QString failure(const char *call, archive *a) const
+    Result failure(const char *call, archive *a) const
     {
         const QString readError = m_reader.readError();
-        return !readError.isEmpty() ? readError : libraryReason(call, a);
+        return !readError.isEmpty() ? Result::failure(readError) : libraryFailure(call, a);
     }
 
     // Our walk and libarchive must agree on where each entry lies: the
     // store copies entries by our walk, the guard saw them by libarchive's.
-    QString checkPlace(archive *a, int index) const
+    Result checkPlace(archive *a, int index) const
     {
         const qint64 at = archive_read_header_position(a);
         if (size_t(index) >= m_reader.index().size() && !m_reader.walkError().isEmpty())
-            return m_reader.walkError();
+            return Result::failure(m_reader.walkError());
         if (size_t(index) >= m_reader.index().size() || m_reader.index()[size_t(index)].offset != at)
-            return QStringLiteral("the tar entry at offset %1 has a layout this editor cannot store again").arg(at);
-        return QString();
+            return Result::failure(
+                QStringLiteral("the tar entry at offset %1 has a layout this editor cannot store again").arg(at));
+        return Result::success();
     }
 
-    QString checkCount(int count) const
+    Result checkCount(int count) const
     {
         if (size_t(count) != m_reader.index().size())
-            return QStringLiteral("the tar holds entries after its end");
-        return QString();
+            return Result::failure(QStringLiteral("the tar holds entries after its end"));
+        return Result::success();
     }
 
-    QString visit(archive *a, archive_entry *entry, int index)
+    Result visit(archive *a, archive_entry *entry, int index)
     {
-        if (const QString misplaced = checkPlace(a, index); !misplaced.isEmpty())
-            return misplaced;
+        if (const Result placed = checkPlace(a, index); !placed)
+            return placed;
         const QString name = shown(QByteArray(archive_entry_pathname(entry)));
         QByteArrayList parts;
-        if (const QString refused = m_guard.check(entry, &parts); !refused.isEmpty())
-            return refused;
+        if (const Result guarded = m_guard.check(entry, &parts); !guarded)
+            return guarded;
         const mode_t type = archive_entry_filetype(entry);
         const bool hardlink = archive_entry_hardlink(entry) != nullptr;
         const bool withData = type == AE_IFREG && !hardlink && archive_entry_size_is_set(entry);
-        if (const QString over = m_budget.takeEntry(withData ? archive_entry_size(entry) : 0); !over.isEmpty())
-            return QStringLiteral("%1: %2").arg(name, over);
+        if (const Result fits = about(name, m_budget.takeEntry(withData ? archive_entry_size(entry) : 0)); !fits)
+            return fits;
         bool keep = false;
-        if (const QString refused = m_visitor.entry(index, parts, hardlink ? AE_IFREG : type, &keep); !refused.isEmpty())
-            return QStringLiteral("%1: %2").arg(name, refused);
+        if (const Result taken = about(name, m_visitor.entry(index, parts, hardlink ? AE_IFREG : type, &keep)); !taken)
+            return taken;
         const char tarType = m_reader.typeOf(index);
         keep = keep && withData && (tarType == '0' || tarType == '\0') && archive_entry_sparse_count(entry) == 0;
         if (!keep)
-            return archive_read_data_skip(a) == ARCHIVE_OK ? QString()
-                                                           : QStringLiteral("%1: %2").arg(name, failure("archive_read_data_skip", a));
+            return archive_read_data_skip(a) == ARCHIVE_OK ? Result::success()
+                                                           : about(name, failure("archive_read_data_skip", a));
         return readKept(a, entry, index, name);
     }
 
-    QString readKept(archive *a, archive_entry *entry, int index, const QString &name)
+    Result readKept(archive *a, archive_entry *entry, int index, const QString &name)
     {
         const qint64 size = archive_entry_size(entry);
         if (size > MaxKeptFileBytes)
-            return QStringLiteral("%1: %2 is more than a project file may hold (%3)")
-                .arg(name, sizeText(size), sizeText(MaxKeptFileBytes));
+            return Result::failure(QStringLiteral("%1: %2 is more than a project file may hold (%3)")
+                                       .arg(name, sizeText(size), sizeText(MaxKeptFileBytes)));
         m_keptBytes += size;
         if (m_keptBytes > MaxKeptBytes)
-            return QStringLiteral("the project's files together are larger than %1").arg(sizeText(MaxKeptBytes));
+            return Result::failure(
+                QStringLiteral("the project's files together are larger than %1").arg(sizeText(MaxKeptBytes)));
         QByteArray data(int(size), Qt::Uninitialized);
         qint64 done = 0;
         while (done < size) {
             const la_ssize_t n = archive_read_data(a, data.data() + done, size_t(size - done));
             if (n < 0)
-                return QStringLiteral("%1: %2").arg(name, failure("archive_read_data", a));
+                return about(name, failure("archive_read_data", a));
             if (n == 0)
-                return QStringLiteral("%1: the data ends early").arg(name);
+                return Result::failure(QStringLiteral("%1: the data ends early").arg(name));
             done += n;
         }
         m_visitor.data(index, data);
-        return QString();
+        return Result::success();
     }
 
     IndexingReader &m_reader;
@@ -216,39 +218,36 @@ private:
     EntryGuard m_guard;
     UnpackBudget m_budget;
     qint64 m_keptBytes = 0;
-    bool m_cancelled = false;
 };
 
-// Empty when the tar was read to its end; otherwise why not. *cancelled
-// tells a cancel from a failure.
-QString readTar(ArchiveSource &source, EntryVisitor &visitor, JobControl *control, OpenedArchive *opened, bool *cancelled)
+// Reads the tar to its end.
+Result readTar(ArchiveSource &source, EntryVisitor &visitor, JobControl *control, OpenedArchive *opened)
 {
     IndexingReader indexing(source);
     ReadArchive reader(archive_read_new());
     if (!reader)
-        return QStringLiteral("out of memory");
+        return Result::failure(QStringLiteral("out of memory"));
     if (archive_read_support_format_tar(reader.get()) != ARCHIVE_OK)
-        return libraryReason("archive_read_support_format_tar", reader.get());
+        return libraryFailure("archive_read_support_format_tar", reader.get());
     if (archive_read_open(reader.get(), &indexing, nullptr, &IndexingReader::read, nullptr) != ARCHIVE_OK) {
         if (const QString readError = indexing.readError(); !readError.isEmpty())
-            return readError;
+            return Result::failure(readError);
         qCDebug(lcArchive).noquote() << archiveError("archive_read_open", reader.get());
         // The format is told from the first bytes: this is what users meet
         // when they open a file that is no project archive at all.
-        return source.isGzip() ? QStringLiteral("the gzip data holds no tar archive")
-                               : QStringLiteral("neither a tar archive nor a gzip file");
+        return Result::failure(source.isGzip() ? QStringLiteral("the gzip data holds no tar archive")
+                                               : QStringLiteral("neither a tar archive nor a gzip file"));
     }
     EntryLoop loop(indexing, visitor, control, source);
-    QString error = loop.run(reader.get());
-    *cancelled = loop.cancelled();
-    if (error.isEmpty())
-        error = indexing.finish();
-    if (!error.isEmpty())
-        return error;
+    Result result = loop.run(reader.get());
+    if (result)
+        result = indexing.finish();
+    if (!result)
+        return result;
     opened->entries = indexing.index();
     opened->tailOffset = indexing.tailOffset();
     opened->tarBytes = source.tarBytes();
-    return QString();
+    return result;
 }
 
 } // namespace
@@ -259,21 +258,20 @@ Result readArchive(const QString &path, EntryVisitor &visitor, JobControl *contr
     auto archive = std::make_shared<OpenedArchive>();
     archive->path = path;
     archive->fd.reset(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
-    QString error = archive->fd.valid() ? QString() : errnoText(errno);
-    bool cancelled = false;
-    if (error.isEmpty()) {
+    Result result = archive->fd.valid() ? Result::success() : Result::failure(errnoText(errno));
+    if (result) {
         ArchiveSource source;
-        error = source.open(archive->fd.get());
+        result = source.open(archive->fd.get());
         Interruption::pauseAt("load");
-        if (error.isEmpty())
-            error = readTar(source, visitor, control, archive.get(), &cancelled);
+        if (result)
+            result = readTar(source, visitor, control, archive.get());
     }
-    if (cancelled) {
+    if (result.isCancelled()) {
         qCDebug(lcArchive).noquote() << QStringLiteral("Reading %1 cancelled").arg(path);
-        return Result::cancelled();
+        return result;
     }
-    if (!error.isEmpty()) {
-        const QString reason = QStringLiteral("Cannot open %1: %2").arg(path, error);
+    if (!result) {
+        const QString reason = QStringLiteral("Cannot open %1: %2").arg(path, result.reason());
         qCDebug(lcArchive).noquote() << reason;
         return Result::failure(reason);
     }

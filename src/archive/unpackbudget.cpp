@@ -31,15 +31,15 @@ void setUnpackLimits(const UnpackLimits &limits)
     currentLimits = limits;
 }
 
-QString UnpackBudget::takeEntry(qint64 bytes)
+Result UnpackBudget::takeEntry(qint64 bytes)
 {
     if (++m_entries > m_limits.maxEntries)
-        return QStringLiteral("the archive has more than %1 entries").arg(m_limits.maxEntries);
+        return Result::failure(QStringLiteral("the archive has more than %1 entries").arg(m_limits.maxEntries));
     const quint64 data = bytes > 0 ? quint64(bytes) : 0;
     if (data > m_limits.maxBytes || m_bytes > m_limits.maxBytes - data)
-        return QStringLiteral("unpacked, the archive would be larger than the limit of %1").arg(size(m_limits.maxBytes));
+        return Result::failure(QStringLiteral("unpacked, the archive would be larger than the limit of %1").arg(size(m_limits.maxBytes)));
     m_bytes += data;
-    return QString();
+    return Result::success();
 }
 
 } // namespace Archive

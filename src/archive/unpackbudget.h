@@ -1,5 +1,7 @@
 #pragma once
 
+#include "result.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -25,9 +27,8 @@ class UnpackBudget
 public:
     UnpackBudget() : m_limits(unpackLimits()) {}
 
-    // Takes one more entry with `bytes` of data. Returns why it does not fit,
-    // or an empty text.
-    QString takeEntry(qint64 bytes);
+    // Takes one more entry with `bytes` of data; fails, saying why, when it does not fit.
+    Result takeEntry(qint64 bytes);
 
 private:
     UnpackLimits m_limits;

@@ -36,13 +36,11 @@ public:
     {
     }
 
-    // Empty when the copy is complete; otherwise why not, or "cancelled"
-    // with cancelled() true.
-    QString run()
+    Result run()
     {
         ArchiveSource source;
-        if (const QString error = source.open(m_archive.fd.get()); !error.isEmpty())
-            return error;
+        if (const Result opened = source.open(m_archive.fd.get()); !opened)
+            return opened;
         m_total = m_archive.tarBytes;
         for (;;) {
             const QByteArray block = source.next();
@@ -58,18 +56,16 @@ public:
         if (size_t(m_index) != m_archive.entries.size() || m_walker.endOffset() != m_archive.tailOffset)
             return changed(QStringLiteral("its entries are not those read"));
         if (!m_deflater.finish())
-            return m_deflater.error();
-        return QString();
+            return Result::failure(m_deflater.error());
+        return Result::success();
     }
-
-    bool cancelled() const { return m_cancelled; }
 
 private:
     bool decide(const TarStream::EntryInfo &entry, TarStream::EntryEdit *edit, QString *error)
     {
         if (m_control && m_control->isCancelled()) {
             m_cancelled = true;
-            *error = QStringLiteral("cancelled");
+            *error = QStringLiteral("stopped by a cancel");
             return false;
         }
         if (size_t(m_index) >= m_archive.entries.size() || !samePlace(m_archive.entries[size_t(m_index)], entry)) {
@@ -95,19 +91,19 @@ private:
 
     // What stopped the walk: a cancel, the output, or an archive that is no
     // longer what was opened.
-    QString failure() const
+    Result failure() const
     {
         if (m_cancelled)
-            return QStringLiteral("cancelled");
+            return Result::cancelled();
         if (!m_deflater.error().isEmpty())
-            return m_deflater.error();
+            return Result::failure(m_deflater.error());
         return changed(m_changed.isEmpty() ? m_walker.error() : m_changed);
     }
 
-    QString changed(const QString &detail) const
+    Result changed(const QString &detail) const
     {
-        return QStringLiteral("%1 has changed since it was opened; open it again (%2)")
-            .arg(m_archive.path, detail);
+        return Result::failure(QStringLiteral("%1 has changed since it was opened; open it again (%2)")
+                                   .arg(m_archive.path, detail));
     }
 
     const OpenedArchive &m_archive;
@@ -128,11 +124,10 @@ Result writeArchive(const OpenedArchive &archive, const EntryEditor &editor, con
                     JobControl *control)
 {
     ArchiveCopy copy(archive, editor, output, control);
-    const QString error = copy.run();
-    if (error.isEmpty())
-        return Result::success();
-    qCDebug(lcArchive).noquote() << QStringLiteral("Copying %1 stopped: %2").arg(archive.path, error);
-    return copy.cancelled() ? Result::cancelled() : Result::failure(error);
+    const Result result = copy.run();
+    if (!result)
+        qCDebug(lcArchive).noquote() << QStringLiteral("Copying %1 stopped: %2").arg(archive.path, result.reason());
+    return result;
 }
 
 } // namespace Archive

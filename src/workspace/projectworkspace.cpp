@@ -44,24 +44,24 @@ bool isListable(const QByteArray &name)
 class ProjectVisitor : public Archive::EntryVisitor
 {
 public:
-    QString entry(int, const QByteArrayList &parts, mode_t type, bool *keep) override
+    Result entry(int, const QByteArrayList &parts, mode_t type, bool *keep) override
     {
         m_pending.clear();
         m_pendingProfileOf.clear();
         const Layout::Place place = Layout::placeOf(parts);
         if (place.kind == Layout::Place::Outside)
-            return QString();
+            return Result::success();
         m_hasProject = m_hasProject || parts.size() > 1 || type == AE_IFDIR;
         if (place.kind == Layout::Place::ProjectFile)
             return keepFile(parts, type, keep);
         if (place.kind == Layout::Place::Other)
-            return QString();
-        if (const QString refused = addDevice(place.family, place.device); !refused.isEmpty())
-            return refused;
+            return Result::success();
+        if (const Result added = addDevice(place.family, place.device); !added)
+            return added;
         if (place.kind == Layout::Place::Profile)
             m_pendingProfileOf = place.device;
         return place.kind == Layout::Place::Prefs || place.kind == Layout::Place::Profile ? keepFile(parts, type, keep)
-                                                                                          : QString();
+                                                                                          : Result::success();
     }
 
     void data(int index, const QByteArray &data) override
@@ -96,7 +96,7 @@ private:
         return QFile::decodeName(a).compare(QFile::decodeName(b), Qt::CaseInsensitive) < 0;
     }
 
-    QString keepFile(const QByteArrayList &parts, mode_t type, bool *keep)
+    Result keepFile(const QByteArrayList &parts, mode_t type, bool *keep)
     {
         m_pending = parts.join('/');
         // A later entry of the same name is what unpacking would leave.
@@ -106,23 +106,23 @@ private:
             m_opened->fileEntries.erase(earlier);
         }
         *keep = type == AE_IFREG;
-        return QString();
+        return Result::success();
     }
 
-    QString addDevice(const QByteArray &family, const QByteArray &name)
+    Result addDevice(const QByteArray &family, const QByteArray &name)
     {
         if (name.startsWith('.') || !isListable(name))
-            return QString();
+            return Result::success();
         const QString key = QString::fromLatin1(family) + QLatin1Char('/') + Mac::normalizeMac(QFile::decodeName(name), colon);
         const auto first = m_opened->deviceDirs.constFind(key);
         if (first == m_opened->deviceDirs.cend()) {
             m_opened->deviceDirs.insert(key, name);
             m_order[family].append(name);
         } else if (*first != name) {
-            return QStringLiteral("names the same device as %1")
-                .arg(Archive::shown(Layout::familyPath(family) + '/' + *first));
+            return Result::failure(QStringLiteral("names the same device as %1")
+                                       .arg(Archive::shown(Layout::familyPath(family) + '/' + *first)));
         }
-        return QString();
+        return Result::success();
     }
 
     std::shared_ptr<OpenedProject> m_opened = std::make_shared<OpenedProject>();
@@ -371,8 +371,8 @@ Result storeProject(const StoreRequest &request, JobControl *control)
             result = written;
     }
     if (result) {
-        if (const QString error = output.close(); !error.isEmpty())
-            result = writeFailure(request.outpath, partial.path(), error);
+        if (const Result closed = output.close(); !closed)
+            result = writeFailure(request.outpath, partial.path(), closed.reason());
     }
     // A cancel that came after the last entry still keeps the target as it was.
     if (result && control && control->isCancelled())
