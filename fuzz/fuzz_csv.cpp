@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (change.device < 0 || change.device >= devices.size() || named.contains(change.device))
             FuzzSupport::fail("a change names no device, or one twice");
         named.insert(change.device);
-        if (change.newLabel && !Workspace::labelProblem(*change.newLabel).isEmpty())
+        if (change.newLabel && !Workspace::checkLabel(*change.newLabel))
             FuzzSupport::fail("a label the rule refuses", change.newLabel->toStdString());
         const QString prefix = devices.at(change.device)->oldMac().left(8);
         if (change.newMac && (!Mac::isValidMacSyntax(*change.newMac) || !change.newMac->startsWith(prefix)))

@@ -20,18 +20,18 @@
 
 namespace {
 
-// The target's file type as a reason to refuse it; empty when it is a
-// regular file or does not exist.
-QString refusal(const QString &target, const QString &resolved)
+// Refuses a target that exists and is no regular file.
+Result checkType(const QString &target, const QString &resolved)
 {
     struct stat st {};
     if (::stat(QFile::encodeName(resolved).constData(), &st) != 0)
-        return errno == ENOENT ? QString() : QStringLiteral("Cannot write %1: %2").arg(target, Archive::errnoText(errno));
+        return errno == ENOENT ? Result::success()
+                               : Result::failure(QStringLiteral("Cannot write %1: %2").arg(target, Archive::errnoText(errno)));
     if (S_ISDIR(st.st_mode))
-        return QStringLiteral("%1 is a directory").arg(target);
+        return Result::failure(QStringLiteral("%1 is a directory").arg(target));
     if (!S_ISREG(st.st_mode))
-        return QStringLiteral("%1 is not a regular file").arg(target);
-    return QString();
+        return Result::failure(QStringLiteral("%1 is not a regular file").arg(target));
+    return Result::success();
 }
 
 // The permission bits for the new file: the target's, or a new file's.
@@ -71,8 +71,8 @@ Result ReplacementFile::check(const QString &target, QString *resolved)
         current = folder + QLatin1Char('/') + info.fileName();
         struct stat st {};
         if (::lstat(QFile::encodeName(current).constData(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-            if (const QString refused = refusal(target, current); !refused.isEmpty())
-                return Result::failure(refused);
+            if (const Result typed = checkType(target, current); !typed)
+                return typed;
             if (resolved)
                 *resolved = current;
             return Result::success();
@@ -109,8 +109,8 @@ Result ReplacementFile::commit()
         return Result::failure(QStringLiteral("Cannot replace %1: nothing was written").arg(m_target));
     if (Interruption::received())
         return Result::failure(QStringLiteral("Not replacing %1: the program is being stopped").arg(m_target));
-    if (const QString refused = refusal(m_target, m_resolved); !refused.isEmpty())
-        return Result::failure(refused);
+    if (const Result typed = checkType(m_target, m_resolved); !typed)
+        return typed;
 
     const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)

@@ -26,8 +26,8 @@ int readChangesFile(const QString &fileName, QByteArray *bytes)
     const bool opened = fileName == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
     if (!opened)
         return fail(UsageError, QStringLiteral("cannot read %1: %2").arg(shownName(fileName), file.errorString()));
-    if (const QString problem = Workspace::DeviceCsv::readFile(file, shownName(fileName), bytes); !problem.isEmpty())
-        return fail(UsageError, problem);
+    if (const Result read = Workspace::DeviceCsv::readFile(file, shownName(fileName), bytes); !read)
+        return fail(UsageError, read.reason());
     return Success;
 }
 

@@ -39,11 +39,13 @@ bool splitAssignment(const QString &value, QString &left, QString &right)
 // bytes, as the window's MAC cell holds it, and validation names it.
 bool applyMac(DeviceEntity *device, const QString &input, QString &problem)
 {
-    QString newMac = Workspace::completeNewMac(device->oldMac(), input, &problem);
-    if (newMac.isEmpty() && Workspace::isWholeMac(input))
-        return false;
-    if (newMac.isEmpty())
-        newMac = device->newMac().left(9) + input;
+    QString newMac;
+    if (const Result taken = Workspace::completeNewMac(device->oldMac(), input, &newMac); !taken) {
+        problem = taken.reason();
+        if (Workspace::isWholeMac(input))
+            return false;
+        newMac = Workspace::withMacSuffix(device->newMac(), input);
+    }
     device->setNewMac(newMac);
     return true;
 }
@@ -52,9 +54,8 @@ bool applyMac(DeviceEntity *device, const QString &input, QString &problem)
 int applySettings(ProjectEntity &project, const QCommandLineParser &parser)
 {
     for (const char *setting : {"name", "author", "description"}) {
-        const QString invalid = Xml::invalidCharacterReason(parser.value(setting));
-        if (!invalid.isEmpty())
-            return fail(UsageError, QStringLiteral("--%1: %2").arg(setting, invalid));
+        if (const Result writable = Xml::checkXmlText(parser.value(setting)); !writable)
+            return fail(UsageError, QStringLiteral("--%1: %2").arg(setting, writable.reason()));
     }
     if (parser.isSet("name"))
         project.setName(parser.value("name"));
@@ -103,8 +104,8 @@ int applyLabelOptions(ProjectEntity &project, const QStringList &assignments, QS
             return fail(UsageError, QStringLiteral("--label names the device %1 more than once").arg(device->shownOldMac()));
         relabelled.insert(device);
         named->insert(device);
-        if (const QString problem = Workspace::labelProblem(label); !problem.isEmpty())
-            return fail(UsageError, problem);
+        if (const Result taken = Workspace::checkLabel(label); !taken)
+            return fail(UsageError, taken.reason());
         device->setNewLabel(label);
     }
     return Success;

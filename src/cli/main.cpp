@@ -125,8 +125,8 @@ int edit(ProjectEntity &project, const QCommandLineParser &parser, const QByteAr
     if (!stored)
         return fail(Failure, QStringLiteral("storing %1 failed: %2").arg(output, stored.reason()));
     out() << "Stored " << output << Qt::endl;
-    if (const QString problem = outputProblem(); !problem.isEmpty())
-        return fail(Failure, QStringLiteral("%1 was stored, but %2").arg(output, problem));
+    if (const Result flushed = flushOutput(); !flushed)
+        return fail(Failure, QStringLiteral("%1 was stored, but %2").arg(output, flushed.reason()));
     return Success;
 }
 
@@ -234,8 +234,8 @@ int main(int argc, char *argv[])
             out() << parser.helpText() << Qt::endl;
         else
             out() << "tando-project " << QCoreApplication::applicationVersion() << Qt::endl;
-        const QString problem = outputProblem();
-        return problem.isEmpty() ? int(Success) : fail(Failure, problem);
+        const Result flushed = flushOutput();
+        return flushed ? int(Success) : fail(Failure, flushed.reason());
     }
     if (const int code = checkArguments(parser); code != Success)
         return code;

@@ -62,8 +62,8 @@ int show(const ProjectEntity &project, ShowFormat format)
         printCsv(project);
     else
         printTable(project);
-    if (const QString problem = outputProblem(); !problem.isEmpty())
-        return fail(Failure, problem);
+    if (const Result flushed = flushOutput(); !flushed)
+        return fail(Failure, flushed.reason());
     if (Workspace::stopSignal())
         return stopped(Workspace::stopSignal());
     return Success;

@@ -36,16 +36,17 @@ QString printable(const QString &text)
     return shown;
 }
 
-QString outputProblem()
+Result flushOutput()
 {
     out().flush();
     if (out().status() != QTextStream::Ok)
-        return QStringLiteral("cannot write to standard output: %1")
-            .arg(out().device() ? out().device()->errorString() : QStringLiteral("write failed"));
+        return Result::failure(QStringLiteral("cannot write to standard output: %1")
+                                   .arg(out().device() ? out().device()->errorString() : QStringLiteral("write failed")));
     errno = 0;
     if (std::fflush(stdout) == 0 && !std::ferror(stdout))
-        return QString();
-    return QStringLiteral("cannot write to standard output: %1").arg(QString::fromLocal8Bit(std::strerror(errno ? errno : EIO)));
+        return Result::success();
+    return Result::failure(QStringLiteral("cannot write to standard output: %1")
+                               .arg(QString::fromLocal8Bit(std::strerror(errno ? errno : EIO))));
 }
 
 int stopped(int signalNumber)

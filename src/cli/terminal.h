@@ -1,5 +1,7 @@
 #pragma once
 
+#include "projectworkspace.h"
+
 #include <QString>
 #include <QTextStream>
 
@@ -17,8 +19,8 @@ int fail(ExitCode code, const QString &message);
 QString printable(const QString &text);
 
 // Standard output must take everything printed: a closed pipe (EPIPE, as
-// SIGPIPE is ignored) or a full disk fails the command. Empty when all went out.
-QString outputProblem();
+// SIGPIPE is ignored) or a full disk fails the command.
+Result flushOutput();
 
 // Tells that a signal stopped the command; returns 128 + its number.
 int stopped(int signalNumber);

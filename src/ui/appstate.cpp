@@ -9,7 +9,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QQuickWindow>
 
 namespace {
@@ -17,12 +16,12 @@ namespace {
 // The terms the editor is given under; the About dialog shows them.
 const char *const licenceText = "Proprietary software of Norvel. All rights reserved.";
 
-// The bytes of a changes file; empty when read, else why not.
-QString readChangesBytes(const QString &path, QByteArray *bytes)
+// The bytes of a changes file.
+Result readChangesBytes(const QString &path, QByteArray *bytes)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("Cannot read %1: %2").arg(path, file.errorString());
+        return Result::failure(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
     return Workspace::DeviceCsv::readFile(file, path, bytes);
 }
 
@@ -135,10 +134,9 @@ QString AppState::getChangesPath()
 QString AppState::exportDeviceList(QString path)
 {
     const QString local = Workspace::localPath(path);
-    const QByteArray bytes = Workspace::DeviceCsv::write(*m_project, Workspace::DeviceCsv::Columns::WithEdits);
-    QSaveFile file(local);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return QStringLiteral("Cannot write %1: %2").arg(local, file.errorString());
+    const Result written = Workspace::DeviceCsv::writeFile(*m_project, Workspace::DeviceCsv::Columns::WithEdits, local);
+    if (!written)
+        return written.reason();
     m_csvFolder = QFileInfo(local).absolutePath();
     return QString();
 }
@@ -150,9 +148,8 @@ QStringList AppState::applyChangesFile(QString path)
         return {}; // a store reads the project meanwhile; the window blocks input
     const QString local = Workspace::localPath(path);
     QByteArray bytes;
-    const QString unreadable = readChangesBytes(local, &bytes);
-    if (!unreadable.isEmpty())
-        return {unreadable};
+    if (const Result read = readChangesBytes(local, &bytes); !read)
+        return {read.reason()};
     m_csvFolder = QFileInfo(local).absolutePath();
     const QString fileName = QFileInfo(local).fileName();
     QList<Csv::Change> changes;

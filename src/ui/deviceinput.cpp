@@ -15,7 +15,7 @@ public:
     using QValidator::QValidator;
     State validate(QString &input, int &) const override
     {
-        return Workspace::labelProblem(input).isEmpty() ? Acceptable : Invalid;
+        return Workspace::checkLabel(input) ? Acceptable : Invalid;
     }
 };
 
@@ -34,15 +34,15 @@ int DeviceInput::maxLabelLength() const
 
 bool DeviceInput::isLabel(const QString &label) const
 {
-    return Workspace::labelProblem(label).isEmpty();
+    return bool(Workspace::checkLabel(label));
 }
 
 QVariantMap DeviceInput::complete(const QString &oldMac, const QString &input) const
 {
-    QString problem;
-    const QString mac = Workspace::completeNewMac(oldMac, input, &problem);
+    QString mac;
+    const Result taken = Workspace::completeNewMac(oldMac, input, &mac);
     return {{QStringLiteral("mac"), mac},
-            {QStringLiteral("problem"), problem},
+            {QStringLiteral("problem"), taken.isFailure() ? taken.reason() : QString()},
             {QStringLiteral("wholeMac"), Workspace::isWholeMac(input)}};
 }
 

@@ -9,6 +9,7 @@
 #include "projectentity.h"
 
 #include <QHash>
+#include <QSaveFile>
 #include <QSet>
 #include <QTextCodec>
 
@@ -220,15 +221,15 @@ public:
         change.device = deviceOf(row, problems);
         if (change.device < 0)
             return;
-        const QString labelRefused = label.isEmpty() ? QString() : labelProblem(label);
-        if (!labelRefused.isEmpty())
-            problems->append({row.line, labelRefused});
+        if (const Result taken = checkLabel(label); !taken)
+            problems->append({row.line, taken.reason()});
         else if (!label.isEmpty())
             change.newLabel = label;
-        QString macRefused;
-        const QString wholeMac = mac.isEmpty() ? QString() : completeNewMac(m_devices.at(change.device)->oldMac(), mac, &macRefused);
-        if (!macRefused.isEmpty())
-            problems->append({row.line, macRefused});
+        QString wholeMac;
+        const Result macTaken
+            = mac.isEmpty() ? Result::success() : completeNewMac(m_devices.at(change.device)->oldMac(), mac, &wholeMac);
+        if (!macTaken)
+            problems->append({row.line, macTaken.reason()});
         else if (!wholeMac.isEmpty())
             change.newMac = wholeMac;
         changes->append(change);
@@ -329,16 +330,26 @@ void applyChanges(ProjectEntity &project, const QList<Change> &changes)
     }
 }
 
-QString readFile(QFile &file, const QString &shownName, QByteArray *bytes)
+Result writeFile(const ProjectEntity &project, Columns columns, const QString &path)
+{
+    const QByteArray bytes = write(project, columns);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        return Result::failure(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    return Result::success();
+}
+
+Result readFile(QFile &file, const QString &shownName, QByteArray *bytes)
 {
     // A list of even a million devices is far smaller.
     constexpr qint64 maxBytes = qint64(256) << 20;
     *bytes = file.read(maxBytes + 1);
     if (file.error() != QFileDevice::NoError)
-        return QStringLiteral("cannot read %1: %2").arg(shownName, file.errorString());
+        return Result::failure(QStringLiteral("cannot read %1: %2").arg(shownName, file.errorString()));
     if (bytes->size() > maxBytes)
-        return QStringLiteral("%1: larger than %2 MiB, which no list of changes is").arg(shownName).arg(maxBytes >> 20);
-    return QString();
+        return Result::failure(
+            QStringLiteral("%1: larger than %2 MiB, which no list of changes is").arg(shownName).arg(maxBytes >> 20));
+    return Result::success();
 }
 
 QStringList firstProblems(const QStringList &problems, int shown)

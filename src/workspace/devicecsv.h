@@ -1,5 +1,7 @@
 #pragma once
 
+#include "result.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -26,6 +28,8 @@ enum class Columns {
 // colon form; new_label and new_mac are empty where nothing was edited.
 // Comma-separated UTF-8 without a byte-order mark, LF line ends.
 QByteArray write(const ProjectEntity &project, Columns columns);
+// write() to the file at path, whole or not at all.
+Result writeFile(const ProjectEntity &project, Columns columns, const QString &path);
 
 // What one row of a changes file does to one device.
 struct Change
@@ -50,9 +54,9 @@ QStringList readChanges(const QByteArray &bytes, const QString &fileName, const 
 void applyChanges(ProjectEntity &project, const QList<Change> &changes);
 
 // Reads an opened changes file, up to a size no list of changes reaches (a
-// device or a stream without end, say). Empty when read, else why not,
-// naming the file as shownName.
-QString readFile(QFile &file, const QString &shownName, QByteArray *bytes);
+// device or a stream without end, say); fails saying why, naming the file
+// as shownName.
+Result readFile(QFile &file, const QString &shownName, QByteArray *bytes);
 
 // The problems to show: at most `shown`, then a line counting the rest.
 QStringList firstProblems(const QStringList &problems, int shown = 20);

@@ -29,12 +29,13 @@ QString suffixPieces(const QString &text)
 
 } // namespace
 
-QString labelProblem(const QString &label)
+Result checkLabel(const QString &label)
 {
     static const QRegularExpression labelSyntax(QStringLiteral("\\A[0-9A-Za-z ]{0,%1}\\z").arg(maxLabelLength));
     if (labelSyntax.match(label).hasMatch())
-        return QString();
-    return QStringLiteral("label \"%1\": at most %2 of A-Z, a-z, 0-9 and space").arg(label, QString::number(maxLabelLength));
+        return Result::success();
+    return Result::failure(QStringLiteral("label \"%1\": at most %2 of A-Z, a-z, 0-9 and space")
+                               .arg(label, QString::number(maxLabelLength)));
 }
 
 QString macPrefix(const QString &mac)
@@ -52,8 +53,9 @@ QString withMacSuffix(const QString &mac, const QString &suffix)
     return macPrefix(mac) + suffix;
 }
 
-QString completeNewMac(const QString &oldMac, const QString &input, QString *problem)
+Result completeNewMac(const QString &oldMac, const QString &input, QString *mac)
 {
+    mac->clear();
     const QString text = input.trimmed();
     const QString oldColonForm = Mac::normalizeMac(oldMac, colon);
     QString whole = wholeMac(text);
@@ -66,11 +68,10 @@ QString completeNewMac(const QString &oldMac, const QString &input, QString *pro
         why = QStringLiteral("%1: not a MAC, nor the last three bytes of one").arg(input);
     else if (!whole.startsWith(macPrefix(oldColonForm)))
         why = QStringLiteral("%1: only the last three bytes of a MAC can change").arg(input);
-    if (why.isEmpty())
-        return whole;
-    if (problem)
-        *problem = why;
-    return QString();
+    if (!why.isEmpty())
+        return Result::failure(why);
+    *mac = whole;
+    return Result::success();
 }
 
 bool isWholeMac(const QString &text)

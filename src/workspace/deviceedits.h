@@ -1,14 +1,16 @@
 #pragma once
 
+#include "result.h"
+
 #include <QString>
 
 // The rules for a device's new label and new MAC as a user gives them, by
 // typing, on the command line or in a changes file.
 namespace Workspace {
 
-// Empty when `label` may be a device's label: at most 16 of A-Z, a-z, 0-9
-// and space (empty is allowed); else why not.
-QString labelProblem(const QString &label);
+// Whether `label` may be a device's label: at most 16 of A-Z, a-z, 0-9 and
+// space (empty is allowed); fails saying why not.
+Result checkLabel(const QString &label);
 // The longest label the rule takes.
 constexpr int maxLabelLength = 16;
 
@@ -23,8 +25,8 @@ QString withMacSuffix(const QString &mac, const QString &suffix);
 // The device's whole new MAC in colon form from `input`: either the last
 // three bytes (3c:4d:ff, 3C-4D-FF, 3c4dff), put after the first three of
 // `oldMac`, or a whole MAC in any written form whose first three bytes are
-// those of `oldMac`. Otherwise empty, with *problem (when given) saying why.
-QString completeNewMac(const QString &oldMac, const QString &input, QString *problem);
+// those of `oldMac`, into *mac. Otherwise fails saying why; *mac is then empty.
+Result completeNewMac(const QString &oldMac, const QString &input, QString *mac);
 
 // Whether `text` is a whole MAC in a form completeNewMac() takes.
 bool isWholeMac(const QString &text);

@@ -142,9 +142,8 @@ Result encodeChecked(const QDomDocument &doc, const Values &expected, QByteArray
 {
     bytes->clear();
     for (const auto &value : expected) {
-        const QString invalid = invalidCharacterReason(value.second);
-        if (!invalid.isEmpty())
-            return Result::failure(QStringLiteral("%1: %2").arg(value.first, invalid));
+        if (const Result writable = checkXmlText(value.second); !writable)
+            return Result::failure(QStringLiteral("%1: %2").arg(value.first, writable.reason()));
     }
     QByteArray encoded;
     if (const Result r = encodeDocument(doc, &encoded); !r)
@@ -260,13 +259,13 @@ int firstInvalidCharacter(const QString &text)
     return -1;
 }
 
-QString invalidCharacterReason(const QString &text)
+Result checkXmlText(const QString &text)
 {
     const int at = firstInvalidCharacter(text);
     if (at < 0)
-        return QString();
+        return Result::success();
     const QString code = QString::number(text.at(at).unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0'));
-    return QStringLiteral("U+%1 at position %2 is not allowed in XML").arg(code).arg(at + 1);
+    return Result::failure(QStringLiteral("U+%1 at position %2 is not allowed in XML").arg(code).arg(at + 1));
 }
 
 } // namespace Xml

@@ -77,8 +77,8 @@ bool setElementText(QDomDocument &doc, const QString &tag, const QString &value)
 // surrogates); -1 when there is none.
 int firstInvalidCharacter(const QString &text);
 
-// Why the text cannot be written in XML ("U+0001 at position 2 is not
-// allowed in XML"); empty when it can.
-QString invalidCharacterReason(const QString &text);
+// Whether the text can be written in XML; fails saying why not ("U+0001 at
+// position 2 is not allowed in XML").
+Result checkXmlText(const QString &text);
 
 } // namespace Xml

@@ -111,9 +111,8 @@ private:
 
     static Result checked(const QString &text, const Where &where)
     {
-        if (firstInvalidCharacter(text) < 0)
-            return Result::success();
-        return Result::failure(QStringLiteral("%1: %2").arg(where(), invalidCharacterReason(text)));
+        const Result writable = checkXmlText(text);
+        return writable ? writable : Result::failure(QStringLiteral("%1: %2").arg(where(), writable.reason()));
     }
 
     // Markup (names, comments, processing instructions) takes no character
