@@ -1,10 +1,7 @@
 #include "xmlio.h"
 
-#include "logging.h"
 #include "xmlwriter.h"
 
-#include <QFile>
-#include <QSaveFile>
 #include <QXmlStreamReader>
 
 namespace Xml {
@@ -114,30 +111,6 @@ Result parse(const QByteArray &content, QDomDocument *out)
     return Result::success();
 }
 
-XmlFile readXml(const QString &path)
-{
-    XmlFile result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCDebug(lcWorkspace).noquote() << "Error while loading file " + path;
-        result.problem = file.errorString();
-        return result;
-    }
-    result.readable = true;
-    const Result parsed = parse(file.readAll(), &result.document);
-    result.wellFormed = parsed.ok();
-    if (!parsed) {
-        result.problem = parsed.reason();
-        qCDebug(lcWorkspace).noquote() << "Not readable as XML, " + path + ": " + parsed.reason();
-    }
-    return result;
-}
-
-QDomDocument loadXml(const QString &path)
-{
-    return readXml(path).document;
-}
-
 Result encodeChecked(const QDomDocument &doc, const Values &expected, QByteArray *bytes)
 {
     bytes->clear();
@@ -164,30 +137,6 @@ Result encodeChecked(const QDomDocument &doc, const Values &expected, QByteArray
         return Result::failure(QStringLiteral("the document would not read back as written"));
     *bytes = encoded;
     return Result::success();
-}
-
-Result saveChecked(const QDomDocument &doc, const QString &path, const Values &expected)
-{
-    QByteArray bytes;
-    if (const Result r = encodeChecked(doc, expected, &bytes); !r)
-        return Result::failure(QStringLiteral("Failed to write %1: %2").arg(path, r.reason()));
-    // QSaveFile: a failed write (full disk) never leaves a truncated file behind.
-    // Unbuffered: QSaveFile misses a write error that happens only when its
-    // buffer is flushed at commit, and then puts an empty file in place.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return Result::failure(QStringLiteral("Failed to open %1 for writing: %2").arg(path, file.errorString()));
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        return Result::failure(QStringLiteral("Failed to write %1: %2").arg(path, file.errorString()));
-    return Result::success();
-}
-
-bool saveXml(const QDomDocument &doc, const QString &path, const Values &expected)
-{
-    const Result saved = saveChecked(doc, path, expected);
-    if (!saved)
-        qCDebug(lcWorkspace).noquote() << saved.reason();
-    return saved.ok();
 }
 
 QDomElement firstElement(const QDomNode &root, const QString &tag)

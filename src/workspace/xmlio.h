@@ -16,21 +16,6 @@ constexpr int maxDepth = 256;
 // (tag, value) pairs: a value set on the first element of that tag.
 using Values = QList<QPair<QString, QString>>;
 
-// Reads an XML file with parse(). `readable` tells whether the file could be
-// opened, `wellFormed` whether it parsed; `problem` says why it did not.
-struct XmlFile
-{
-    QDomDocument document;
-    bool readable = false;
-    bool wellFormed = false;
-    QString problem;
-};
-XmlFile readXml(const QString &path);
-
-// The document of readXml(); an empty one, after a debug line, when the file
-// cannot be opened or parsed.
-QDomDocument loadXml(const QString &path);
-
 // Builds the document of `content`, parsed strictly as XML 1.0. Every text
 // node is kept, white space only or not. Refused, with the reason: anything
 // not well-formed, a document type that declares entities (they would
@@ -46,14 +31,6 @@ Result parse(const QByteArray &content, QDomDocument *doc);
 // document always gives the same bytes. A character the encoding cannot hold
 // becomes a character reference in text and attribute values.
 Result encodeChecked(const QDomDocument &doc, const Values &expected, QByteArray *bytes);
-
-// Writes the bytes of encodeChecked() to the file, replacing it only as a
-// whole (a failed write keeps the old file).
-Result saveChecked(const QDomDocument &doc, const QString &path, const Values &expected);
-
-// saveChecked(); false, after a debug line with the reason, when the file was
-// not written.
-bool saveXml(const QDomDocument &doc, const QString &path, const Values &expected = {});
 
 // The first element `tag` in document order; a null element when there is none.
 QDomElement firstElement(const QDomNode &root, const QString &tag);

@@ -1,19 +1,10 @@
-#include "testutil.h"
-#include "testfiles.h"
-#include "tmpfsmount.h"
 #include "xmlio.h"
 
 #include <QtTest>
 
-#include <csignal>
-#include <sys/resource.h>
-
 class TestXmlIo : public QObject
 {
     Q_OBJECT
-
-private:
-    QTemporaryDir m_dir;
 
 private slots:
     // What parse() refuses counts as malformed: the store leaves such a file
@@ -87,92 +78,33 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, value);
         QFETCH(QByteArray, expectedBytes);
-        const QString path = m_dir.filePath("good.xml");
-        QVERIFY(writeFile(path, content));
-        QDomDocument doc = Xml::readXml(path).document;
+        QDomDocument doc;
+        QVERIFY(Xml::parse(content, &doc));
         QVERIFY(Xml::setElementText(doc, "name", value));
-        const Result saved = Xml::saveChecked(doc, path, {{"name", value}});
-        QVERIFY2(saved.ok(), qPrintable(saved.reason()));
-        QVERIFY2(readFile(path).contains(expectedBytes), readFile(path).constData());
-        QCOMPARE(Xml::firstElementText(Xml::readXml(path).document, "name"), value);
+        QByteArray bytes;
+        const Result encoded = Xml::encodeChecked(doc, {{"name", value}}, &bytes);
+        QVERIFY2(encoded.ok(), qPrintable(encoded.reason()));
+        QVERIFY2(bytes.contains(expectedBytes), bytes.constData());
+        QDomDocument back;
+        QVERIFY(Xml::parse(bytes, &back));
+        QCOMPARE(Xml::firstElementText(back, "name"), value);
     }
 
-    // A value the file cannot hold is refused with a reason naming it, and
-    // the file keeps its bytes; a tag the document lacks takes no value.
+    // A value XML cannot hold is refused with a reason naming it; a tag the
+    // document lacks takes no value.
     void refusesWhatCannotBeWritten()
     {
-        const QByteArray old = "<project><name>x</name><author/></project>";
-        const QString path = m_dir.filePath("refused.xml");
-        QVERIFY(writeFile(path, old));
-        QDomDocument doc = Xml::readXml(path).document;
+        QDomDocument doc;
+        QVERIFY(Xml::parse("<project><name>x</name><author/></project>", &doc));
         QVERIFY(!Xml::setElementText(doc, "description", "d"));
         QVERIFY(Xml::setElementText(doc, "author", QStringLiteral("a\u0001b")));
-        const Result saved = Xml::saveChecked(doc, path, {{"author", QStringLiteral("a\u0001b")}});
-        QCOMPARE(saved.reason(), "Failed to write " + path + ": author: U+0001 at position 2 is not allowed in XML");
-        QCOMPARE(readFile(path), old);
+        QByteArray bytes = "untouched";
+        const Result encoded = Xml::encodeChecked(doc, {{"author", QStringLiteral("a\u0001b")}}, &bytes);
+        QCOMPARE(encoded.reason(), QStringLiteral("author: U+0001 at position 2 is not allowed in XML"));
+        QVERIFY(bytes.isEmpty());
         QCOMPARE(Xml::firstInvalidCharacter(QStringLiteral("\U0001F600\t\uFFFD")), -1);
         QCOMPARE(Xml::firstInvalidCharacter(QString(QChar(0xD83D)) + "x"), 0);
         QCOMPARE(Xml::firstInvalidCharacter(QStringLiteral("ab\uFFFE")), 2);
-    }
-
-    // A write that fails for lack of space answers false and keeps the old
-    // file: on a full tmpfs where one can be mounted, and under a file-size
-    // limit anywhere. (QSaveFile alone, buffered, put an empty file in place.)
-    void fullDiskKeepsTheFile_data()
-    {
-        QTest::addColumn<bool>("tmpfs");
-        QTest::newRow("full tmpfs") << true;
-        QTest::newRow("file-size limit") << false;
-    }
-
-    void fullDiskKeepsTheFile()
-    {
-        QFETCH(bool, tmpfs);
-        const QByteArray old = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<project><name>old</name></project>\n";
-        std::unique_ptr<TmpfsMount> mount;
-        QString dir = m_dir.filePath("limited");
-        if (tmpfs) {
-            mount = std::make_unique<TmpfsMount>(m_dir.filePath("small"), 64 << 10);
-            if (!mount->isMounted())
-                QSKIP(qPrintable("no tmpfs: " + mount->reason() + "; the file-size limit row stands in"));
-            dir = mount->path();
-        }
-        QVERIFY(QDir().mkpath(dir));
-        const QString path = dir + "/project.xml";
-        QVERIFY(writeFile(path, old));
-        if (tmpfs) {
-            QFile filler(dir + "/filler");
-            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-            const QByteArray block(4096, 'f');
-            while (filler.write(block) == block.size()) {
-            }
-        }
-        QDomDocument doc = Xml::readXml(path).document;
-        QVERIFY(Xml::setElementText(doc, "name", QString(200, QLatin1Char('n'))));
-
-        LogCapture log("tando.workspace");
-        bool saved = true;
-        if (tmpfs) {
-            saved = Xml::saveXml(doc, path);
-        } else {
-            rlimit previous {};
-            QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
-            auto *handler = std::signal(SIGXFSZ, SIG_IGN);
-            rlimit lowered = previous;
-            lowered.rlim_cur = 100;
-            QCOMPARE(setrlimit(RLIMIT_FSIZE, &lowered), 0);
-            saved = Xml::saveXml(doc, path);
-            setrlimit(RLIMIT_FSIZE, &previous);
-            std::signal(SIGXFSZ, handler);
-        }
-        QVERIFY(!saved);
-        QCOMPARE(readFile(path), old);
-        QVERIFY2(log.all().contains("Failed to write " + path), qPrintable(log.all()));
-        // Nothing of the attempt is left beside the file.
-        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name),
-                 tmpfs ? QStringList({"filler", "project.xml"}) : QStringList{"project.xml"});
-        if (tmpfs)
-            QFile::remove(dir + "/filler");
     }
 };
 
