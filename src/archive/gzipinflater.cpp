@@ -32,7 +32,7 @@ constexpr int MaxCommentLength = 1024 * 1024;
 
 // Reads a gzip member's header from its first bytes: the header's length
 // once it is complete, 0 while bytes are missing, -1 with *error set.
-int parseGzipHeader(const QByteArray &h, QByteArray *name, bool *hasName, QString *error)
+int parseGzipHeader(const QByteArray &h, QString *error)
 {
     const auto *b = reinterpret_cast<const unsigned char *>(h.constData());
     const int size = h.size();
@@ -59,7 +59,6 @@ int parseGzipHeader(const QByteArray &h, QByteArray *name, bool *hasName, QStrin
         if (size < pos)
             return 0;
     }
-    *hasName = false;
     if (flags & 0x08) { // original name
         const int nul = h.indexOf('\0', pos);
         if (nul < 0) {
@@ -73,8 +72,6 @@ int parseGzipHeader(const QByteArray &h, QByteArray *name, bool *hasName, QStrin
             *error = QStringLiteral("original name in the gzip header is too long");
             return -1;
         }
-        *name = h.mid(pos, nul - pos);
-        *hasName = true;
         pos = nul + 1;
     }
     if (flags & 0x10) { // comment
@@ -174,18 +171,6 @@ void Inflater::run()
     }
 }
 
-bool Inflater::waitForHeader()
-{
-    if (!m_threaded) {
-        QByteArray block;
-        while (!m_headerDone && !m_finished && produce(&block))
-            m_blocks.push_back(std::move(block));
-    }
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_headerDone || m_finished; });
-    return m_headerDone && m_error.isEmpty();
-}
-
 QByteArray Inflater::next()
 {
     if (!m_threaded) {
@@ -273,22 +258,13 @@ bool Inflater::readMemberHeader()
     inflate_state *state = &d.state;
     const int before = d.header.size();
     d.header.append(reinterpret_cast<const char *>(state->next_in), int(state->avail_in));
-    QByteArray name;
-    bool hasName = false;
     QString error;
-    const int length = parseGzipHeader(d.header, &name, &hasName, &error);
+    const int length = parseGzipHeader(d.header, &error);
     if (length < 0)
         return finish(error), false;
     if (length == 0) {
         state->avail_in = 0;
         return false;
-    }
-    if (!d.anyMember) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_name = name;
-        m_hasName = hasName;
-        m_headerDone = true;
-        m_changed.notify_all();
     }
     d.anyMember = true;
     uint8_t *next = state->next_in + (length - before);

@@ -34,12 +34,6 @@ public:
     // Starts decoding the already opened file descriptor (not taken over).
     void start(int fd);
 
-    // Waits until the first member's header is read. False on an error (see error()).
-    bool waitForHeader();
-    // The original file name of the first member's header; hasName() false when it has none.
-    bool hasName() const { return m_hasName; }
-    QByteArray name() const { return m_name; }
-
     // The next block of decoded bytes; empty at the end of the data or on an
     // error. The block stays valid until the next call.
     QByteArray next();
@@ -66,9 +60,6 @@ private:
     std::deque<QByteArray> m_blocks;
     QByteArray m_current;
     QString m_error;
-    QByteArray m_name;
-    bool m_hasName = false;
-    bool m_headerDone = false;
     bool m_finished = false;
     bool m_cancelled = false;
     std::atomic<qint64> m_consumed{0};

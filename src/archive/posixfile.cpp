@@ -1,12 +1,12 @@
 #include "posixfile.h"
 
-#include "archivehandles.h"
 
 #include <QFile>
 
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace Archive {
 

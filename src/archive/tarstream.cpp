@@ -262,9 +262,4 @@ qint64 Walker::endOffset() const
     return m_state->endAt >= 0 ? m_state->endAt : m_state->offset;
 }
 
-int Walker::entryCount() const
-{
-    return m_state->entries;
-}
-
 } // namespace TarStream

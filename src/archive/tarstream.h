@@ -63,7 +63,6 @@ public:
     bool ended() const;
     // Offset of that zero block, or of the end of the input when there is none.
     qint64 endOffset() const;
-    int entryCount() const;
 
 private:
     struct State;

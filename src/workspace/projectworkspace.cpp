@@ -318,14 +318,6 @@ bool validateNewSettings(ProjectEntity &project)
     return valid;
 }
 
-QMap<QString, DeviceEntity *> devicesByOldMac(const ProjectEntity &project)
-{
-    QMap<QString, DeviceEntity *> index;
-    for (DeviceEntity *device : project.deviceEntities())
-        index.insert(Mac::normalizeMac(device->oldMac(), colon), device);
-    return index;
-}
-
 StoreRequest storeRequest(const ProjectEntity &project, const QString &outpath)
 {
     StoreRequest request;

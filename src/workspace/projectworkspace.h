@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -71,9 +70,5 @@ bool hasEdits(const ProjectEntity &project);
 // Puts the settings and every device's new label and MAC back as loaded
 // and clears the devices' validation messages.
 void revertEdits(ProjectEntity &project);
-
-// The devices by the colon form of their old MAC; a later device with the
-// same key replaces an earlier one.
-QMap<QString, DeviceEntity *> devicesByOldMac(const ProjectEntity &project);
 
 } // namespace Workspace

@@ -187,20 +187,6 @@ private slots:
         QVERIFY(spyCarries(fixedSpy, {QString()}));
         QCOMPARE(quietSpy.count(), 0);
     }
-
-    void devicesByOldMacLaterWins()
-    {
-        ProjectEntity project;
-        auto *first = new DeviceEntity(&project);
-        auto *second = new DeviceEntity(&project);
-        first->setOldMac("00:1A:2B:3C:4D:5E");
-        second->setOldMac("00-1a-2b-3c-4d-5e");
-        project.devices()->append(first);
-        project.devices()->append(second);
-        const auto index = Workspace::devicesByOldMac(project);
-        QCOMPARE(index.size(), 1);
-        QCOMPARE(index.value("00:1a:2b:3c:4d:5e"), second);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestMac)
