@@ -1,3 +1,4 @@
+#include "processrun.h"
 #include "testfiles.h"
 #include "tarpatch.h"
 #include "tarstream.h"
@@ -6,7 +7,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -40,13 +40,7 @@ struct Member
 
 QByteArray runFixture(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral("python3"), QStringList{QStringLiteral(TARFIXTURE_SCRIPT)} + arguments);
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        qWarning().noquote() << "tarfixture.py" << arguments.join(' ') << "failed:" << process.readAllStandardError();
-        return QByteArray();
-    }
-    return process.readAllStandardOutput();
+    return outputOf(QStringLiteral("python3"), QStringList{QStringLiteral(TARFIXTURE_SCRIPT)} + arguments);
 }
 
 QVector<Member> members(const QString &archive)
@@ -305,11 +299,9 @@ private slots:
             }
         }
         QCOMPARE(untouched, writer == "gnutar" ? 5 : 3); // GNU tar adds the parents of the device directory
-        QProcess tar;
-        tar.start("tar", {"-tf", outPath});
-        QVERIFY(tar.waitForFinished(60000));
-        QCOMPARE(tar.exitCode(), 0);
-        QCOMPARE(tar.readAllStandardError(), QByteArray());
+        const ProcessRun tar = runProcess("tar", {"-tf", outPath});
+        QCOMPARE(tar.code, 0);
+        QCOMPARE(tar.err, QByteArray());
     }
 
     void errorsSayWhy_data()

@@ -7,6 +7,7 @@
 #include "appstate.h"
 #include "dataobjectmodel.h"
 #include "deviceentity.h"
+#include "processrun.h"
 #include "projectentity.h"
 #include "tmpfsmount.h"
 #include "treelisting.h"
@@ -15,7 +16,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QtTest>
 
@@ -65,26 +65,12 @@ private:
 
     QString archive(const QString &name) const { return m_corpus + '/' + name; }
 
-    struct Run
+    static ProcessRun tool(const QStringList &args, const QStringList &extraEnvironment = {})
     {
-        int code = -1;
-        QString out;
-        QString err;
-    };
-
-    Run tool(const QStringList &args, const QStringList &extraEnvironment = {}) const
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TMPDIR", QDir::tempPath());
-        for (const QString &assignment : extraEnvironment)
-            env.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(TANDO_PROJECT_BIN), args);
-        if (!p.waitForFinished(240000))
-            p.kill();
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+        RunOptions options;
+        options.environment = QStringList{"TMPDIR=" + QDir::tempPath()} + extraEnvironment;
+        options.timeoutMs = 240000;
+        return runTool(args, options);
     }
 
     // Nothing in the temporary directory, nothing changed around it.
@@ -105,13 +91,11 @@ private slots:
         QVERIFY(QDir().mkpath(m_escape));
         QVERIFY(QDir().mkpath(m_sandbox.filePath("scratch")));
 
-        QProcess script;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TMPDIR", m_sandbox.filePath("scratch"));
-        script.setProcessEnvironment(env);
-        script.start("bash", {HOSTILE_SCRIPT, m_corpus, m_escape});
-        QVERIFY(script.waitForFinished(240000));
-        QVERIFY2(script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0, script.readAllStandardError().constData());
+        RunOptions scratch;
+        scratch.environment = QStringList{"TMPDIR=" + m_sandbox.filePath("scratch")};
+        scratch.timeoutMs = 240000;
+        const ProcessRun script = runProcess("bash", {HOSTILE_SCRIPT, m_corpus, m_escape}, scratch);
+        QVERIFY2(script.code == 0, script.err.constData());
         QVERIFY(QDir().rmdir(m_sandbox.filePath("scratch")));
 
         m_savedTmpDir = qgetenv("TMPDIR");
@@ -182,17 +166,17 @@ private slots:
 
         const QStringList environment = maxBytes ? QStringList{QStringLiteral("TANDO_UNPACK_MAX_BYTES=%1").arg(maxBytes)}
                                                  : QStringList();
-        const Run run = tool({"show", archive(file), "--json"}, environment);
+        const ProcessRun run = tool({"show", archive(file), "--json"}, environment);
         if (reason.isEmpty()) {
-            QVERIFY2(run.code == 0, qPrintable(run.err));
-            const QJsonObject project = QJsonDocument::fromJson(run.out.toUtf8()).object();
+            QVERIFY2(run.code == 0, run.err.constData());
+            const QJsonObject project = QJsonDocument::fromJson(run.out).object();
             QCOMPARE(project.value("name").toString(), QStringLiteral("Hostile"));
             QCOMPARE(project.value("devices").toArray().size(), devices);
         } else {
             QCOMPARE(run.code, 1);
-            QVERIFY2(run.err.startsWith("tando-project: cannot load " + archive(file) + ": "), qPrintable(run.err));
-            QVERIFY2(run.err.contains(reason), qPrintable(run.err));
-            QCOMPARE(run.out, QString());
+            QVERIFY2(run.errText().startsWith("tando-project: cannot load " + archive(file) + ": "), run.err.constData());
+            QVERIFY2(run.errText().contains(reason), run.err.constData());
+            QCOMPARE(run.out, QByteArray());
         }
         checkNothingLeft(before);
     }
@@ -309,12 +293,12 @@ private slots:
             state.unloadProject();
         } else {
             if (via == "edit") {
-                const Run edited = tool({"edit", bomb, "-o", out, "--name", "Stored"});
-                QVERIFY2(edited.code == 0, qPrintable(edited.err));
+                const ProcessRun edited = tool({"edit", bomb, "-o", out, "--name", "Stored"});
+                QVERIFY2(edited.code == 0, edited.err.constData());
             }
-            const Run shown = tool({"show", via == "edit" ? out : bomb, "--json"});
-            QVERIFY2(shown.code == 0, qPrintable(shown.err));
-            const QJsonObject project = QJsonDocument::fromJson(shown.out.toUtf8()).object();
+            const ProcessRun shown = tool({"show", via == "edit" ? out : bomb, "--json"});
+            QVERIFY2(shown.code == 0, shown.err.constData());
+            const QJsonObject project = QJsonDocument::fromJson(shown.out).object();
             name = project.value("name").toString();
             devices = project.value("devices").toArray().size();
         }

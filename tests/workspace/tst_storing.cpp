@@ -93,7 +93,7 @@ with tarfile.open(sys.argv[1]) as tar:
 QList<QJsonObject> entriesOf(const QString &archive)
 {
     QList<QJsonObject> entries;
-    for (const QByteArray &line : ProjectFixture::run("python3", {"-c", readEntries, archive}).split('\n')) {
+    for (const QByteArray &line : outputOf("python3", {"-c", readEntries, archive}).split('\n')) {
         if (!line.isEmpty())
             entries.append(QJsonDocument::fromJson(line).object());
     }
@@ -153,8 +153,8 @@ private slots:
         // The entities are unchanged.
         QCOMPARE(front->oldMac(), QStringLiteral("00:1a:2b:3c:4d:5e"));
 
-        ProjectFixture::run("gzip", {"-t", out});
-        const QString listing = QString::fromUtf8(ProjectFixture::run("tar", {"-tzvf", out}));
+        outputOf("gzip", {"-t", out});
+        const QString listing = QString::fromUtf8(outputOf("tar", {"-tzvf", out}));
         QVERIFY2(!listing.contains("_"), qPrintable(listing)); // no underscore device names left
 
         const QString x = f.unpack(out) + "/active-project";
@@ -230,12 +230,11 @@ private slots:
         const QStringList tail{"active-project/project.xml", "active-project/settings-link", "active-project/notes.txt"};
         const QString archive = f.path(writer == "pax" ? "pax.tar" : "gnu.tgz");
         if (writer == "pax")
-            ProjectFixture::run("python3", QStringList{"-c", writePax, archive, f.root(), oldDir, oldDir + "/prefs",
-                                                       oldDir + "/profiles/p.xml"} + tail);
+            outputOf("python3",
+                     QStringList{"-c", writePax, archive, f.root(), oldDir, oldDir + "/prefs", oldDir + "/profiles/p.xml"} + tail);
         else
-            ProjectFixture::run("tar", QStringList{"--format=gnu", "--sort=name", "--owner=ann:1234", "--group=stage:2345",
-                                                   "--mtime=@1600000000", "-czf", archive, "active-project/devices"} + tail,
-                                f.root());
+            outputOf("tar", QStringList{"--format=gnu", "--sort=name", "--owner=ann:1234", "--group=stage:2345",
+                                        "--mtime=@1600000000", "-czf", archive, "-C", f.root(), "active-project/devices"} + tail);
 
         ProjectEntity project;
         QVERIFY(Workspace::loadProject(project, archive));
