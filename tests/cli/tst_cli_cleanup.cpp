@@ -4,6 +4,8 @@
 
 #include "processrun.h"
 #include "projectfixture.h"
+#include "snapshot.h"
+#include "testfiles.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,18 +16,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-QStringList entriesOf(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 mode_t modeOf(const QString &path)
 {
@@ -141,8 +131,8 @@ private slots:
         QVERIFY2(r.code == 0, r.err.constData());
         QCOMPARE(QString::number(modeOf(target), 8), QString::number(expectedMode, 8));
         QCOMPARE(storedName(target), QStringLiteral("New Hall"));
-        QCOMPARE(entriesOf(m_out), QStringList{"venue-new.tgz"});
-        QCOMPARE(entriesOf(m_tmp), QStringList());
+        QCOMPARE(entryNames(m_out), QStringList{"venue-new.tgz"});
+        QCOMPARE(entryNames(m_tmp), QStringList());
     }
 
     void specialTargetsAreRefused_data()
@@ -168,12 +158,12 @@ private slots:
             QVERIFY(QFile::rename(out("fifo"), out("target")));
         if (kind == "link")
             QVERIFY(QFile::link("fifo", out("target")));
-        const QStringList before = entriesOf(m_out);
+        const QStringList before = entryNames(m_out);
         const ProcessRun r = shell("exec \"$T\" edit \"$1\" -o target --name x", {m_archive});
         QCOMPARE(r.code, 1);
         QCOMPARE(r.errText().trimmed(), "tando-project: " + message);
-        QCOMPARE(entriesOf(m_out), before);
-        QCOMPARE(entriesOf(m_tmp), QStringList());
+        QCOMPARE(entryNames(m_out), before);
+        QCOMPARE(entryNames(m_tmp), QStringList());
     }
 
     // The link stays; the file it names is replaced, keeping its mode.
@@ -187,9 +177,9 @@ private slots:
         QCOMPARE(QFile::symLinkTarget(out("current.tgz")), out("real/venue.tgz"));
         QCOMPARE(storedName(out("real/venue.tgz")), QStringLiteral("Linked Hall"));
         QCOMPARE(modeOf(out("real/venue.tgz")), mode_t(0640));
-        QCOMPARE(entriesOf(m_out), (QStringList{"current.tgz", "real"}));
-        QCOMPARE(entriesOf(out("real")), QStringList{"venue.tgz"});
-        QCOMPARE(entriesOf(m_tmp), QStringList());
+        QCOMPARE(entryNames(m_out), (QStringList{"current.tgz", "real"}));
+        QCOMPARE(entryNames(out("real")), QStringList{"venue.tgz"});
+        QCOMPARE(entryNames(m_tmp), QStringList());
     }
 
     void signalsCleanUp_data()
@@ -214,15 +204,15 @@ private slots:
         RunningProcess p(TANDO_PROJECT_BIN, {"edit", m_archive, "-o", out("target.tgz"), "--name", "x"},
                          RunOptions::withEnvironment({"TMPDIR=" + m_tmp, "TANDO_TEST_PAUSE_AT=" + pauseAt}));
         QVERIFY2(p.waitFor("paused at " + pauseAt.toUtf8(), QProcess::StandardError), p.seen().err.constData());
-        QCOMPARE(entriesOf(m_tmp), QStringList());
-        QCOMPARE(entriesOf(m_out).size(), pauseAt == "store" ? 2 : 1); // the target, and the hidden file
+        QCOMPARE(entryNames(m_tmp), QStringList());
+        QCOMPARE(entryNames(m_out).size(), pauseAt == "store" ? 2 : 1); // the target, and the hidden file
 
         QVERIFY(p.signal(signalNumber));
         const ProcessRun stopped = p.finish();
         QCOMPARE(stopped.code, 128 + signalNumber);
         QVERIFY2(stopped.err.contains("stopped by signal"), stopped.err.constData());
-        QCOMPARE(entriesOf(m_tmp), QStringList());
-        QCOMPARE(entriesOf(m_out), QStringList{"target.tgz"});
+        QCOMPARE(entryNames(m_tmp), QStringList());
+        QCOMPARE(entryNames(m_out), QStringList{"target.tgz"});
         QCOMPARE(ProjectFixture::readFile(out("target.tgz")), QByteArray("old"));
     }
 
@@ -247,8 +237,8 @@ private slots:
         const ProcessRun r = shell(script, {m_bigArchive});
         QCOMPARE(r.code, 1);
         QVERIFY2(r.errText().startsWith("tando-project: " + message), r.err.constData());
-        QCOMPARE(entriesOf(m_out), QStringList());
-        QCOMPARE(entriesOf(m_tmp), QStringList());
+        QCOMPARE(entryNames(m_out), QStringList());
+        QCOMPARE(entryNames(m_tmp), QStringList());
     }
 
     // A killed run's hidden files are removed by the next store to the same
@@ -272,7 +262,7 @@ private slots:
         QVERIFY2(r.code == 0, r.err.constData());
         QStringList left = hidden.mid(1) << "venue.tgz";
         left.sort();
-        QCOMPARE(entriesOf(m_out), left);
+        QCOMPARE(entryNames(m_out), left);
     }
 };
 

@@ -4,6 +4,7 @@
 #include "deviceentity.h"
 #include "processrun.h"
 #include "projectentity.h"
+#include "snapshot.h"
 
 #include <QDir>
 #include <QFile>
@@ -130,7 +131,7 @@ public:
 
     QStringList entries() const
     {
-        return QDir(m_path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        return entryNames(m_path);
     }
 
 private:
