@@ -23,6 +23,13 @@ private:
         return runProcess(QStringLiteral(STARTUP_PROBE), QStringList{doc} + editorArgs, options);
     }
 
+    static QString oneDeviceShow(ProjectFixture &fixture)
+    {
+        fixture.addProjectXml("Show", "Ann", "");
+        fixture.addTando("00:1a:2b:3c:4d:5e", "Front");
+        return fixture.makeTgz("show.tgz");
+    }
+
 private slots:
     void brokenDocumentExitsWithMinusOne()
     {
@@ -47,9 +54,7 @@ private slots:
     void fileArgumentIsOpened()
     {
         ProjectFixture fixture;
-        fixture.addProjectXml("Show", "Ann", "");
-        fixture.addTando("00:1a:2b:3c:4d:5e", "Front");
-        const QString tgz = fixture.makeTgz("show.tgz");
+        const QString tgz = oneDeviceShow(fixture);
         const ProcessRun run = runProbe("qrc:/main.qml", {QFileInfo(tgz).fileName()}, QFileInfo(tgz).absolutePath());
         QCOMPARE(run.code, 0);
         const QString output = QString::fromLocal8Bit(run.out); // as the probe writes it
@@ -70,9 +75,7 @@ private slots:
     {
         QFETCH(int, signal);
         ProjectFixture fixture;
-        fixture.addProjectXml("Show", "Ann", "");
-        fixture.addTando("00:1a:2b:3c:4d:5e", "Front");
-        const QString tgz = fixture.makeTgz("show.tgz");
+        const QString tgz = oneDeviceShow(fixture);
         RunningProcess probe(QStringLiteral(STARTUP_PROBE), {QStringLiteral("qrc:/main.qml"), tgz},
                              RunOptions::withEnvironment({"TANDO_PROBE_REPORT=stay"}));
         QVERIFY2(probe.waitFor("devices=1", QProcess::StandardOutput, 20000), probe.seen().out.constData());
