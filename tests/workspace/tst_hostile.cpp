@@ -62,6 +62,7 @@ private:
     QString m_escape; // where absolute names and links aim
     QString m_corpus;
     QByteArray m_savedTmpDir;
+    TreeSnapshot m_before; // the sandbox as each test found it
 
     QString archive(const QString &name) const { return m_corpus + '/' + name; }
 
@@ -74,10 +75,10 @@ private:
     }
 
     // Nothing in the temporary directory, nothing changed around it.
-    void checkNothingLeft(const TreeSnapshot &before)
+    void checkNothingLeft()
     {
         QCOMPARE(treeSnapshot(m_tmp), TreeSnapshot());
-        QCOMPARE(treeSnapshot(m_sandbox.path()), before);
+        QCOMPARE(treeSnapshot(m_sandbox.path()), m_before);
     }
 
     // The names in the archive a store writes; the archive is removed again.
@@ -113,6 +114,8 @@ private slots:
     }
 
     void cleanupTestCase() { qputenv("TMPDIR", m_savedTmpDir); }
+
+    void init() { m_before = treeSnapshot(m_sandbox.path()); }
 
     void corpus_data()
     {
@@ -171,7 +174,6 @@ private slots:
         QFETCH(QString, reason);
         QFETCH(int, devices);
         QFETCH(qint64, maxBytes);
-        const auto before = treeSnapshot(m_sandbox.path());
 
         const QStringList environment = maxBytes ? QStringList{QStringLiteral("TANDO_UNPACK_MAX_BYTES=%1").arg(maxBytes)}
                                                  : QStringList();
@@ -187,7 +189,7 @@ private slots:
             QVERIFY2(run.errText().contains(reason), run.err.constData());
             QCOMPARE(run.out, QByteArray());
         }
-        checkNothingLeft(before);
+        checkNothingLeft();
     }
 
     void throughAppState_data() { corpus_data(); }
@@ -198,7 +200,6 @@ private slots:
         QFETCH(QString, reason);
         QFETCH(int, devices);
         QFETCH(qint64, maxBytes);
-        const auto before = treeSnapshot(m_sandbox.path());
 
         Archive::UnpackLimits limits = Archive::unpackLimits();
         if (maxBytes)
@@ -212,13 +213,13 @@ private slots:
         if (loaded) {
             QCOMPARE(state.project()->name(), QStringLiteral("Hostile"));
             QCOMPARE(state.project()->devices()->count(), devices);
-            checkNothingLeft(before); // while it is loaded too
+            checkNothingLeft(); // while it is loaded too
         } else {
             QVERIFY2(diagnostics.all().contains(reason), qPrintable(diagnostics.all()));
             QCOMPARE(state.project()->devices()->count(), 0);
         }
         state.unloadProject();
-        checkNothingLeft(before);
+        checkNothingLeft();
     }
 
     // Names that are not valid UTF-8 cannot be devices (a MAC is ASCII), but
@@ -226,7 +227,6 @@ private slots:
     // byte, store after store.
     void invalidUtf8NamesAreCarriedThrough()
     {
-        const auto before = treeSnapshot(m_sandbox.path());
         AppState state;
         QVERIFY(state.loadProject(archive("invalid-utf8.tar")));
         QCOMPARE(deviceMacs(*state.project()), QStringList{"00:1a:2b:3c:4d:5e"});
@@ -239,19 +239,18 @@ private slots:
             QVERIFY2(listing.contains(notes), qPrintable(QString::number(store)));
         }
         state.unloadProject();
-        checkNothingLeft(before);
+        checkNothingLeft();
     }
 
     void deepNestingIsStored()
     {
-        const auto before = treeSnapshot(m_sandbox.path());
         AppState state;
         QVERIFY(state.loadProject(archive("deep-nesting.tar")));
         QList<QByteArray> listing;
         storeAndList(state, &listing);
         QVERIFY(listing.contains("active-project/" + QByteArray("n/").repeated(1000) + "deep.txt"));
         state.unloadProject();
-        checkNothingLeft(before);
+        checkNothingLeft();
     }
 
     // Nothing is unpacked: with a temporary directory of 1 MiB, the bomb
