@@ -9,7 +9,7 @@
 
 #include <signal.h>
 
-// How a program is run: the test's own environment with these additions.
+// How a program is run; the environment entries are added to the test's own.
 struct RunOptions
 {
     QStringList environment; // NAME=value
