@@ -1,14 +1,11 @@
-"""Tar archives for tst_tarstream, written and read by independent tools.
+"""Tar archives for tst_tarstream, written by independent tools.
 
   tarfixture.py python ustar|gnu|pax OUT   the test project, written by Python's tarfile
   tarfixture.py gnutar gnu|posix OUT       the test project, written by GNU tar
-  tarfixture.py list ARCHIVE               every entry as tarfile reads it, as JSON
   tarfixture.py header NAME SIZE           the GNU header of a regular file, without its data
 """
 
-import hashlib
 import io
-import json
 import os
 import subprocess
 import sys
@@ -79,27 +76,6 @@ def write_gnutar(form, out):
                        check=True)
 
 
-def text(name):
-    return name.encode("utf-8", "surrogateescape").hex()
-
-
-def listing(archive):
-    members = []
-    with tarfile.open(archive, "r:") as tar:
-        while True:
-            m = tar.next()
-            if m is None:
-                break
-            entry = {"offset": m.offset, "offset_data": m.offset_data, "end": tar.offset, "size": m.size,
-                     "name": text(m.name), "linkname": text(m.linkname), "type": m.type.decode(),
-                     "mode": m.mode, "uid": m.uid, "gid": m.gid, "uname": m.uname, "gname": m.gname,
-                     "mtime": int(m.mtime), "sparse": m.sparse is not None, "sha": ""}
-            if m.isreg():
-                entry["sha"] = hashlib.sha256(tar.extractfile(m).read()).hexdigest()
-            members.append(entry)
-    json.dump(members, sys.stdout)
-
-
 if __name__ == "__main__":
     command = sys.argv[1]
     if command == "python":
@@ -110,5 +86,3 @@ if __name__ == "__main__":
         info = tarfile.TarInfo(sys.argv[2])
         info.size = int(sys.argv[3])
         sys.stdout.buffer.write(info.tobuf(tarfile.GNU_FORMAT))
-    else:
-        listing(sys.argv[2])

@@ -1,12 +1,10 @@
+#include "processrun.h"
+#include "snapshot.h"
 #include "testfiles.h"
 #include "tarpatch.h"
 #include "tarstream.h"
 
 #include <QCryptographicHash>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -23,56 +21,9 @@ namespace {
 const QByteArray kDevice = "active-project/devices/tando/00:1a:2b:3c:4d:5e";
 const QByteArray kProjectXml = "active-project/project.xml";
 
-// An entry as Python's tarfile reads it.
-struct Member
-{
-    qint64 offset = 0;
-    qint64 offsetData = 0;
-    qint64 end = 0;
-    qint64 size = 0;
-    QByteArray name;
-    QByteArray linkname;
-    char type = 0;
-    bool sparse = false;
-    QString attributes; // mode, owner, group, mtime
-    QString sha;        // of the data of a regular file
-};
-
 QByteArray runFixture(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral("python3"), QStringList{QStringLiteral(TARFIXTURE_SCRIPT)} + arguments);
-    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        qWarning().noquote() << "tarfixture.py" << arguments.join(' ') << "failed:" << process.readAllStandardError();
-        return QByteArray();
-    }
-    return process.readAllStandardOutput();
-}
-
-QVector<Member> members(const QString &archive)
-{
-    QVector<Member> result;
-    for (const QJsonValue &value : QJsonDocument::fromJson(runFixture({"list", archive})).array()) {
-        const QJsonObject o = value.toObject();
-        Member m;
-        m.offset = o["offset"].toVariant().toLongLong();
-        m.offsetData = o["offset_data"].toVariant().toLongLong();
-        m.end = o["end"].toVariant().toLongLong();
-        m.size = o["size"].toVariant().toLongLong();
-        m.name = QByteArray::fromHex(o["name"].toString().toLatin1());
-        m.linkname = QByteArray::fromHex(o["linkname"].toString().toLatin1());
-        m.type = o["type"].toString().toLatin1().at(0);
-        m.sparse = o["sparse"].toBool();
-        m.attributes = QStringLiteral("%1 %2:%3 %4:%5 %6")
-                           .arg(o["mode"].toInt(), 0, 8)
-                           .arg(o["uid"].toInt())
-                           .arg(o["gid"].toInt())
-                           .arg(o["uname"].toString(), o["gname"].toString())
-                           .arg(o["mtime"].toVariant().toLongLong());
-        m.sha = o["sha"].toString();
-        result.append(m);
-    }
-    return result;
+    return outputOf(QStringLiteral("python3"), QStringList{QStringLiteral(TARFIXTURE_SCRIPT)} + arguments);
 }
 
 QString sha(const QByteArray &data)
@@ -192,7 +143,7 @@ private slots:
         QTemporaryDir tmp;
         const QString path = makeArchive(tmp, writer, form);
         const QByteArray image = readFile(path);
-        const QVector<Member> expected = members(path);
+        const QVector<ArchiveEntry> expected = archiveEntries(path);
         QVERIFY(expected.size() >= 12);
 
         const Walk report = walk(image, {}, false);
@@ -201,7 +152,7 @@ private slots:
         QCOMPARE(report.entries.size(), expected.size());
         for (int i = 0; i < expected.size(); ++i) {
             const EntryInfo &e = report.entries.at(i);
-            const Member &m = expected.at(i);
+            const ArchiveEntry &m = expected.at(i);
             QCOMPARE(e.index, i);
             QCOMPARE(e.offset, i == 0 ? 0 : report.entries.at(i - 1).end);
             // tarfile leaves a pax global header out of the entry that follows it.
@@ -257,7 +208,7 @@ private slots:
         QTemporaryDir tmp;
         const QString path = makeArchive(tmp, writer, form);
         const QByteArray image = readFile(path);
-        const QVector<Member> before = members(path);
+        const QVector<ArchiveEntry> before = archiveEntries(path);
         const QByteArray oldData = "<project>" + QByteArray(580, 'x') + "</project>\n";
         const QByteArray newData = QByteArray(newDataSize, 'N');
 
@@ -278,12 +229,12 @@ private slots:
         if (newDevice.size() == kDevice.size()) // names patched in place: only the data changes the length
             QCOMPARE(edited.out.size(), image.size() + (newDataSize + 511) / 512 * 512 - 1024);
 
-        const QVector<Member> after = members(outPath);
+        const QVector<ArchiveEntry> after = archiveEntries(outPath);
         QCOMPARE(after.size(), before.size());
         int untouched = 0;
         for (int i = 0; i < before.size(); ++i) {
-            Member expected = before.at(i);
-            const Member &m = after.at(i);
+            ArchiveEntry expected = before.at(i);
+            const ArchiveEntry &m = after.at(i);
             expected.name = renamed(expected.name, newDevice);
             if (expected.type == '1')
                 expected.linkname = renamed(expected.linkname, newDevice);
@@ -297,7 +248,7 @@ private slots:
             QCOMPARE(m.attributes, expected.attributes);
             QCOMPARE(m.sha, expected.sha);
             QCOMPARE(m.size, expected.size);
-            const Member &old = before.at(i);
+            const ArchiveEntry &old = before.at(i);
             if (old.name != kProjectXml && expected.name == old.name && expected.linkname == old.linkname) {
                 QVERIFY2(edited.out.mid(int(m.offset), int(m.end - m.offset)) == image.mid(int(old.offset), int(old.end - old.offset)),
                          old.name.constData());
@@ -305,11 +256,9 @@ private slots:
             }
         }
         QCOMPARE(untouched, writer == "gnutar" ? 5 : 3); // GNU tar adds the parents of the device directory
-        QProcess tar;
-        tar.start("tar", {"-tf", outPath});
-        QVERIFY(tar.waitForFinished(60000));
-        QCOMPARE(tar.exitCode(), 0);
-        QCOMPARE(tar.readAllStandardError(), QByteArray());
+        const ProcessRun tar = runProcess("tar", {"-tf", outPath});
+        QCOMPARE(tar.code, 0);
+        QCOMPARE(tar.err, QByteArray());
     }
 
     void errorsSayWhy_data()
@@ -320,7 +269,7 @@ private slots:
         QTest::addColumn<QString>("expectedError");
         runFixture({"python", "pax", m_tmp.filePath("pax.tar")});
         const QByteArray pax = readFile(m_tmp.filePath("pax.tar"));
-        const QVector<Member> m = members(m_tmp.filePath("pax.tar"));
+        const QVector<ArchiveEntry> m = archiveEntries(m_tmp.filePath("pax.tar"));
         QVERIFY(m.size() > 4 && m.at(1).name == kProjectXml && m.at(4).offsetData - m.at(4).offset == 1536);
 
         QTest::newRow("cut off in data") << pax.left(int(m.at(1).offsetData + 100)) << QByteArray() << ""

@@ -7,32 +7,9 @@
 
 namespace {
 
-struct Result
-{
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-Result tool(const QStringList &args, const QString &tmpDir = QString())
-{
-    QProcess p;
-    if (!tmpDir.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TMPDIR", tmpDir);
-        p.setProcessEnvironment(env);
-    }
-    p.start(QStringLiteral(TANDO_PROJECT_BIN), args);
-    if (!p.waitForFinished(120000))
-        p.kill();
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
-}
-
 QJsonObject showJson(const QString &archive)
 {
-    const Result r = tool({"show", archive, "--json"});
-    return QJsonDocument::fromJson(r.out.toUtf8()).object();
+    return QJsonDocument::fromJson(runTool({"show", archive, "--json"}).out).object();
 }
 
 } // namespace
@@ -60,13 +37,13 @@ private slots:
 
     void showPrintsTheDeviceTable()
     {
-        const Result r = tool({"show", m_archive});
+        const ProcessRun r = runTool({"show", m_archive});
         QCOMPARE(r.code, 0);
         QVERIFY(r.out.contains("Main Hall"));
         QVERIFY(r.out.contains("Spring show"));
-        const QStringList lines = r.out.split('\n');
+        const QStringList lines = r.outText().split('\n');
         const int header = lines.indexOf(QRegularExpression("^#\\s+Type\\s+Label\\s+MAC$"));
-        QVERIFY2(header >= 0, qPrintable(r.out));
+        QVERIFY2(header >= 0, r.out.constData());
         QVERIFY(lines.at(header + 1).contains(QRegularExpression("^1\\s+KSB12\\s+Stage Right\\s+00:1a:2b:00:00:01$")));
         QVERIFY(lines.at(header + 3).contains(QRegularExpression("^3\\s+TANDO/QL3\\s+Back\\s+00:1a:2b:3c:4d:5f$")));
     }
@@ -76,11 +53,11 @@ private slots:
     void progressOnlyOnATerminal()
     {
         const QString command = QStringLiteral("'%1' show '%2'").arg(TANDO_PROJECT_BIN, m_archive);
-        const QByteArray onTerminal = ProjectFixture::run("script", {"-qec", command, "/dev/null"});
+        const QByteArray onTerminal = outputOf("script", {"-qec", command, "/dev/null"});
         QVERIFY2(onTerminal.contains("Unpacking") && onTerminal.contains("\033[K"), onTerminal.constData());
-        const QByteArray quiet = ProjectFixture::run("script", {"-qec", command + " --quiet", "/dev/null"});
+        const QByteArray quiet = outputOf("script", {"-qec", command + " --quiet", "/dev/null"});
         QVERIFY2(quiet.contains("Main Hall") && !quiet.contains("Unpacking"), quiet.constData());
-        QCOMPARE(tool({"show", m_archive}).err, QString());
+        QCOMPARE(runTool({"show", m_archive}).err, QByteArray());
     }
 
     void showJson()
@@ -108,9 +85,9 @@ private slots:
         QFETCH(QString, macArg);
         QFETCH(QString, expectedMac);
         const QString out = m_fixture.path("edited.tgz");
-        const Result r = tool({"edit", m_archive, "-o", out, "--name", "New Hall", "--mac", macArg,
-                               "--label", "00:1a:2b:00:00:01=Amp 2"});
-        QVERIFY2(r.code == 0, qPrintable(r.err));
+        const ProcessRun r = runTool({"edit", m_archive, "-o", out, "--name", "New Hall", "--mac", macArg,
+                                     "--label", "00:1a:2b:00:00:01=Amp 2"});
+        QVERIFY2(r.code == 0, r.err.constData());
         const QJsonObject o = ::showJson(out);
         QCOMPARE(o.value("name").toString(), QStringLiteral("New Hall"));
         QCOMPARE(o.value("author").toString(), QStringLiteral("Ann"));
@@ -176,9 +153,9 @@ private slots:
         args.replaceInStrings(QRegularExpression("^OUT$"), out);
         args.replaceInStrings(QRegularExpression("^DIR$"), m_fixture.path("adir"));
         message.replace("DIR", m_fixture.path("adir"));
-        const Result r = tool(args);
+        const ProcessRun r = runTool(args);
         QCOMPARE(r.code, code);
-        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QVERIFY2(r.errText().contains(message), r.err.constData());
         QCOMPARE(r.err.trimmed().count('\n'), 0);
         QCOMPARE(ProjectFixture::readFile(out), QByteArray("old contents"));
     }
@@ -193,13 +170,14 @@ private slots:
                   "<description></description></project>\n");
         f.addKsb12("00:1a:2b:00:00:01", QByteArray("Red\x1b[31mAmp\x07").append(4, '\0'));
         const QString archive = f.makeTgz("control.tgz");
-        const Result table = tool({"show", archive});
-        QCOMPARE(table.code, 0);
-        QVERIFY2(table.out.contains("Name:        Hall\\x09B\n"), qPrintable(table.out));
-        QVERIFY2(table.out.contains("Author:      Zo\u00eb\n"), qPrintable(table.out));
-        QVERIFY2(table.out.contains(QRegularExpression("\\b1\\s+KSB12\\s+Red\\\\x1b\\[31mAmp\\\\x07\\s+00:1a:2b:00:00:01\n")),
-                 qPrintable(table.out));
-        QVERIFY(!table.out.contains(QChar(0x1b)) && !table.out.contains(QChar(7)) && !table.out.contains('\t'));
+        const ProcessRun shown = runTool({"show", archive});
+        QCOMPARE(shown.code, 0);
+        const QString table = shown.outText();
+        QVERIFY2(table.contains("Name:        Hall\\x09B\n"), qPrintable(table));
+        QVERIFY2(table.contains("Author:      Zo\u00eb\n"), qPrintable(table));
+        QVERIFY2(table.contains(QRegularExpression("\\b1\\s+KSB12\\s+Red\\\\x1b\\[31mAmp\\\\x07\\s+00:1a:2b:00:00:01\n")),
+                 qPrintable(table));
+        QVERIFY(!table.contains(QChar(0x1b)) && !table.contains(QChar(7)) && !table.contains('\t'));
         const QJsonObject o = ::showJson(archive);
         QCOMPARE(o.value("devices").toArray().at(0).toObject().value("label").toString(), QStringLiteral("Red\x1b[31mAmp\x07"));
     }
@@ -211,31 +189,32 @@ private slots:
         const QString notADirectory = m_fixture.path("not-a-directory");
         m_fixture.addFile("../not-a-directory", "x");
         const QString out = m_fixture.path("no-tmp.tgz");
-        const Result r = tool({"edit", m_archive, "-o", out, "--name", "Elsewhere"}, notADirectory);
-        QVERIFY2(r.code == 0, qPrintable(r.err));
+        const ProcessRun r = runTool({"edit", m_archive, "-o", out, "--name", "Elsewhere"},
+                                     RunOptions::withEnvironment({"TMPDIR=" + notADirectory}));
+        QVERIFY2(r.code == 0, r.err.constData());
         QCOMPARE(::showJson(out).value("name").toString(), QStringLiteral("Elsewhere"));
     }
 
     void dryRunWritesNothing()
     {
         const QString out = m_fixture.path("dry.tgz");
-        const Result ok = tool({"edit", m_archive, "--dry-run", "-o", out, "--mac", "00:1a:2b:3c:4d:5e=3c:4d:ff"});
+        const ProcessRun ok = runTool({"edit", m_archive, "--dry-run", "-o", out, "--mac", "00:1a:2b:3c:4d:5e=3c:4d:ff"});
         QCOMPARE(ok.code, 0);
         QVERIFY(!QFileInfo::exists(out));
-        const Result bad = tool({"edit", m_archive, "--dry-run", "--mac", "00:1a:2b:3c:4d:5e=3c:4d:5f"});
+        const ProcessRun bad = runTool({"edit", m_archive, "--dry-run", "--mac", "00:1a:2b:3c:4d:5e=3c:4d:5f"});
         QCOMPARE(bad.code, 1);
         QVERIFY(bad.err.contains("This MAC address is already assigned"));
     }
 
     void helpAndVersion()
     {
-        const Result help = tool({"--help"});
+        const ProcessRun help = runTool({"--help"});
         QCOMPARE(help.code, 0);
         for (const char *word : {"show ARCHIVE", "edit ARCHIVE", "--mac OLD=NEW", "--label MAC=LABEL", "--dry-run", "Example"})
             QVERIFY2(help.out.contains(word), word);
-        const Result version = tool({"--version"});
+        const ProcessRun version = runTool({"--version"});
         QCOMPARE(version.code, 0);
-        QVERIFY(version.out.contains(QRegularExpression("revision [0-9a-f]{7}")));
+        QVERIFY(version.outText().contains(QRegularExpression("revision [0-9a-f]{7}")));
     }
 };
 

@@ -2,9 +2,11 @@
 // permissions where it belongs, and nothing else, whether the tool succeeds,
 // fails, is refused its target, or is stopped by a signal.
 
+#include "processrun.h"
 #include "projectfixture.h"
+#include "snapshot.h"
+#include "testfiles.h"
 
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
@@ -14,25 +16,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-struct Run
-{
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-QStringList entriesOf(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 mode_t modeOf(const QString &path)
 {
@@ -78,25 +61,17 @@ private:
 
     // The tool run through sh, so that a test can set the umask or limits,
     // or pipe its output: "$T" is the tool, "$@" the arguments.
-    Run shell(const QString &script, const QStringList &args = {})
+    ProcessRun shell(const QString &script, const QStringList &args = {})
     {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TMPDIR", m_tmp);
-        env.insert("T", TANDO_PROJECT_BIN);
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(m_out);
-        p.start("bash", QStringList{"-c", script, "bash"} + args);
-        if (!p.waitForFinished(120000))
-            p.kill();
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+        RunOptions options;
+        options.environment = QStringList{"TMPDIR=" + m_tmp, "T=" TANDO_PROJECT_BIN};
+        options.workDir = m_out;
+        return runProcess("bash", QStringList{"-c", script, "bash"} + args, options);
     }
 
     QString storedName(const QString &archive)
     {
-        const Run r = shell("\"$T\" show \"$1\" --json", {archive});
-        return QJsonDocument::fromJson(r.out.toUtf8()).object().value("name").toString();
+        return QJsonDocument::fromJson(shell("\"$T\" show \"$1\" --json", {archive}).out).object().value("name").toString();
     }
 
     QString out(const QString &name) const { return m_out + '/' + name; }
@@ -152,12 +127,12 @@ private slots:
             QVERIFY(writeFile(target, "old"));
             QVERIFY(::chmod(QFile::encodeName(target).constData(), mode_t(existingMode)) == 0);
         }
-        const Run r = shell("umask $1; exec \"$T\" edit \"$2\" -o venue-new.tgz --name 'New Hall'", {umask, m_archive});
-        QVERIFY2(r.code == 0, qPrintable(r.err));
+        const ProcessRun r = shell("umask $1; exec \"$T\" edit \"$2\" -o venue-new.tgz --name 'New Hall'", {umask, m_archive});
+        QVERIFY2(r.code == 0, r.err.constData());
         QCOMPARE(QString::number(modeOf(target), 8), QString::number(expectedMode, 8));
         QCOMPARE(storedName(target), QStringLiteral("New Hall"));
-        QCOMPARE(entriesOf(m_out), QStringList{"venue-new.tgz"});
-        QCOMPARE(entriesOf(m_tmp), QStringList());
+        QCOMPARE(entryNames(m_out), QStringList{"venue-new.tgz"});
+        QCOMPARE(entryNames(m_tmp), QStringList());
     }
 
     void specialTargetsAreRefused_data()
@@ -183,12 +158,12 @@ private slots:
             QVERIFY(QFile::rename(out("fifo"), out("target")));
         if (kind == "link")
             QVERIFY(QFile::link("fifo", out("target")));
-        const QStringList before = entriesOf(m_out);
-        const Run r = shell("exec \"$T\" edit \"$1\" -o target --name x", {m_archive});
+        const QStringList before = entryNames(m_out);
+        const ProcessRun r = shell("exec \"$T\" edit \"$1\" -o target --name x", {m_archive});
         QCOMPARE(r.code, 1);
-        QCOMPARE(r.err.trimmed(), "tando-project: " + message);
-        QCOMPARE(entriesOf(m_out), before);
-        QCOMPARE(entriesOf(m_tmp), QStringList());
+        QCOMPARE(r.errText().trimmed(), "tando-project: " + message);
+        QCOMPARE(entryNames(m_out), before);
+        QCOMPARE(entryNames(m_tmp), QStringList());
     }
 
     // The link stays; the file it names is replaced, keeping its mode.
@@ -197,14 +172,14 @@ private slots:
         QVERIFY(writeFile(out("real/venue.tgz"), "old"));
         QVERIFY(::chmod(QFile::encodeName(out("real/venue.tgz")).constData(), 0640) == 0);
         QVERIFY(QFile::link("real/venue.tgz", out("current.tgz")));
-        const Run r = shell("exec \"$T\" edit \"$1\" -o current.tgz --name 'Linked Hall'", {m_archive});
-        QVERIFY2(r.code == 0, qPrintable(r.err));
+        const ProcessRun r = shell("exec \"$T\" edit \"$1\" -o current.tgz --name 'Linked Hall'", {m_archive});
+        QVERIFY2(r.code == 0, r.err.constData());
         QCOMPARE(QFile::symLinkTarget(out("current.tgz")), out("real/venue.tgz"));
         QCOMPARE(storedName(out("real/venue.tgz")), QStringLiteral("Linked Hall"));
         QCOMPARE(modeOf(out("real/venue.tgz")), mode_t(0640));
-        QCOMPARE(entriesOf(m_out), (QStringList{"current.tgz", "real"}));
-        QCOMPARE(entriesOf(out("real")), QStringList{"venue.tgz"});
-        QCOMPARE(entriesOf(m_tmp), QStringList());
+        QCOMPARE(entryNames(m_out), (QStringList{"current.tgz", "real"}));
+        QCOMPARE(entryNames(out("real")), QStringList{"venue.tgz"});
+        QCOMPARE(entryNames(m_tmp), QStringList());
     }
 
     void signalsCleanUp_data()
@@ -226,32 +201,18 @@ private slots:
         QFETCH(int, signalNumber);
         QVERIFY(writeFile(out("target.tgz"), "old"));
 
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TMPDIR", m_tmp);
-        env.insert("TANDO_TEST_PAUSE_AT", pauseAt);
-        p.setProcessEnvironment(env);
-        p.setReadChannel(QProcess::StandardError);
-        p.start(TANDO_PROJECT_BIN, {"edit", m_archive, "-o", out("target.tgz"), "--name", "x"});
-        QByteArray err;
-        QElapsedTimer waited;
-        waited.start();
-        while (!err.contains("paused at " + pauseAt.toUtf8()) && p.state() != QProcess::NotRunning && waited.elapsed() < 60000) {
-            p.waitForReadyRead(100);
-            err += p.readAllStandardError();
-        }
-        QVERIFY2(err.contains("paused at " + pauseAt.toUtf8()), err.constData());
-        QCOMPARE(entriesOf(m_tmp), QStringList());
-        QCOMPARE(entriesOf(m_out).size(), pauseAt == "store" ? 2 : 1); // the target, and the hidden file
+        RunningProcess p(TANDO_PROJECT_BIN, {"edit", m_archive, "-o", out("target.tgz"), "--name", "x"},
+                         RunOptions::withEnvironment({"TMPDIR=" + m_tmp, "TANDO_TEST_PAUSE_AT=" + pauseAt}));
+        QVERIFY2(p.waitFor("paused at " + pauseAt.toUtf8(), QProcess::StandardError), p.seen().err.constData());
+        QCOMPARE(entryNames(m_tmp), QStringList());
+        QCOMPARE(entryNames(m_out).size(), pauseAt == "store" ? 2 : 1); // the target, and the hidden file
 
-        QCOMPARE(::kill(pid_t(p.processId()), signalNumber), 0);
-        QVERIFY(p.waitForFinished(120000));
-        err += p.readAllStandardError();
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 128 + signalNumber);
-        QVERIFY2(err.contains("stopped by signal"), err.constData());
-        QCOMPARE(entriesOf(m_tmp), QStringList());
-        QCOMPARE(entriesOf(m_out), QStringList{"target.tgz"});
+        QVERIFY(p.signal(signalNumber));
+        const ProcessRun stopped = p.finish();
+        QCOMPARE(stopped.code, 128 + signalNumber);
+        QVERIFY2(stopped.err.contains("stopped by signal"), stopped.err.constData());
+        QCOMPARE(entryNames(m_tmp), QStringList());
+        QCOMPARE(entryNames(m_out), QStringList{"target.tgz"});
         QCOMPARE(ProjectFixture::readFile(out("target.tgz")), QByteArray("old"));
     }
 
@@ -273,23 +234,22 @@ private slots:
     {
         QFETCH(QString, script);
         QFETCH(QString, message);
-        const Run r = shell(script, {m_bigArchive});
+        const ProcessRun r = shell(script, {m_bigArchive});
         QCOMPARE(r.code, 1);
-        QVERIFY2(r.err.startsWith("tando-project: " + message), qPrintable(r.err));
-        QCOMPARE(entriesOf(m_out), QStringList());
-        QCOMPARE(entriesOf(m_tmp), QStringList());
+        QVERIFY2(r.errText().startsWith("tando-project: " + message), r.err.constData());
+        QCOMPARE(entryNames(m_out), QStringList());
+        QCOMPARE(entryNames(m_tmp), QStringList());
     }
 
     // A killed run's hidden files are removed by the next store to the same
     // target; a running one's, and files that only look alike, stay.
     void leftoversOfDeadRunsAreRemoved()
     {
-        QProcess gone;
-        gone.start("sleep", {"60"});
-        QVERIFY(gone.waitForStarted());
-        const QString deadTag = ownerTagOf(gone.processId());
-        gone.kill();
-        QVERIFY(gone.waitForFinished());
+        RunningProcess gone("sleep", {"60"});
+        QVERIFY(gone.pid() > 0);
+        const QString deadTag = ownerTagOf(gone.pid());
+        QVERIFY(gone.signal(SIGKILL));
+        QCOMPARE(gone.finish().code, -1);
         const QString liveTag = ownerTagOf(QCoreApplication::applicationPid());
         QVERIFY(!deadTag.isEmpty() && !liveTag.isEmpty());
 
@@ -298,11 +258,11 @@ private slots:
         for (const QString &name : hidden)
             QVERIFY(writeFile(out(name), "partial"));
 
-        const Run r = shell("exec \"$T\" edit \"$1\" -o venue.tgz", {m_archive});
-        QVERIFY2(r.code == 0, qPrintable(r.err));
+        const ProcessRun r = shell("exec \"$T\" edit \"$1\" -o venue.tgz", {m_archive});
+        QVERIFY2(r.code == 0, r.err.constData());
         QStringList left = hidden.mid(1) << "venue.tgz";
         left.sort();
-        QCOMPARE(entriesOf(m_out), left);
+        QCOMPARE(entryNames(m_out), left);
     }
 };
 

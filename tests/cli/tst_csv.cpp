@@ -2,6 +2,7 @@
 // it: `show --csv`, rows changed by Python's csv module as a spreadsheet
 // would, `edit --changes`, then what `show --json` says.
 
+#include "processrun.h"
 #include "projectfixture.h"
 
 #include <QJsonArray>
@@ -17,25 +18,6 @@ using Expected = QMap<QString, QStringList>; // old MAC -> {MAC, label} after th
 const QString bigMac = QStringLiteral("00:1a:2b:00:00:01");
 const QString frontMac = QStringLiteral("00:1a:2b:3c:4d:5e");
 const QString stageMac = QStringLiteral("00:1a:2b:3c:4d:5f");
-
-struct Run
-{
-    int code = -1;
-    QByteArray out;
-    QString err;
-};
-
-Run tool(const QStringList &args, const QByteArray &input = QByteArray())
-{
-    QProcess p;
-    p.start(QStringLiteral(TANDO_PROJECT_BIN), args);
-    p.write(input);
-    p.closeWriteChannel();
-    if (!p.waitForFinished(120000))
-        p.kill();
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-            QString::fromUtf8(p.readAllStandardError())};
-}
 
 // Reads the exported list, prints its rows as JSON, and writes it back with
 // new_label and new_mac columns as a spreadsheet saves it.
@@ -67,7 +49,7 @@ private:
     // The devices as `show --json` lists them, by MAC: {type, label}.
     QMap<QString, QStringList> devices(const QString &archive, QString *name = nullptr)
     {
-        const QJsonObject shown = QJsonDocument::fromJson(tool({"show", archive, "--json"}).out).object();
+        const QJsonObject shown = QJsonDocument::fromJson(runTool({"show", archive, "--json"}).out).object();
         if (name)
             *name = shown.value("name").toString();
         QMap<QString, QStringList> byMac;
@@ -123,7 +105,7 @@ private slots:
         QFETCH(QStringList, options);
         QFETCH(Expected, expected);
 
-        const Run exported = tool({"show", m_archive, "--csv"});
+        const ProcessRun exported = runTool({"show", m_archive, "--csv"});
         QCOMPARE(exported.code, 0);
         const QString exportPath = m_fixture.path("list.csv");
         const QString changesPath = m_fixture.path("changes.csv");
@@ -131,7 +113,7 @@ private slots:
         QJsonObject editsJson;
         for (auto e = edits.cbegin(); e != edits.cend(); ++e)
             editsJson.insert(e.key(), QJsonArray::fromStringList(e.value()));
-        const QByteArray rowsRead = ProjectFixture::run(
+        const QByteArray rowsRead = outputOf(
             "python3", {"-c", spreadsheet, exportPath, changesPath, separator, bom, lineEnd,
                         QString::fromUtf8(QJsonDocument(editsJson).toJson(QJsonDocument::Compact))});
 
@@ -140,7 +122,7 @@ private slots:
         const QMap<QString, QStringList> before = devices(m_archive, &name);
         QJsonArray listed;
         listed.append(QJsonArray{"type", "label", "mac"});
-        for (const QJsonValue d : QJsonDocument::fromJson(tool({"show", m_archive, "--json"}).out)["devices"].toArray())
+        for (const QJsonValue d : QJsonDocument::fromJson(runTool({"show", m_archive, "--json"}).out)["devices"].toArray())
             listed.append(QJsonArray{d["type"], d["label"], d["mac"]});
         QCOMPARE(QJsonDocument::fromJson(rowsRead).array(), listed);
 
@@ -149,8 +131,10 @@ private slots:
         const QByteArray changes = ProjectFixture::readFile(changesPath);
         QCOMPARE(changes.startsWith("\xef\xbb\xbf"), !bom.isEmpty());
         QStringList args{"edit", m_archive, "-o", output, "--changes", fromStdin ? "-" : changesPath};
-        const Run edited = tool(args + options, fromStdin ? changes : QByteArray());
-        QVERIFY2(edited.code == 0, qPrintable(edited.err));
+        RunOptions piped;
+        piped.input = fromStdin ? changes : QByteArray();
+        const ProcessRun edited = runTool(args + options, piped);
+        QVERIFY2(edited.code == 0, edited.err.constData());
 
         QMap<QString, QStringList> after = before;
         for (auto e = expected.cbegin(); e != expected.cend(); ++e)
@@ -205,9 +189,9 @@ private slots:
         const QString changesPath = m_fixture.path("changes.csv");
         m_fixture.addFile("../changes.csv", changes);
         const QString output = m_fixture.path("refused.tgz");
-        const Run r = tool(QStringList{"edit", m_archive, "-o", output, "--changes", changesPath} + options);
+        const ProcessRun r = runTool(QStringList{"edit", m_archive, "-o", output, "--changes", changesPath} + options);
         QCOMPARE(r.code, 2);
-        QVERIFY2(r.err.contains(message.replace("changes.csv", changesPath)), qPrintable(r.err));
+        QVERIFY2(r.errText().contains(message.replace("changes.csv", changesPath)), r.err.constData());
         QVERIFY(r.err.count('\n') <= 21);
         QVERIFY(!QFileInfo::exists(output));
     }

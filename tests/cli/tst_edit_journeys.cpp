@@ -2,6 +2,7 @@
 // packed with the system tar, `tando-project edit`, then what `show --json`
 // and the stored files (unpacked with the system tar) say.
 
+#include "processrun.h"
 #include "projectfixture.h"
 
 #include <QJsonArray>
@@ -20,26 +21,9 @@ const QString tandoPrefsMember = QStringLiteral("active-project/devices/tando/00
 const QString profileMember = QStringLiteral("active-project/devices/tando/00:1a:2b:3c:4d:5e/profiles/p.xml");
 const QString ksb12Member = QStringLiteral("active-project/devices/ksb12/00:1a:2b:00:00:01/prefs");
 
-struct Run
-{
-    int code = -1;
-    QByteArray out;
-    QString err;
-};
-
-Run tool(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral(TANDO_PROJECT_BIN), args);
-    if (!p.waitForFinished(120000))
-        p.kill();
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-            QString::fromUtf8(p.readAllStandardError())};
-}
-
 QByteArray storedFile(const QString &archive, const QString &name)
 {
-    return ProjectFixture::run(QStringLiteral("tar"), {"-xzOf", archive, name});
+    return outputOf(QStringLiteral("tar"), {"-xzOf", archive, name});
 }
 
 QByteArray projectXml(const QByteArray &body, const QByteArray &declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>")
@@ -51,7 +35,7 @@ QByteArray projectXml(const QByteArray &body, const QByteArray &declaration = "<
 // What a user sees of a project: the settings, and each label by its MAC.
 QJsonObject shown(const QString &archive)
 {
-    const Run r = tool({"show", archive, "--json"});
+    const ProcessRun r = runTool({"show", archive, "--json"});
     QJsonObject seen = QJsonDocument::fromJson(r.out).object();
     for (const QJsonValue device : seen.take("devices").toArray())
         seen.insert("label " + device["mac"].toString(), device["label"]);
@@ -185,16 +169,16 @@ private slots:
         for (auto it = tree.cbegin(); it != tree.cend(); ++it)
             f.addFile(it.key(), it.value());
         const QString in = f.path("in.tgz");
-        ProjectFixture::run("tar", {"-czf", in, "active-project"}, f.root());
+        outputOf("tar", {"-czf", in, "-C", f.root(), "active-project"});
 
         QByteArray firstStored;
         for (int run = 0; run < 3; ++run) {
             const QString out = f.path(QStringLiteral("out%1.tgz").arg(run));
-            const Run r = tool(QStringList{"edit", in, "-o", out} + options);
-            QVERIFY2(r.code == code, qPrintable(r.err));
+            const ProcessRun r = runTool(QStringList{"edit", in, "-o", out} + options);
+            QVERIFY2(r.code == code, r.err.constData());
             if (code != 0) {
                 for (const QByteArray &part : memberHolds.split('|'))
-                    QVERIFY2(r.err.contains(QString::fromUtf8(part)), qPrintable(r.err));
+                    QVERIFY2(r.err.contains(part), r.err.constData());
                 QVERIFY(!QFileInfo::exists(out));
                 return;
             }
@@ -224,9 +208,9 @@ private slots:
         const QString in = f.makeTgz("in.tgz");
         for (const QString &name : {QStringLiteral("out.TGZ"), QStringLiteral("out.tar.gz"), QStringLiteral("out.bin")}) {
             const QString out = f.path(name);
-            QCOMPARE(tool({"edit", in, "-o", out, "--name", name}).code, 0);
+            QCOMPARE(runTool({"edit", in, "-o", out, "--name", name}).code, 0);
             QCOMPARE(shown(out).value("name").toString(), name);
-            const QByteArray tar = ProjectFixture::run("gzip", {"-dc", out});
+            const QByteArray tar = outputOf("gzip", {"-dc", out});
             int headers = 0;
             for (int at = 0; at + 512 <= tar.size(); at += 512) {
                 const QByteArray h = tar.mid(at, 512);

@@ -51,7 +51,7 @@ private:
     // The rows of a CSV file as Python's csv module reads them.
     static QJsonArray pythonCsvRows(const QString &path)
     {
-        const QByteArray rows = ProjectFixture::run(
+        const QByteArray rows = outputOf(
             "python3", {"-c", "import csv, json, sys; print(json.dumps(list(csv.reader(open(sys.argv[1], newline='', "
                               "encoding='utf-8')))))",
                         path});

@@ -1,6 +1,6 @@
+#include "processrun.h"
 #include "projectfixture.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -11,46 +11,42 @@ class TestStartup : public QObject
     Q_OBJECT
 
 private:
-    struct Run
+    // The probe's exit code and its output, both channels in one.
+    static ProcessRun runProbe(const QString &document, const QStringList &editorArgs = {}, const QString &workDir = {})
     {
-        int exitCode = 0;
-        QString output;
-    };
-
-    static Run runProbe(const QString &document, const QStringList &editorArgs = {}, const QString &workDir = {})
-    {
-        QProcess probe;
-        probe.setProcessChannelMode(QProcess::MergedChannels);
-        if (!editorArgs.isEmpty()) {
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("TANDO_PROBE_REPORT"), QStringLiteral("1"));
-            probe.setProcessEnvironment(env);
-        }
-        probe.setWorkingDirectory(workDir);
+        RunOptions options;
+        if (!editorArgs.isEmpty())
+            options.environment = QStringList{"TANDO_PROBE_REPORT=1"};
+        options.workDir = workDir;
+        options.mergeChannels = true;
         const QString doc = document.startsWith("qrc:") ? document : QStringLiteral(TEST_DATA_DIR "/") + document;
-        probe.start(QStringLiteral(STARTUP_PROBE), QStringList{doc} + editorArgs);
-        if (!probe.waitForFinished(60000))
-            probe.kill();
-        return {probe.exitCode(), QString::fromLocal8Bit(probe.readAll())};
+        return runProcess(QStringLiteral(STARTUP_PROBE), QStringList{doc} + editorArgs, options);
+    }
+
+    static QString oneDeviceShow(ProjectFixture &fixture)
+    {
+        fixture.addProjectXml("Show", "Ann", "");
+        fixture.addTando("00:1a:2b:3c:4d:5e", "Front");
+        return fixture.makeTgz("show.tgz");
     }
 
 private slots:
     void brokenDocumentExitsWithMinusOne()
     {
-        const Run run = runProbe("broken.qml");
+        const ProcessRun run = runProbe("broken.qml");
         // -1 reaches the parent as 255.
-        QCOMPARE(run.exitCode, 255);
-        QVERIFY2(run.output.contains("NoSuchType"), qPrintable(run.output));
+        QCOMPARE(run.code, 255);
+        QVERIFY2(run.out.contains("NoSuchType"), run.out.constData());
     }
 
     void closingTheWindowExitsWithZeroAndIdentityIsSet()
     {
-        const Run run = runProbe("identity.qml");
-        QCOMPARE(run.exitCode, 0);
-        QVERIFY2(run.output.contains("name=Tando Project Editor"), qPrintable(run.output));
-        QVERIFY2(run.output.contains("version=Tando Project Editor"), qPrintable(run.output));
-        QVERIFY2(run.output.contains("font=Arial/10"), qPrintable(run.output));
-        QVERIFY2(run.output.contains("project=true/false"), qPrintable(run.output));
+        const ProcessRun run = runProbe("identity.qml");
+        QCOMPARE(run.code, 0);
+        QVERIFY2(run.out.contains("name=Tando Project Editor"), run.out.constData());
+        QVERIFY2(run.out.contains("version=Tando Project Editor"), run.out.constData());
+        QVERIFY2(run.out.contains("font=Arial/10"), run.out.constData());
+        QVERIFY2(run.out.contains("project=true/false"), run.out.constData());
     }
 
     // `tando-project-editor show.tgz`, as the desktop entry starts it: the
@@ -58,13 +54,12 @@ private slots:
     void fileArgumentIsOpened()
     {
         ProjectFixture fixture;
-        fixture.addProjectXml("Show", "Ann", "");
-        fixture.addTando("00:1a:2b:3c:4d:5e", "Front");
-        const QString tgz = fixture.makeTgz("show.tgz");
-        const Run run = runProbe("qrc:/main.qml", {QFileInfo(tgz).fileName()}, QFileInfo(tgz).absolutePath());
-        QCOMPARE(run.exitCode, 0);
-        QVERIFY2(run.output.contains(QStringLiteral("title=show.tgz \u2014 Tando Project Editor")), qPrintable(run.output));
-        QVERIFY2(run.output.contains("devices=1"), qPrintable(run.output));
+        const QString tgz = oneDeviceShow(fixture);
+        const ProcessRun run = runProbe("qrc:/main.qml", {QFileInfo(tgz).fileName()}, QFileInfo(tgz).absolutePath());
+        QCOMPARE(run.code, 0);
+        const QString output = QString::fromLocal8Bit(run.out); // as the probe writes it
+        QVERIFY2(output.contains(QStringLiteral("title=show.tgz \u2014 Tando Project Editor")), qPrintable(output));
+        QVERIFY2(run.out.contains("devices=1"), run.out.constData());
     }
 
     // SIGINT or SIGTERM end the editor as closing its window does, with a
@@ -80,19 +75,12 @@ private slots:
     {
         QFETCH(int, signal);
         ProjectFixture fixture;
-        fixture.addProjectXml("Show", "Ann", "");
-        fixture.addTando("00:1a:2b:3c:4d:5e", "Front");
-        const QString tgz = fixture.makeTgz("show.tgz");
-        QProcess probe;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("TANDO_PROBE_REPORT"), QStringLiteral("stay"));
-        probe.setProcessEnvironment(env);
-        probe.start(QStringLiteral(STARTUP_PROBE), {QStringLiteral("qrc:/main.qml"), tgz});
-        QByteArray output;
-        QTRY_VERIFY_WITH_TIMEOUT((output += probe.readAllStandardOutput()).contains("devices=1"), 20000);
-        ::kill(pid_t(probe.processId()), signal);
-        QVERIFY(probe.waitForFinished(20000));
-        QCOMPARE(probe.exitCode(), 128 + signal);
+        const QString tgz = oneDeviceShow(fixture);
+        RunningProcess probe(QStringLiteral(STARTUP_PROBE), {QStringLiteral("qrc:/main.qml"), tgz},
+                             RunOptions::withEnvironment({"TANDO_PROBE_REPORT=stay"}));
+        QVERIFY2(probe.waitFor("devices=1", QProcess::StandardOutput, 20000), probe.seen().out.constData());
+        QVERIFY(probe.signal(signal));
+        QCOMPARE(probe.finish().code, 128 + signal);
     }
 };
 

@@ -6,12 +6,12 @@
 #include "appstate.h"
 #include "dataobjectmodel.h"
 #include "deviceentity.h"
+#include "processrun.h"
 #include "projectentity.h"
 #include "projectfixture.h"
 #include "startup.h"
 
 #include <QMimeData>
-#include <QProcess>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -47,10 +47,7 @@ inline QQuickItem *shownWithText(QQuickItem *root, const QString &text)
 inline QString sampleProject(const QString &dir, const QString &name)
 {
     const QString path = dir + QLatin1Char('/') + name;
-    QProcess script;
-    script.start(QStringLiteral(SAMPLE_SCRIPT), {path});
-    script.waitForFinished(60000);
-    return script.exitCode() == 0 ? path : QString();
+    return runProcess(QStringLiteral(SAMPLE_SCRIPT), {path}).code == 0 ? path : QString();
 }
 
 class WindowDriver

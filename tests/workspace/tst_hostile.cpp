@@ -7,15 +7,15 @@
 #include "appstate.h"
 #include "dataobjectmodel.h"
 #include "deviceentity.h"
+#include "processrun.h"
 #include "projectentity.h"
+#include "snapshot.h"
 #include "tmpfsmount.h"
-#include "treelisting.h"
 #include "unpackbudget.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QScopeGuard>
 #include <QtTest>
 
@@ -62,36 +62,32 @@ private:
     QString m_escape; // where absolute names and links aim
     QString m_corpus;
     QByteArray m_savedTmpDir;
+    TreeSnapshot m_before; // the sandbox as each test found it
 
     QString archive(const QString &name) const { return m_corpus + '/' + name; }
 
-    struct Run
+    static ProcessRun tool(const QStringList &args, const QStringList &extraEnvironment = {})
     {
-        int code = -1;
-        QString out;
-        QString err;
-    };
-
-    Run tool(const QStringList &args, const QStringList &extraEnvironment = {}) const
-    {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TMPDIR", QDir::tempPath());
-        for (const QString &assignment : extraEnvironment)
-            env.insert(assignment.section('=', 0, 0), assignment.section('=', 1));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(TANDO_PROJECT_BIN), args);
-        if (!p.waitForFinished(240000))
-            p.kill();
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+        RunOptions options;
+        options.environment = QStringList{"TMPDIR=" + QDir::tempPath()} + extraEnvironment;
+        options.timeoutMs = 240000;
+        return runTool(args, options);
     }
 
     // Nothing in the temporary directory, nothing changed around it.
-    void checkNothingLeft(const QMap<QByteArray, QByteArray> &before)
+    void checkNothingLeft()
     {
-        QCOMPARE(rawTree(m_tmp), (QMap<QByteArray, QByteArray>()));
-        QCOMPARE(rawTree(m_sandbox.path()), before);
+        QCOMPARE(treeSnapshot(m_tmp), TreeSnapshot());
+        QCOMPARE(treeSnapshot(m_sandbox.path()), m_before);
+    }
+
+    // The names in the archive a store writes; the archive is removed again.
+    void storeAndList(AppState &state, QList<QByteArray> *names)
+    {
+        const QString out = m_sandbox.filePath("stored.tgz");
+        QVERIFY(state.storeCurrentProject(out));
+        *names = archiveNames(out);
+        QVERIFY(QFile::remove(out));
     }
 
 private slots:
@@ -105,13 +101,11 @@ private slots:
         QVERIFY(QDir().mkpath(m_escape));
         QVERIFY(QDir().mkpath(m_sandbox.filePath("scratch")));
 
-        QProcess script;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TMPDIR", m_sandbox.filePath("scratch"));
-        script.setProcessEnvironment(env);
-        script.start("bash", {HOSTILE_SCRIPT, m_corpus, m_escape});
-        QVERIFY(script.waitForFinished(240000));
-        QVERIFY2(script.exitStatus() == QProcess::NormalExit && script.exitCode() == 0, script.readAllStandardError().constData());
+        RunOptions scratch;
+        scratch.environment = QStringList{"TMPDIR=" + m_sandbox.filePath("scratch")};
+        scratch.timeoutMs = 240000;
+        const ProcessRun script = runProcess("bash", {HOSTILE_SCRIPT, m_corpus, m_escape}, scratch);
+        QVERIFY2(script.code == 0, script.err.constData());
         QVERIFY(QDir().rmdir(m_sandbox.filePath("scratch")));
 
         m_savedTmpDir = qgetenv("TMPDIR");
@@ -120,6 +114,8 @@ private slots:
     }
 
     void cleanupTestCase() { qputenv("TMPDIR", m_savedTmpDir); }
+
+    void init() { m_before = treeSnapshot(m_sandbox.path()); }
 
     void corpus_data()
     {
@@ -178,23 +174,22 @@ private slots:
         QFETCH(QString, reason);
         QFETCH(int, devices);
         QFETCH(qint64, maxBytes);
-        const auto before = rawTree(m_sandbox.path());
 
         const QStringList environment = maxBytes ? QStringList{QStringLiteral("TANDO_UNPACK_MAX_BYTES=%1").arg(maxBytes)}
                                                  : QStringList();
-        const Run run = tool({"show", archive(file), "--json"}, environment);
+        const ProcessRun run = tool({"show", archive(file), "--json"}, environment);
         if (reason.isEmpty()) {
-            QVERIFY2(run.code == 0, qPrintable(run.err));
-            const QJsonObject project = QJsonDocument::fromJson(run.out.toUtf8()).object();
+            QVERIFY2(run.code == 0, run.err.constData());
+            const QJsonObject project = QJsonDocument::fromJson(run.out).object();
             QCOMPARE(project.value("name").toString(), QStringLiteral("Hostile"));
             QCOMPARE(project.value("devices").toArray().size(), devices);
         } else {
             QCOMPARE(run.code, 1);
-            QVERIFY2(run.err.startsWith("tando-project: cannot load " + archive(file) + ": "), qPrintable(run.err));
-            QVERIFY2(run.err.contains(reason), qPrintable(run.err));
-            QCOMPARE(run.out, QString());
+            QVERIFY2(run.errText().startsWith("tando-project: cannot load " + archive(file) + ": "), run.err.constData());
+            QVERIFY2(run.errText().contains(reason), run.err.constData());
+            QCOMPARE(run.out, QByteArray());
         }
-        checkNothingLeft(before);
+        checkNothingLeft();
     }
 
     void throughAppState_data() { corpus_data(); }
@@ -205,7 +200,6 @@ private slots:
         QFETCH(QString, reason);
         QFETCH(int, devices);
         QFETCH(qint64, maxBytes);
-        const auto before = rawTree(m_sandbox.path());
 
         Archive::UnpackLimits limits = Archive::unpackLimits();
         if (maxBytes)
@@ -219,13 +213,13 @@ private slots:
         if (loaded) {
             QCOMPARE(state.project()->name(), QStringLiteral("Hostile"));
             QCOMPARE(state.project()->devices()->count(), devices);
-            checkNothingLeft(before); // while it is loaded too
+            checkNothingLeft(); // while it is loaded too
         } else {
             QVERIFY2(diagnostics.all().contains(reason), qPrintable(diagnostics.all()));
             QCOMPARE(state.project()->devices()->count(), 0);
         }
         state.unloadProject();
-        checkNothingLeft(before);
+        checkNothingLeft();
     }
 
     // Names that are not valid UTF-8 cannot be devices (a MAC is ASCII), but
@@ -233,42 +227,30 @@ private slots:
     // byte, store after store.
     void invalidUtf8NamesAreCarriedThrough()
     {
-        const auto before = rawTree(m_sandbox.path());
         AppState state;
         QVERIFY(state.loadProject(archive("invalid-utf8.tar")));
         QCOMPARE(deviceMacs(*state.project()), QStringList{"00:1a:2b:3c:4d:5e"});
         const QByteArray device = "active-project/devices/tando/\xff\xfe/prefs";
         const QByteArray notes = "active-project/notes/B\xfchne.txt";
         for (int store = 1; store <= 2; ++store) {
-            const QString out = m_sandbox.filePath(QStringLiteral("stored-%1.tgz").arg(store));
-            QVERIFY(state.storeCurrentProject(out));
-            QProcess tar;
-            tar.start("tar", {"--quoting-style=literal", "-tzf", out});
-            QVERIFY(tar.waitForFinished());
-            const QList<QByteArray> listing = tar.readAllStandardOutput().split('\n');
+            QList<QByteArray> listing;
+            storeAndList(state, &listing);
             QVERIFY2(listing.contains(device), qPrintable(QString::number(store)));
             QVERIFY2(listing.contains(notes), qPrintable(QString::number(store)));
-            QVERIFY(QFile::remove(out));
         }
         state.unloadProject();
-        checkNothingLeft(before);
+        checkNothingLeft();
     }
 
     void deepNestingIsStored()
     {
-        const auto before = rawTree(m_sandbox.path());
         AppState state;
         QVERIFY(state.loadProject(archive("deep-nesting.tar")));
-        const QString out = m_sandbox.filePath("deep.tgz");
-        QVERIFY(state.storeCurrentProject(out));
-        QProcess tar;
-        tar.start("tar", {"--quoting-style=literal", "-tzf", out});
-        QVERIFY(tar.waitForFinished());
-        const QByteArray deepFile = "active-project/" + QByteArray("n/").repeated(1000) + "deep.txt";
-        QVERIFY(tar.readAllStandardOutput().split('\n').contains(deepFile));
-        QVERIFY(QFile::remove(out));
+        QList<QByteArray> listing;
+        storeAndList(state, &listing);
+        QVERIFY(listing.contains("active-project/" + QByteArray("n/").repeated(1000) + "deep.txt"));
         state.unloadProject();
-        checkNothingLeft(before);
+        checkNothingLeft();
     }
 
     // Nothing is unpacked: with a temporary directory of 1 MiB, the bomb
@@ -287,7 +269,7 @@ private slots:
         TmpfsMount tiny(m_sandbox.filePath("tiny"), MiB);
         if (!tiny.isMounted())
             QSKIP(qPrintable("no tmpfs: " + tiny.reason()));
-        const auto before = rawTree(m_sandbox.path());
+        const auto before = treeSnapshot(m_sandbox.path());
         const QString bomb = archive("bomb.tgz");
         const QString out = m_sandbox.filePath("stored.tgz");
         qputenv("TMPDIR", QFile::encodeName(tiny.path()));
@@ -309,20 +291,20 @@ private slots:
             state.unloadProject();
         } else {
             if (via == "edit") {
-                const Run edited = tool({"edit", bomb, "-o", out, "--name", "Stored"});
-                QVERIFY2(edited.code == 0, qPrintable(edited.err));
+                const ProcessRun edited = tool({"edit", bomb, "-o", out, "--name", "Stored"});
+                QVERIFY2(edited.code == 0, edited.err.constData());
             }
-            const Run shown = tool({"show", via == "edit" ? out : bomb, "--json"});
-            QVERIFY2(shown.code == 0, qPrintable(shown.err));
-            const QJsonObject project = QJsonDocument::fromJson(shown.out.toUtf8()).object();
+            const ProcessRun shown = tool({"show", via == "edit" ? out : bomb, "--json"});
+            QVERIFY2(shown.code == 0, shown.err.constData());
+            const QJsonObject project = QJsonDocument::fromJson(shown.out).object();
             name = project.value("name").toString();
             devices = project.value("devices").toArray().size();
         }
         QCOMPARE(name, via == "show" ? QStringLiteral("Hostile") : QStringLiteral("Stored"));
         QCOMPARE(devices, 1);
-        QCOMPARE(rawTree(tiny.path()), (QMap<QByteArray, QByteArray>()));
+        QCOMPARE(treeSnapshot(tiny.path()), TreeSnapshot());
         QFile::remove(out);
-        QCOMPARE(rawTree(m_sandbox.path()), before);
+        QCOMPARE(treeSnapshot(m_sandbox.path()), before);
     }
 };
 

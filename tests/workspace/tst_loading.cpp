@@ -89,7 +89,7 @@ private slots:
             archive = f.makeTgz("show.tgz", "PROJECT.TAR");
         } else if (form == "noname") {
             const QString tar = f.makeTar("inner.tar");
-            ProjectFixture::run("sh", {"-c", QStringLiteral("gzip -n -c '%1' > '%2'").arg(tar, f.path("show.tgz"))});
+            outputOf("sh", {"-c", QStringLiteral("gzip -n -c '%1' > '%2'").arg(tar, f.path("show.tgz"))});
             archive = f.path("show.tgz");
         } else {
             archive = f.makeTgz("show.tgz");

@@ -2,11 +2,12 @@
 
 #include "dataobjectmodel.h"
 #include "deviceentity.h"
+#include "processrun.h"
 #include "projectentity.h"
+#include "snapshot.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -66,25 +67,11 @@ public:
         addFile(QStringLiteral("active-project/devices/ksb12/%1/prefs").arg(dirName), prefsBytes);
     }
 
-    // Runs a program and fails the test when it does not exit with 0.
-    static QByteArray run(const QString &program, const QStringList &args, const QString &workDir = QString())
-    {
-        QProcess p;
-        if (!workDir.isEmpty())
-            p.setWorkingDirectory(workDir);
-        p.start(program, args);
-        if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-            qWarning().noquote() << program << args.join(' ') << "failed:" << p.readAllStandardError();
-            return QByteArray("<failed>");
-        }
-        return p.readAllStandardOutput();
-    }
-
     // tar of the tree at `root()`, with the system tar, in ustar form.
     QString makeTar(const QString &name, const QStringList &members = {QStringLiteral("active-project")})
     {
         const QString tarPath = path(name);
-        run(QStringLiteral("tar"), QStringList{"--format=gnu", "-cf", tarPath} + members, root());
+        outputOf(QStringLiteral("tar"), QStringList{"--format=gnu", "-cf", tarPath, "-C", root()} + members);
         return tarPath;
     }
 
@@ -92,7 +79,7 @@ public:
     QString makeTgz(const QString &name, const QString &innerName = QStringLiteral("project.tar"))
     {
         const QString tarPath = makeTar(innerName);
-        run(QStringLiteral("gzip"), {"-N", "-f", tarPath});
+        outputOf(QStringLiteral("gzip"), {"-N", "-f", tarPath});
         const QString tgz = path(name);
         QFile::remove(tgz);
         QFile::rename(tarPath + QStringLiteral(".gz"), tgz);
@@ -104,7 +91,7 @@ public:
     {
         const QString target = path(QStringLiteral("out%1").arg(++m_unpacked));
         QDir().mkpath(target);
-        run(QStringLiteral("tar"), {"-xf", archive, "-C", target});
+        outputOf(QStringLiteral("tar"), {"-xf", archive, "-C", target});
         return target;
     }
 
@@ -144,7 +131,7 @@ public:
 
     QStringList entries() const
     {
-        return QDir(m_path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        return entryNames(m_path);
     }
 
 private:
