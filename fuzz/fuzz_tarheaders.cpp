@@ -1,4 +1,4 @@
-// The header walk with the checksum fixer, and the tar stream walker (its
+// The checksum fixer, and the tar stream walker (its
 // report, a plain copy and a copy that renames every entry), on arbitrary bytes.
 
 #include "fuzzsupport.h"
@@ -20,27 +20,20 @@ quint64 storedChecksum(const tar_ustarheader *header)
     return value;
 }
 
-void checkHeaderWalk(const QByteArray &image)
+// The checksum fixer on every block: a header with a name carries its
+// checksum afterwards, and fixing it again changes nothing.
+void checkChecksumFixer(QByteArray image)
 {
-    const QByteArray original = image;
-    // Walk with the fixer: the caller's bytes stay, the copy keeps its size,
-    // every header with a name carries its checksum, and a second walk
-    // changes nothing more.
-    int visited = 0;
-    const QByteArray fixed = TarPatch::walkTarHeaders(image, [&visited](tar_ustarheader *header) {
-        ++visited;
+    for (int at = 0; at + 512 <= image.size(); at += 512) {
+        auto *header = reinterpret_cast<tar_ustarheader *>(image.data() + at);
         TarPatch::fixTarHeaderChecksum(header);
         if (header->name[0] != '\0' && storedChecksum(header) != TarPatch::tarHeaderChecksum(header))
             FuzzSupport::fail("a fixed header does not carry its checksum");
-    });
-    if (image != original)
-        FuzzSupport::fail("walkTarHeaders changed the caller's image");
-    if (fixed.size() != image.size())
-        FuzzSupport::fail("walkTarHeaders changed the size");
-    if (visited > image.size() / 512)
-        FuzzSupport::fail("walkTarHeaders visited more headers than there are blocks");
-    if (TarPatch::walkTarHeaders(fixed, &TarPatch::fixTarHeaderChecksum) != fixed)
-        FuzzSupport::fail("fixing checksums twice changed the image");
+        const QByteArray fixed(image.constData() + at, 512);
+        TarPatch::fixTarHeaderChecksum(header);
+        if (QByteArray(image.constData() + at, 512) != fixed)
+            FuzzSupport::fail("fixing a checksum twice changed the header");
+    }
 }
 
 struct Run
@@ -143,7 +136,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray image(reinterpret_cast<const char *>(data), int(size));
-    checkHeaderWalk(image);
+    checkChecksumFixer(image);
     // The last byte picks how the stream is cut into writes.
     checkStreamWalk(image, size > 0 ? 1 + data[size - 1] % 1024 : 1);
     FuzzSupport::sandbox().check({});

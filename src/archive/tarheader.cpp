@@ -51,23 +51,4 @@ void fixTarHeaderChecksum(tar_ustarheader *header)
         header->chksum[i] = digits[count - 1 - i];
 }
 
-QByteArray walkTarHeaders(QByteArray image, const std::function<void(tar_ustarheader *)> &visitor)
-{
-    QByteArray copy = image;
-    char *data = copy.data(); // detaches: the caller's image stays as it was
-    const qint64 length = copy.size();
-    qint64 offset = 0;
-    while (length - offset >= kBlock) {
-        tar_ustarheader *header = reinterpret_cast<tar_ustarheader *>(data + offset);
-        const quint64 size = tarEntrySize(header);
-        if (visitor)
-            visitor(header);
-        const quint64 remaining = quint64(length - offset - kBlock);
-        if (size > remaining)
-            break; // the entry's data runs past the image: nothing more to visit
-        offset += kBlock + qint64(roundUpToBlock(size));
-    }
-    return copy;
-}
-
 } // namespace TarPatch

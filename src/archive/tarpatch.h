@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QtGlobal>
 
-#include <functional>
 
 // The 512-byte header record of a ustar archive.
 struct tar_ustarheader
@@ -40,11 +39,5 @@ quint64 tarEntrySize(const tar_ustarheader *header);
 // The checksum-fixing visitor: a header with a non-empty name gets its checksum
 // written as octal digits without leading zeros, followed by zero bytes.
 void fixTarHeaderChecksum(tar_ustarheader *header);
-
-// Visits every 512-byte header position of a copy of the image and returns the copy.
-// Each entry's size is read (tarEntrySize) before the visitor is called; the walk
-// goes on past the end-of-archive zero blocks and ends when fewer than 512 bytes
-// remain or an entry's data runs past the end of the image.
-QByteArray walkTarHeaders(QByteArray image, const std::function<void(tar_ustarheader *)> &visitor);
 
 } // namespace TarPatch

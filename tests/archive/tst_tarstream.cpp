@@ -115,13 +115,6 @@ QByteArray makeHeader(const QByteArray &name, quint64 size)
     return block;
 }
 
-QList<QByteArray> walkNames(const QByteArray &image)
-{
-    QList<QByteArray> names;
-    TarPatch::walkTarHeaders(image, [&](tar_ustarheader *h) { names.append(QByteArray(h->name, int(qstrnlen(h->name, 100)))); });
-    return names;
-}
-
 } // namespace
 
 class TestTarStream : public QObject
@@ -370,32 +363,6 @@ private slots:
         QCOMPARE(block, expected);
     }
 
-    void walkVisitsEveryHeaderAndStopsAtTruncatedEntry()
-    {
-        QByteArray image = makeHeader("f512", 512) + QByteArray(512, 'D') + makeHeader("f513", 513) + QByteArray(1024, 'E')
-            + makeHeader("empty", 0) + QByteArray(1024, '\0');
-        std::memcpy(image.data() + 148, "0000000\0", 8); // spoiled: the fixing visitor rewrites it
-        const QByteArray original = image;
-        QCOMPARE(walkNames(image), QList<QByteArray>({"f512", "f513", "empty", "", ""}));
-        const QByteArray fixed = TarPatch::walkTarHeaders(image, TarPatch::fixTarHeaderChecksum);
-        QCOMPARE(image, original); // the argument is not changed
-        QCOMPARE(fixed.left(148), original.left(148));
-        QCOMPARE(fixed.mid(156), original.mid(156));
-        QCOMPARE(fixed.mid(148, 8), makeHeader("f512", 512).mid(148, 8));
-
-        // An entry whose data runs past the image ends the walk, as do fewer than 512 bytes.
-        QCOMPARE(walkNames(makeHeader("a", 0) + makeHeader("b", 2048) + QByteArray(600, 'D') + makeHeader("c", 0)),
-                 QList<QByteArray>({"a", "b"}));
-        QCOMPARE(walkNames(makeHeader("a", 1) + QByteArray(512, 'x') + QByteArray(511, 'Z')), QList<QByteArray>({"a"}));
-        QByteArray huge = makeHeader("a", 0) + makeHeader("b", 0);
-        huge[124] = char(0x80);
-        std::memset(huge.data() + 125, 0xff, 11); // 2^88 - 1: does not fit, reads as 0
-        QCOMPARE(walkNames(huge), QList<QByteArray>({"a", "b"}));
-        std::memset(huge.data() + 125, 0, 3); // 2^64 - 1 does not wrap the offset around
-        QCOMPARE(TarPatch::tarEntrySize(reinterpret_cast<tar_ustarheader *>(huge.data())), std::numeric_limits<quint64>::max());
-        QCOMPARE(walkNames(huge), QList<QByteArray>({"a"}));
-    }
-
     void sizeFieldForms_data()
     {
         QTest::addColumn<QByteArray>("sizeField");
@@ -411,6 +378,9 @@ private slots:
         base256[7] = char(0x02); // 2 << 32: 8 GiB
         QTest::newRow("base-256 8 GiB") << base256 << quint64(8589934592ULL);
         QTest::newRow("base-256 negative") << QByteArray(12, char(0xff)) << quint64(0);
+        QTest::newRow("base-256 beyond 64 bits") << (QByteArray(1, char(0x80)) + QByteArray(11, char(0xff))) << quint64(0);
+        QTest::newRow("base-256 largest") << (QByteArray(4, char(0x80)).replace(1, 3, QByteArray(3, '\0')) + QByteArray(8, char(0xff)))
+                                          << std::numeric_limits<quint64>::max();
     }
 
     void sizeFieldForms()
