@@ -1,11 +1,14 @@
-#include "editoptions.h"
+#include "editcommand.h"
 
 #include "csvoptions.h"
 #include "dataobjectmodel.h"
 #include "deviceedits.h"
 #include "deviceentity.h"
 #include "mac.h"
+#include "processsetup.h"
+#include "progressline.h"
 #include "projectentity.h"
+#include "projectworkspace.h"
 #include "terminal.h"
 #include "xmlio.h"
 
@@ -124,4 +127,38 @@ int applyEdits(ProjectEntity &project, const QCommandLineParser &parser, const Q
     if (code == Success && parser.isSet("changes"))
         code = applyChangesFile(project, parser.value("changes"), changes, named);
     return code;
+}
+
+int runEdit(ProjectEntity &project, const QCommandLineParser &parser, const QByteArray &changes, JobControl &control,
+            ProgressLine &progress)
+{
+    if (const int code = applyEdits(project, parser, changes); code != Success)
+        return code;
+    if (!Workspace::validateNewSettings(project)) {
+        for (const DeviceEntity *d : project.deviceEntities()) {
+            if (!d->issue().isEmpty())
+                err() << printable(d->newMac()) << ": " << d->issue() << Qt::endl;
+        }
+        return Failure;
+    }
+
+    if (parser.isSet("dry-run")) {
+        out() << "Settings are valid; nothing written (dry run)." << Qt::endl;
+        return Success;
+    }
+    const QString output = parser.value("output");
+    Result stored;
+    {
+        const Workspace::CancelOnSignal cancelOnSignal(control);
+        stored = Workspace::storeCurrentProject(project, output, &control);
+    }
+    progress.clear();
+    if (!stored && Workspace::stopSignal())
+        return stopped(Workspace::stopSignal());
+    if (!stored)
+        return fail(Failure, QStringLiteral("storing %1 failed: %2").arg(output, stored.reason()));
+    out() << "Stored " << output << Qt::endl;
+    if (const Result flushed = flushOutput(); !flushed)
+        return fail(Failure, QStringLiteral("%1 was stored, but %2").arg(output, flushed.reason()));
+    return Success;
 }
