@@ -40,17 +40,24 @@ bool splitAssignment(const QString &value, QString &left, QString &right)
 // A NEW the rules refuse as a MAC with another vendor prefix is a usage
 // error; text that is no MAC at all goes after the device's first three
 // bytes, as the window's MAC cell holds it, and validation names it.
-bool applyMac(DeviceEntity *device, const QString &input, QString &problem)
+Result applyMac(DeviceEntity *device, const QString &input)
 {
     QString newMac;
     if (const Result taken = Workspace::completeNewMac(device->oldMac(), input, &newMac); !taken) {
-        problem = taken.reason();
         if (Workspace::isWholeMac(input))
-            return false;
+            return taken;
         newMac = Workspace::withMacSuffix(device->newMac(), input);
     }
     device->setNewMac(newMac);
-    return true;
+    return Result::success();
+}
+
+Result applyLabel(DeviceEntity *device, const QString &label)
+{
+    const Result taken = Workspace::checkLabel(label);
+    if (taken)
+        device->setNewLabel(label);
+    return taken;
 }
 
 // The settings go into XML, which cannot hold every character.
@@ -69,47 +76,36 @@ int applySettings(ProjectEntity &project, const QCommandLineParser &parser)
     return Success;
 }
 
-// Each --mac OLD=NEW; the devices named go into *named.
-int applyMacOptions(ProjectEntity &project, const QStringList &assignments, QSet<const DeviceEntity *> *named)
+// One of the options that name a device by its MAC as loaded.
+struct DeviceOption
 {
-    QSet<DeviceEntity *> readdressed;
-    for (const QString &assignment : assignments) {
-        QString oldMac, newMac, problem;
-        if (!splitAssignment(assignment, oldMac, newMac))
-            return fail(UsageError, QStringLiteral("--mac needs OLD=NEW, got \"%1\"").arg(assignment));
-        if (newMac.isEmpty())
-            return fail(UsageError, QStringLiteral("--mac %1: the new MAC after \"=\" is empty").arg(assignment));
-        DeviceEntity *device = deviceNamed(project, oldMac);
-        if (!device)
-            return fail(UsageError, QStringLiteral("no device with MAC %1 in the project").arg(oldMac));
-        if (readdressed.contains(device))
-            return fail(UsageError, QStringLiteral("--mac names the device %1 more than once").arg(device->shownOldMac()));
-        readdressed.insert(device);
-        named->insert(device);
-        if (!applyMac(device, newMac, problem))
-            return fail(UsageError, problem);
-    }
-    return Success;
-}
+    QString name;      // "mac"
+    QString form;      // "OLD=NEW"
+    QString noValue;   // the refusal of an empty value; empty when one is allowed
+    Result (*apply)(DeviceEntity *device, const QString &value);
+};
 
-// Each --label MAC=LABEL; the devices named go into *named.
-int applyLabelOptions(ProjectEntity &project, const QStringList &assignments, QSet<const DeviceEntity *> *named)
+// Each --NAME MAC=VALUE; a device may be named once. The devices named go into *named.
+int applyDeviceOption(ProjectEntity &project, const QCommandLineParser &parser, const DeviceOption &option,
+                      QSet<const DeviceEntity *> *named)
 {
-    QSet<DeviceEntity *> relabelled;
-    for (const QString &assignment : assignments) {
-        QString mac, label;
-        if (!splitAssignment(assignment, mac, label))
-            return fail(UsageError, QStringLiteral("--label needs MAC=LABEL, got \"%1\"").arg(assignment));
+    QSet<DeviceEntity *> seen;
+    for (const QString &assignment : parser.values(option.name)) {
+        QString mac, value;
+        if (!splitAssignment(assignment, mac, value))
+            return fail(UsageError, QStringLiteral("--%1 needs %2, got \"%3\"").arg(option.name, option.form, assignment));
+        if (value.isEmpty() && !option.noValue.isEmpty())
+            return fail(UsageError, QStringLiteral("--%1 %2: %3").arg(option.name, assignment, option.noValue));
         DeviceEntity *device = deviceNamed(project, mac);
         if (!device)
             return fail(UsageError, QStringLiteral("no device with MAC %1 in the project").arg(mac));
-        if (relabelled.contains(device))
-            return fail(UsageError, QStringLiteral("--label names the device %1 more than once").arg(device->shownOldMac()));
-        relabelled.insert(device);
+        if (seen.contains(device))
+            return fail(UsageError,
+                        QStringLiteral("--%1 names the device %2 more than once").arg(option.name, device->shownOldMac()));
+        seen.insert(device);
         named->insert(device);
-        if (const Result taken = Workspace::checkLabel(label); !taken)
-            return fail(UsageError, taken.reason());
-        device->setNewLabel(label);
+        if (const Result applied = option.apply(device, value); !applied)
+            return fail(UsageError, applied.reason());
     }
     return Success;
 }
@@ -121,9 +117,9 @@ int applyEdits(ProjectEntity &project, const QCommandLineParser &parser, const Q
     QSet<const DeviceEntity *> named;
     int code = applySettings(project, parser);
     if (code == Success)
-        code = applyMacOptions(project, parser.values("mac"), &named);
+        code = applyDeviceOption(project, parser, {"mac", "OLD=NEW", "the new MAC after \"=\" is empty", applyMac}, &named);
     if (code == Success)
-        code = applyLabelOptions(project, parser.values("label"), &named);
+        code = applyDeviceOption(project, parser, {"label", "MAC=LABEL", QString(), applyLabel}, &named);
     if (code == Success && parser.isSet("changes"))
         code = applyChangesFile(project, parser.value("changes"), changes, named);
     return code;
