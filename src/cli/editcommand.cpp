@@ -143,11 +143,7 @@ int runEdit(ProjectEntity &project, const QCommandLineParser &parser, const QByt
         return Success;
     }
     const QString output = parser.value("output");
-    Result stored;
-    {
-        const Workspace::CancelOnSignal cancelOnSignal(control);
-        stored = Workspace::storeCurrentProject(project, output, &control);
-    }
+    const Result stored = Workspace::storeCurrentProject(project, output, &control);
     progress.clear();
     if (!stored && Workspace::stopSignal())
         return stopped(Workspace::stopSignal());

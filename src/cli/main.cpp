@@ -38,11 +38,7 @@ int run(const QCommandLineParser &parser)
     ProgressLine progress(control, !parser.isSet("quiet"));
     const QString archive = parser.positionalArguments().at(1);
     ProjectEntity project;
-    Result loaded;
-    {
-        const Workspace::CancelOnSignal cancelOnSignal(control);
-        loaded = Workspace::loadProject(project, archive, &control);
-    }
+    const Result loaded = Workspace::loadProject(project, archive, &control);
     progress.clear();
     int code = Success;
     if (Workspace::stopSignal())

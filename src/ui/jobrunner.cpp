@@ -1,7 +1,5 @@
 #include "jobrunner.h"
 
-#include "processsetup.h"
-
 #include <QEventLoop>
 #include <QPointer>
 
@@ -19,8 +17,6 @@ Result JobRunner::run(const Work &work)
     m_running = true;
     emit runningChanged(true);
 
-    // A termination signal cancels the job; the editor then ends cleanly.
-    const Workspace::CancelOnSignal cancelOnSignal(control);
     Result result;
     QEventLoop loop;
     std::thread worker;

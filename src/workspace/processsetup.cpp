@@ -1,5 +1,6 @@
 #include "processsetup.h"
 
+#include "interruption.h"
 #include "processfacts.h"
 #include "replacementfile.h"
 #include "unpackbudget.h"

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "interruption.h"
 #include "jobcontrol.h"
 #include "result.h"
 
@@ -23,9 +22,6 @@ int prepareProcess(Host host);
 
 // The first termination signal received, or 0.
 int stopSignal();
-
-// Cancels the job while it lives, at once if a signal came before.
-using CancelOnSignal = Interruption::CancelOnSignal;
 
 // Whether a store may replace target: a regular file, a link to one, or a
 // name not taken yet; a directory or a device is refused.

@@ -1,6 +1,7 @@
 #include "projectworkspace.h"
 
 #include "dataobjectmodel.h"
+#include "interruption.h"
 #include "deviceentity.h"
 #include "labels.h"
 #include "logging.h"
@@ -25,6 +26,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace Workspace {
 
@@ -173,6 +175,20 @@ void readProject(const ProjectVisitor &visitor, LoadedProject *loaded)
     readFamily(visitor, tandoType, &loaded->devices);
 }
 
+// While it lives, a termination signal cancels the job of control (when given).
+class CancelOnSignal
+{
+public:
+    explicit CancelOnSignal(JobControl *control)
+    {
+        if (control)
+            m_guard.emplace(*control);
+    }
+
+private:
+    std::optional<Interruption::CancelOnSignal> m_guard;
+};
+
 // A failure to write the hidden file beside target, told by the target's
 // name: the hidden file is gone by the time anyone reads the reason.
 Result writeFailure(const QString &target, const QString &hiddenFile, const QString &error)
@@ -221,6 +237,7 @@ QByteArray OpenedProject::deviceDir(const DeviceRecord &device) const
 
 Result unpackProject(const QString &path, JobControl *control, LoadedProject *loaded)
 {
+    const CancelOnSignal cancelOnSignal(control);
     const QString archivePath = localPath(path);
     ProjectVisitor visitor;
     std::shared_ptr<Archive::OpenedArchive> archive;
@@ -333,6 +350,7 @@ StoreRequest storeRequest(const ProjectEntity &project, const QString &outpath)
 
 Result storeProject(const StoreRequest &request, JobControl *control)
 {
+    const CancelOnSignal cancelOnSignal(control);
     if (request.outpath.isEmpty())
         return Result::failure(QStringLiteral("No file to store to"));
     // Without an opened archive there is nothing to store, and nothing else may stand in for it.

@@ -26,7 +26,8 @@ QString localPath(const QString &pathOrUrl);
 // and lists one device per entry of the device family directories. Nothing
 // is unpacked to disk. On failure, the reason; cancelled when control was
 // cancelled. Only a complete load replaces a project loaded before.
-// control, when given, receives progress and may cancel the load.
+// control, when given, receives progress and may cancel the load; while it
+// runs, a termination signal (prepareProcess()) cancels it too.
 Result loadProject(ProjectEntity &project, const QString &path, JobControl *control = nullptr);
 
 // The two halves of loadProject. unpackProject touches no QObject and may
@@ -52,7 +53,8 @@ bool validateNewSettings(ProjectEntity &project);
 // existing file at outpath is replaced only when everything succeeded. On
 // failure, the reason (naming the file and field when an edited value has no
 // place to go); cancelled when control was cancelled before the target was
-// replaced. control, when given, receives progress and may cancel the store.
+// replaced. control, when given, receives progress and may cancel the store,
+// as a termination signal does while it runs.
 Result storeCurrentProject(ProjectEntity &project, const QString &outpath, JobControl *control = nullptr);
 
 // The two halves of storeCurrentProject: what the store needs of the
