@@ -37,18 +37,10 @@ quint64 tarEntrySize(const tar_ustarheader *header)
 
 void fixTarHeaderChecksum(tar_ustarheader *header)
 {
-    if (header->name[0] == '\0')
-        return;
-    unsigned int sum = tarHeaderChecksum(header);
+    // At most 512 * 255: six octal digits.
+    const QByteArray digits = QByteArray::number(tarHeaderChecksum(header), 8);
     std::memset(header->chksum, 0, sizeof(header->chksum));
-    char digits[sizeof(header->chksum)];
-    int count = 0;
-    do {
-        digits[count++] = char('0' + (sum & 7));
-        sum >>= 3;
-    } while (sum != 0 && count < int(sizeof(digits)));
-    for (int i = 0; i < count; ++i)
-        header->chksum[i] = digits[count - 1 - i];
+    std::memcpy(header->chksum, digits.constData(), size_t(digits.size()));
 }
 
 } // namespace TarPatch

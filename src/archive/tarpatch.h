@@ -36,8 +36,8 @@ unsigned int tarHeaderChecksum(const tar_ustarheader *header);
 // or space; base-256 when the first byte has its high bit set. 0 when unreadable.
 quint64 tarEntrySize(const tar_ustarheader *header);
 
-// The checksum-fixing visitor: a header with a non-empty name gets its checksum
-// written as octal digits without leading zeros, followed by zero bytes.
+// Writes the header's checksum as octal digits without leading zeros,
+// followed by zero bytes.
 void fixTarHeaderChecksum(tar_ustarheader *header);
 
 } // namespace TarPatch

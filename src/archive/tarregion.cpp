@@ -199,14 +199,7 @@ QByteArray newExtensionHeader(char type, bool gnu)
 void sealHeader(tar_ustarheader *h)
 {
     endSizeWithNul(h);
-    if (h->name[0] != '\0') {
-        TarPatch::fixTarHeaderChecksum(h);
-        return;
-    }
-    // fixTarHeaderChecksum leaves a nameless header alone; same form here.
-    const QByteArray digits = QByteArray::number(TarPatch::tarHeaderChecksum(h), 8);
-    std::memset(h->chksum, 0, sizeof(h->chksum));
-    std::memcpy(h->chksum, digits.constData(), size_t(qMin(digits.size(), 7)));
+    TarPatch::fixTarHeaderChecksum(h);
 }
 
 } // namespace
