@@ -21,8 +21,7 @@ constexpr int MaxDeflateThreads = 4;
 // Decodes a gzip file and hands the decoded bytes out in order, a block at
 // a time; on a thread of its own when one can be started, else as the
 // blocks are asked for. Members that follow one another form one stream,
-// zero bytes may pad the end, every member's CRC and length are checked;
-// the first member's original name is reported.
+// zero bytes may pad the end, every member's CRC and length are checked.
 class Inflater
 {
 public:
