@@ -30,7 +30,7 @@ Item {
     // The view row whose field had the keyboard last; -1 before any.
     property int currentRow: -1
 
-    readonly property string labelRule: "Letters A\u2013Z, digits and spaces, up to 16"
+    readonly property string labelRule: "Letters A\u2013Z, digits and spaces, up to " + deviceInput.maxLabelLength
     // The note shown when a typed character did not reach a label.
     readonly property alias refusal: refusal
 
@@ -85,7 +85,7 @@ Item {
         if (!deviceInput.isLabel(typed))
             showRefusal(field, "\u201c" + typed + "\u201d is not accepted: " + labelRule.charAt(0).toLowerCase() + labelRule.substr(1))
         else if (field.length >= field.maximumLength && field.selectedText.length === 0)
-            showRefusal(field, "A label holds up to 16 characters")
+            showRefusal(field, "A label holds up to " + deviceInput.maxLabelLength + " characters")
     }
 
     function showRefusal(field, text) {
