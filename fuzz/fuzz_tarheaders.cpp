@@ -101,8 +101,9 @@ void checkStreamWalk(const QByteArray &image, int piece)
     // the same data, and it grew by what the header regions grew.
     const Run renamed = walk(image, piece, true, [](const TarStream::EntryInfo &entry, TarStream::EntryEdit *edit) {
         edit->path = newName(entry.path, entry.index);
-        if (entry.type == '1')
+        if (entry.type == '1' || entry.type == '2')
             edit->linkTarget = newName(entry.linkTarget, entry.index + 1);
+        edit->renameHeader = [](const QByteArray &name) { return name.isEmpty() ? name : "h/" + name; };
     });
     if (!renamed.ok)
         FuzzSupport::fail("a rename was refused");
@@ -114,7 +115,7 @@ void checkStreamWalk(const QByteArray &image, int piece)
         const TarStream::EntryInfo &before = copy.entries.at(i);
         const TarStream::EntryInfo &after = again.entries.at(i);
         if (after.path != newName(before.path, i)
-            || (before.type == '1' && after.linkTarget != newName(before.linkTarget, i + 1)))
+            || ((before.type == '1' || before.type == '2') && after.linkTarget != newName(before.linkTarget, i + 1)))
             FuzzSupport::fail("a renamed entry does not read back with its new name", after.path.toStdString());
         if (after.type != before.type || after.size != before.size || after.end - after.dataOffset != before.end - before.dataOffset)
             FuzzSupport::fail("a renamed entry changed its data");

@@ -51,10 +51,11 @@ class EntryVisitor
 {
 public:
     virtual ~EntryVisitor() = default;
-    // parts: the entry's name split at "/" ("." and empty parts dropped).
-    // Fails, saying why, for an entry that is refused; *keep asks for the
-    // data of a regular file.
-    virtual Result entry(int index, const QByteArrayList &parts, mode_t type, bool *keep) = 0;
+    // parts: the entry's name split at "/" ("." and empty parts dropped);
+    // hardlink: for a hard link, the name it links to in the same form,
+    // joined by "/". Fails, saying why, for an entry that is refused; *keep
+    // asks for the data of a regular file.
+    virtual Result entry(int index, const QByteArrayList &parts, mode_t type, const QByteArray &hardlink, bool *keep) = 0;
     virtual void data(int index, const QByteArray &data) = 0;
 };
 
@@ -62,6 +63,10 @@ public:
 // entry is checked by the entry guard and the limits, and shown to visitor.
 Result readArchive(const QString &path, EntryVisitor &visitor, JobControl *control,
                    std::shared_ptr<OpenedArchive> *opened);
+
+// Reads the opened archive once more, as readArchive did, for files that
+// only a later entry showed to be needed (what a hard link names).
+Result readAgain(const OpenedArchive &archive, EntryVisitor &visitor, JobControl *control);
 
 // How a store changes one entry; called for every entry, in order.
 using EntryEditor = std::function<TarStream::EntryEdit(int index, const TarStream::EntryInfo &entry)>;

@@ -102,6 +102,15 @@ Result libraryFailure(const char *call, archive *a)
     return Result::failure(text ? QString::fromLocal8Bit(text) : QStringLiteral("the archive cannot be read"));
 }
 
+// A name as the visitor sees it: its parts, "." and empty ones dropped.
+QByteArray joinedParts(const QByteArray &name)
+{
+    QByteArrayList parts = name.split('/');
+    parts.removeAll(QByteArray());
+    parts.removeAll(QByteArray("."));
+    return parts.join('/');
+}
+
 // A failure that names the entry it is about.
 Result about(const QString &name, const Result &result)
 {
@@ -172,12 +181,13 @@ private:
         if (const Result guarded = m_guard.check(entry, &parts); !guarded)
             return guarded;
         const mode_t type = archive_entry_filetype(entry);
-        const bool hardlink = archive_entry_hardlink(entry) != nullptr;
+        const char *linked = archive_entry_hardlink(entry);
+        const bool hardlink = linked != nullptr;
         const bool withData = type == AE_IFREG && !hardlink && archive_entry_size_is_set(entry);
         if (const Result fits = about(name, m_budget.takeEntry(withData ? archive_entry_size(entry) : 0)); !fits)
             return fits;
         bool keep = false;
-        if (const Result taken = about(name, m_visitor.entry(index, parts, hardlink ? AE_IFREG : type, &keep)); !taken)
+        if (const Result taken = about(name, m_visitor.entry(index, parts, hardlink ? AE_IFREG : type, hardlink ? joinedParts(linked) : QByteArray(), &keep)); !taken)
             return taken;
         const char tarType = m_reader.typeOf(index);
         keep = keep && withData && (tarType == '0' || tarType == '\0') && archive_entry_sparse_count(entry) == 0;
@@ -277,6 +287,20 @@ Result readArchive(const QString &path, EntryVisitor &visitor, JobControl *contr
     }
     *opened = std::move(archive);
     return Result::success();
+}
+
+Result readAgain(const OpenedArchive &archive, EntryVisitor &visitor, JobControl *control)
+{
+    ArchiveSource source;
+    OpenedArchive again;
+    Result result = source.open(archive.fd.get());
+    if (result)
+        result = readTar(source, visitor, control, &again);
+    if (result && (again.entries.size() != archive.entries.size() || again.tarBytes != archive.tarBytes))
+        result = Result::failure(QStringLiteral("it has changed since it was read"));
+    if (result.isFailure())
+        return Result::failure(QStringLiteral("Cannot open %1: %2").arg(archive.path, result.reason()));
+    return result;
 }
 
 } // namespace Archive

@@ -3,6 +3,7 @@
 #include "tarfields.h"
 #include "tarpatch.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -114,6 +115,20 @@ bool rewritePax(QByteArray *data, const RecordFilter &select, const QByteArray &
         return false;
     *data = out + data->mid(pos);
     return true;
+}
+
+// Removes the records of key; false when there were none.
+bool dropPaxRecords(QByteArray *data, const QByteArray &key)
+{
+    QVector<PaxRecord> records;
+    int recordsEnd = 0;
+    if (!parsePax(*data, &records, &recordsEnd))
+        return false;
+    for (int i = records.size() - 1; i >= 0; --i) {
+        if (records.at(i).key == key)
+            data->remove(records.at(i).start, records.at(i).end - records.at(i).start);
+    }
+    return std::any_of(records.cbegin(), records.cend(), [&](const PaxRecord &r) { return r.key == key; });
 }
 
 QByteArray fieldText(const char *field, int width)
@@ -285,7 +300,7 @@ void EntryHeaders::describe(EntryInfo *info) const
     const tar_ustarheader *h = mainHeader();
     info->type = h->typeflag;
     info->path = nameOf(kPathName);
-    info->linkTarget = h->typeflag == '1' ? nameOf(kLinkName) : QByteArray();
+    info->linkTarget = h->typeflag == '1' || h->typeflag == '2' ? nameOf(kLinkName) : QByteArray();
     info->size = m_hasPaxSize ? m_paxSize : tarEntrySize(h);
 }
 
@@ -300,23 +315,71 @@ bool EntryHeaders::isSparse() const
 bool EntryHeaders::apply(const EntryInfo &info, const EntryEdit &edit, QString *error)
 {
     const QString name = QString::fromUtf8(info.path);
+    const bool isLink = info.type == '1' || info.type == '2';
+    const bool unlinks = edit.replaceData && info.type == '1';
     if (edit.path.contains('\0') || edit.linkTarget.contains('\0'))
         *error = QStringLiteral("the new name for entry %1 holds a NUL byte").arg(name);
-    else if (!edit.linkTarget.isEmpty() && info.type != '1')
-        *error = QStringLiteral("entry %1 is no hard link").arg(name);
-    else if (edit.replaceData && info.type != '0' && info.type != '\0')
+    else if (!edit.linkTarget.isEmpty() && !isLink)
+        *error = QStringLiteral("entry %1 is no link").arg(name);
+    else if (edit.replaceData && info.type != '0' && info.type != '\0' && !unlinks)
         *error = QStringLiteral("entry %1 is no regular file: its data cannot be replaced").arg(name);
     else if (edit.replaceData && isSparse())
         *error = QStringLiteral("entry %1 is a sparse file: its data cannot be replaced").arg(name);
     if (!error->isEmpty())
         return false;
+    // Told before any rename: a main header whose name is no copy of the path only stands in for it.
+    const QByteArray mainName = ustarName(mainHeader());
+    const bool mainStandsIn = !mainName.isEmpty() && !info.path.startsWith(mainName);
     if (!edit.path.isEmpty() && edit.path != info.path)
         rename(kPathName, info.path, edit.path);
-    if (!edit.linkTarget.isEmpty() && edit.linkTarget != info.linkTarget)
+    if (unlinks)
+        dropLinkTarget();
+    else if (!edit.linkTarget.isEmpty() && edit.linkTarget != info.linkTarget)
         rename(kLinkName, info.linkTarget, edit.linkTarget);
     if (edit.replaceData)
         replaceData(quint64(edit.data.size()));
+    if (edit.renameHeader)
+        renameOtherNames(mainStandsIn, edit.renameHeader);
     return true;
+}
+
+// A hard link that becomes a regular file: the type and the target go, in
+// every place that holds it.
+void EntryHeaders::dropLinkTarget()
+{
+    tar_ustarheader *h = mainHeader();
+    h->typeflag = '0';
+    writeField(h->linkname, sizeof(h->linkname), QByteArray());
+    m_parts.last().changed = true;
+    for (int i = m_parts.size() - 2; i >= 0; --i) {
+        Part &part = m_parts[i];
+        if (part.type == kLinkName.longType)
+            m_parts.remove(i);
+        else if (part.type == 'x' && dropPaxRecords(&part.data, kLinkName.paxKey))
+            part.changed = true;
+    }
+}
+
+// Header names that are not the entry's own: those of its extension
+// headers, and a main header's that stands in for the real name (a sparse
+// file's, say), which tar readers that know the extensions never show.
+void EntryHeaders::renameOtherNames(bool mainStandsIn, const std::function<QByteArray(const QByteArray &)> &newName)
+{
+    for (Part &part : m_parts) {
+        if (part.type == 0 && !mainStandsIn)
+            continue; // holds the entry's own name, or a cut copy of it: renamed with the path
+        auto *h = reinterpret_cast<tar_ustarheader *>(part.header.data());
+        const QByteArray current = ustarName(h);
+        const QByteArray to = newName(current);
+        if (to.isEmpty() || to == current)
+            continue;
+        if (!placeUstarName(h, to)) {
+            writeField(h->name, sizeof(h->name), to.left(sizeof(h->name)));
+            if (isPosixUstar(h))
+                writeField(h->prefix, sizeof(h->prefix), QByteArray());
+        }
+        part.changed = true;
+    }
 }
 
 // Every place that holds the name gets the new one; ustar fields that hold a

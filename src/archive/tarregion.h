@@ -63,6 +63,8 @@ private:
     bool renameInPax(const NameKind &kind, const QByteArray &from, const QByteArray &to);
     bool renameInLongNames(const NameKind &kind, const QByteArray &from, const QByteArray &to);
     void addNameHolder(const NameKind &kind, const QByteArray &name);
+    void dropLinkTarget();
+    void renameOtherNames(bool mainStandsIn, const std::function<QByteArray(const QByteArray &)> &newName);
     void replaceData(quint64 size);
     tar_ustarheader *mainHeader();
     const tar_ustarheader *mainHeader() const;

@@ -20,7 +20,7 @@ struct EntryInfo
     qint64 dataOffset = 0; // after all its header blocks (extension headers with their data, the main header, sparse map)
     qint64 end = 0;        // one past its data and padding: the next entry's offset
     QByteArray path;       // pax GNU.sparse.name or path, else GNU long name, else ustar prefix/name
-    QByteArray linkTarget; // hard links only: pax linkpath, else GNU long link, else the linkname field
+    QByteArray linkTarget; // hard and symbolic links: pax linkpath, else GNU long link, else the linkname field
     char type = 0;         // typeflag of the main header
     quint64 size = 0;      // data size: the pax size record when there is one, else the size field
     quint32 headerCrc = 0; // CRC-32 of the bytes [offset, dataOffset)
@@ -29,13 +29,21 @@ struct EntryInfo
 struct EntryEdit
 {
     QByteArray path;       // new name; empty: unchanged
-    QByteArray linkTarget; // new hard-link target; empty: unchanged
+    QByteArray linkTarget; // new target of a hard or symbolic link; empty: unchanged
+    // The entry's new data: a regular file keeps its other header fields; a
+    // hard link becomes a regular file with this data, its other fields kept.
     bool replaceData = false;
-    QByteArray data;       // the entry's new data when replaceData (regular files only)
+    QByteArray data;
     bool checkData = false; // fail when the entry's data differs from expectedData
     QByteArray expectedData;
+    // The new name for a header block whose name is not the entry's own
+    // (extension headers, a sparse file's stand-in name); empty: kept.
+    std::function<QByteArray(const QByteArray &name)> renameHeader;
 
-    bool isDefault() const { return path.isEmpty() && linkTarget.isEmpty() && !replaceData && !checkData; }
+    bool isDefault() const
+    {
+        return path.isEmpty() && linkTarget.isEmpty() && !replaceData && !checkData && !renameHeader;
+    }
 };
 
 class Walker

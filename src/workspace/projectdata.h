@@ -34,7 +34,8 @@ struct OpenedProject
 {
     std::shared_ptr<const Archive::OpenedArchive> archive;
     QHash<QByteArray, int> fileEntries;             // path -> index of the entry that holds it (the last one)
-    QHash<int, QByteArray> fileData;                // entry index -> data
+    QHash<int, QByteArray> fileData;                // entry index -> data (a hard link's: what it names)
+    QHash<int, int> hardLinks;                      // hard link's entry index -> the kept file it names
     QHash<QString, QByteArray> deviceDirs;          // family + "/" + MAC as loaded -> the directory's name
     QHash<QByteArray, QByteArrayList> profilePaths; // Tando device directory -> its profiles, listing order
 

@@ -42,39 +42,57 @@ bool isListable(const QByteArray &name)
 
 // Sees every entry of the archive as it is read: finds the device
 // directories, refusing a second spelling of one device (two entries that
-// would become one directory), and keeps the files the editor reads.
+// would become one directory), and keeps the files the editor reads. A
+// file that is a hard link is read through the file it names.
 class ProjectVisitor : public Archive::EntryVisitor
 {
 public:
-    Result entry(int, const QByteArrayList &parts, mode_t type, bool *keep) override
+    Result entry(int index, const QByteArrayList &parts, mode_t type, const QByteArray &hardlink, bool *keep) override
     {
         m_pending.clear();
         m_pendingProfileOf.clear();
+        const auto named = hardlink.isEmpty() ? m_opened->fileEntries.cend() : m_opened->fileEntries.constFind(hardlink);
+        const int namedIndex = named != m_opened->fileEntries.cend() ? *named : -1;
+        if (namedIndex >= 0)
+            m_opened->hardLinks.insert(index, namedIndex);
         const Layout::Place place = Layout::placeOf(parts);
         if (place.kind == Layout::Place::Outside)
             return Result::success();
         m_hasProject = m_hasProject || parts.size() > 1 || type == AE_IFDIR;
-        if (place.kind == Layout::Place::ProjectFile)
-            return keepFile(parts, type, keep);
         if (place.kind == Layout::Place::Other)
             return Result::success();
-        if (const Result added = addDevice(place.family, place.device); !added)
-            return added;
+        if (place.kind != Layout::Place::ProjectFile) {
+            if (const Result added = addDevice(place.family, place.device); !added)
+                return added;
+        }
         if (place.kind == Layout::Place::Profile)
             m_pendingProfileOf = place.device;
-        return place.kind == Layout::Place::Prefs || place.kind == Layout::Place::Profile ? keepFile(parts, type, keep)
-                                                                                          : Result::success();
+        if (place.kind == Layout::Place::InDevice)
+            return Result::success();
+        keepFile(parts, type, keep);
+        if (namedIndex >= 0)
+            data(index, m_opened->fileData.value(namedIndex));
+        else if (!hardlink.isEmpty())
+            m_unlinked.insert(m_pending, {index, m_pendingProfileOf, hardlink});
+        return Result::success();
     }
 
-    void data(int index, const QByteArray &data) override
+    void data(int index, const QByteArray &data) override { keep(index, m_pending, m_pendingProfileOf, data); }
+
+    // Reads again what the hard links among the files name, where the
+    // files they name were not kept the first time.
+    Result readLinked(const Archive::OpenedArchive &archive, JobControl *control)
     {
-        m_opened->fileEntries.insert(m_pending, index);
-        m_opened->fileData.insert(index, data);
-        if (!m_pendingProfileOf.isNull()) {
-            QByteArrayList &profiles = m_opened->profilePaths[m_pendingProfileOf];
-            if (!profiles.contains(m_pending))
-                profiles.append(m_pending);
+        if (m_unlinked.isEmpty())
+            return Result::success();
+        LinkedFiles linked(m_unlinked);
+        if (const Result read = Archive::readAgain(archive, linked, control); !read)
+            return read;
+        for (auto it = linked.found.cbegin(); it != linked.found.cend(); ++it) {
+            const Unlinked &link = m_unlinked.value(it.key());
+            keep(link.index, it.key(), link.profileOf, it.value());
         }
+        return Result::success();
     }
 
     bool hasProject() const { return m_hasProject; }
@@ -93,12 +111,50 @@ public:
     }
 
 private:
+    // A kept hard link whose file was not kept.
+    struct Unlinked
+    {
+        int index = 0;
+        QByteArray profileOf;
+        QByteArray target;
+    };
+
+    // Keeps the data of the files that those links name: for each link, the
+    // last regular file of that name before it.
+    class LinkedFiles : public Archive::EntryVisitor
+    {
+    public:
+        explicit LinkedFiles(const QHash<QByteArray, Unlinked> &links) : m_links(links) {}
+
+        Result entry(int index, const QByteArrayList &parts, mode_t type, const QByteArray &hardlink, bool *keep) override
+        {
+            m_path = parts.join('/');
+            for (const Unlinked &link : m_links)
+                *keep = *keep || (link.target == m_path && index < link.index);
+            *keep = *keep && type == AE_IFREG && hardlink.isEmpty();
+            return Result::success();
+        }
+        void data(int index, const QByteArray &data) override
+        {
+            for (auto it = m_links.cbegin(); it != m_links.cend(); ++it) {
+                if (it->target == m_path && index < it->index)
+                    found.insert(it.key(), data);
+            }
+        }
+
+        QHash<QByteArray, QByteArray> found; // link's path -> data
+
+    private:
+        const QHash<QByteArray, Unlinked> &m_links;
+        QByteArray m_path;
+    };
+
     static bool byNameIgnoringCase(const QByteArray &a, const QByteArray &b)
     {
         return QFile::decodeName(a).compare(QFile::decodeName(b), Qt::CaseInsensitive) < 0;
     }
 
-    Result keepFile(const QByteArrayList &parts, mode_t type, bool *keep)
+    void keepFile(const QByteArrayList &parts, mode_t type, bool *keep)
     {
         m_pending = parts.join('/');
         // A later entry of the same name is what unpacking would leave.
@@ -107,8 +163,19 @@ private:
             m_opened->fileData.remove(*earlier);
             m_opened->fileEntries.erase(earlier);
         }
+        m_unlinked.remove(m_pending);
         *keep = type == AE_IFREG;
-        return Result::success();
+    }
+
+    void keep(int index, const QByteArray &path, const QByteArray &profileOf, const QByteArray &data)
+    {
+        m_opened->fileEntries.insert(path, index);
+        m_opened->fileData.insert(index, data);
+        if (!profileOf.isNull()) {
+            QByteArrayList &profiles = m_opened->profilePaths[profileOf];
+            if (!profiles.contains(path))
+                profiles.append(path);
+        }
     }
 
     Result addDevice(const QByteArray &family, const QByteArray &name)
@@ -129,6 +196,7 @@ private:
 
     std::shared_ptr<OpenedProject> m_opened = std::make_shared<OpenedProject>();
     QHash<QByteArray, QByteArrayList> m_order;
+    QHash<QByteArray, Unlinked> m_unlinked; // by the link's path
     QByteArray m_pending;
     QByteArray m_pendingProfileOf; // the device directory of a pending profile
     bool m_hasProject = false;
@@ -242,6 +310,8 @@ Result unpackProject(const QString &path, JobControl *control, LoadedProject *lo
     ProjectVisitor visitor;
     std::shared_ptr<Archive::OpenedArchive> archive;
     Result result = Archive::readArchive(archivePath, visitor, control, &archive);
+    if (result)
+        result = visitor.readLinked(*archive, control);
     if (result && !visitor.hasProject()) {
         qCDebug(lcWorkspace) << "Couldn't find active-project";
         result = Result::failure(QStringLiteral("%1 holds no project (no active-project folder)").arg(archivePath));

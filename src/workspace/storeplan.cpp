@@ -302,13 +302,14 @@ Result planStore(const StoreRequest &request, StorePlan *plan)
     return r;
 }
 
-QByteArray StorePlan::movedPath(const QByteArray &path) const
+namespace {
+
+// The spans of the first `count` components of path, empty and "." ones
+// passed over; the number found.
+int componentSpans(const QByteArray &path, int count, int *starts, int *ends)
 {
-    // The spans of the first four components, empty and "." ones passed over.
-    int starts[4] = {};
-    int ends[4] = {};
     int found = 0;
-    for (int i = 0; i <= path.size() && found < 4;) {
+    for (int i = 0; i <= path.size() && found < count;) {
         int j = path.indexOf('/', i);
         if (j < 0)
             j = path.size();
@@ -319,7 +320,16 @@ QByteArray StorePlan::movedPath(const QByteArray &path) const
         }
         i = j + 1;
     }
-    if (found < 4 || path.mid(starts[0], ends[0] - starts[0]) != Layout::projectDir
+    return found;
+}
+
+} // namespace
+
+QByteArray StorePlan::movedPath(const QByteArray &path) const
+{
+    int starts[4] = {};
+    int ends[4] = {};
+    if (componentSpans(path, 4, starts, ends) < 4 || path.mid(starts[0], ends[0] - starts[0]) != Layout::projectDir
         || path.mid(starts[1], ends[1] - starts[1]) != Layout::devicesDir)
         return QByteArray();
     const auto move = moves.constFind(path.mid(starts[2], ends[2] - starts[2]) + '/'
@@ -329,11 +339,81 @@ QByteArray StorePlan::movedPath(const QByteArray &path) const
     return path.left(starts[3]) + *move + path.mid(ends[3]);
 }
 
+QByteArray StorePlan::movedHeaderName(const QByteArray &name) const
+{
+    const QByteArray moved = movedPath(name);
+    if (!moved.isEmpty())
+        return moved;
+    // A pax header of a device directory itself is named within the family
+    // directory: ".../tando/PaxHeaders/00:1a:2b:3c:4d:5e" (GNU tar), "PaxHeader" (bsdtar).
+    int starts[4] = {};
+    int ends[4] = {};
+    if (componentSpans(name, 4, starts, ends) < 4 || !name.mid(starts[3]).startsWith("PaxHeader"))
+        return QByteArray();
+    const int inserted = ends[3] + 1 - starts[3];
+    const QByteArray without = movedPath(name.left(starts[3]) + name.mid(ends[3] + 1));
+    return without.isEmpty() ? QByteArray() : without.left(starts[3]) + name.mid(starts[3], inserted) + without.mid(starts[3]);
+}
+
+QByteArray StorePlan::movedLinkTarget(const QByteArray &linkPath, const QByteArray &target) const
+{
+    if (target.startsWith('/'))
+        return QByteArray();
+    // Where each component of the target leads, from the link's folder: a
+    // component that steps into a moved device directory takes its new name.
+    QByteArrayList at = linkPath.split('/');
+    at.removeAll(QByteArray());
+    at.removeAll(QByteArray("."));
+    if (!at.isEmpty())
+        at.removeLast();
+    QByteArrayList parts = target.split('/');
+    bool changed = false;
+    for (QByteArray &part : parts) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (at.isEmpty())
+                return QByteArray();
+            at.removeLast();
+            continue;
+        }
+        at.append(part);
+        if (at.size() != 4)
+            continue;
+        const QByteArray moved = movedPath(at.join('/'));
+        if (!moved.isEmpty()) {
+            part = at.last() = moved.mid(moved.lastIndexOf('/') + 1);
+            changed = true;
+        }
+    }
+    return changed ? parts.join('/') : QByteArray();
+}
+
+// A hard link reads what the file it names holds in the new archive. When
+// that is not what its own name must hold now, it is written as a file.
+void StorePlan::editLink(int index, TarStream::EntryEdit *edit) const
+{
+    const int target = opened->hardLinks.value(index, -1);
+    const auto own = files.constFind(index);
+    const auto named = target >= 0 ? files.constFind(target) : files.cend();
+    if (own == files.cend() && named == files.cend())
+        return;
+    const auto kept = opened->fileData.constFind(index);
+    const QByteArray loaded = kept != opened->fileData.cend() ? *kept : opened->fileData.value(target);
+    const QByteArray wanted = own != files.cend() ? *own : loaded;
+    if (wanted != (named != files.cend() ? *named : loaded)) {
+        edit->replaceData = true;
+        edit->data = wanted;
+    }
+}
+
 TarStream::EntryEdit StorePlan::edit(int index, const TarStream::EntryInfo &entry) const
 {
     TarStream::EntryEdit edit;
     const auto kept = opened->fileData.constFind(index);
-    if (kept != opened->fileData.cend()) {
+    if (entry.type == '1') {
+        editLink(index, &edit);
+    } else if (kept != opened->fileData.cend()) {
         // A file the load read must still hold what it read.
         edit.checkData = true;
         edit.expectedData = *kept;
@@ -347,6 +427,9 @@ TarStream::EntryEdit StorePlan::edit(int index, const TarStream::EntryInfo &entr
         edit.path = movedPath(entry.path);
         if (entry.type == '1')
             edit.linkTarget = movedPath(entry.linkTarget);
+        else if (entry.type == '2')
+            edit.linkTarget = movedLinkTarget(entry.path, entry.linkTarget);
+        edit.renameHeader = [this](const QByteArray &name) { return movedHeaderName(name); };
     }
     return edit;
 }

@@ -20,6 +20,15 @@ struct StorePlan
     TarStream::EntryEdit edit(int index, const TarStream::EntryInfo &entry) const;
     // The path with a moved device directory's new name; empty when nothing moves.
     QByteArray movedPath(const QByteArray &path) const;
+    // The same for the name of an extension header, which may name the
+    // directory from beside it.
+    QByteArray movedHeaderName(const QByteArray &name) const;
+    // The target of the symbolic link at linkPath, rewritten to lead into the
+    // new directory where it led into a moved one; empty when unchanged.
+    QByteArray movedLinkTarget(const QByteArray &linkPath, const QByteArray &target) const;
+
+private:
+    void editLink(int index, TarStream::EntryEdit *edit) const;
 };
 
 // Fails, naming the file and the field, when an edited value has no place
