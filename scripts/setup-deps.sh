@@ -17,6 +17,7 @@ packages=(
 if [ "${1:-}" = "test" ]; then
   packages+=(
     tar gzip python3
+    busybox libarchive-tools  # the other tar programs whose archives are edited
     desktop-file-utils appstream dpkg-dev file man-db  # the .deb and its checks
     # The fuzz targets: clang with libFuzzer (libclang_rt.fuzzer lives in
     # libclang-rt-14-dev) and llvm-symbolizer for readable reports.
