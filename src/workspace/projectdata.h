@@ -38,6 +38,7 @@ struct OpenedProject
     QHash<int, int> hardLinks;                      // hard link's entry index -> the kept file it names
     QHash<QString, QByteArray> deviceDirs;          // family + "/" + MAC as loaded -> the directory's name
     QHash<QByteArray, QByteArrayList> profilePaths; // Tando device directory -> its profiles, listing order
+    QHash<QByteArray, QByteArray> unreadProfiles;   // profile that is a hard link to no file read -> what it names
 
     // The data of the file at path; false when the archive holds no such regular file.
     bool file(const QByteArray &path, QByteArray *data) const;

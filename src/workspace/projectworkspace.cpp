@@ -88,9 +88,12 @@ public:
         LinkedFiles linked(m_unlinked);
         if (const Result read = Archive::readAgain(archive, linked, control); !read)
             return read;
-        for (auto it = linked.found.cbegin(); it != linked.found.cend(); ++it) {
-            const Unlinked &link = m_unlinked.value(it.key());
-            keep(link.index, it.key(), link.profileOf, it.value());
+        for (auto it = m_unlinked.cbegin(); it != m_unlinked.cend(); ++it) {
+            const auto found = linked.found.constFind(it.key());
+            if (found != linked.found.cend())
+                keep(it->index, it.key(), it->profileOf, *found);
+            else if (!it->profileOf.isNull())
+                m_opened->unreadProfiles.insert(it.key(), it->target);
         }
         return Result::success();
     }

@@ -226,8 +226,25 @@ Result planProfile(PlanBuilder &builder, const QByteArray &path, const DeviceInd
     return changed ? builder.writeXml(path, doc, {}) : Result::success();
 }
 
+// A profile the load could not read cannot follow a new label or MAC.
+Result checkProfilesRead(const StoreRequest &request)
+{
+    const auto unread = request.opened->unreadProfiles.cbegin();
+    if (unread == request.opened->unreadProfiles.cend())
+        return Result::success();
+    for (const DeviceRecord &device : request.devices) {
+        if (isKnownType(device) && (device.labelEdited || Mac::normalizeMac(device.newMac, colon) != device.oldMac))
+            return Result::failure(QStringLiteral("Cannot store the %1 of %2: the profile %3 is a hard link to %4, which cannot be read")
+                                       .arg(device.labelEdited ? QStringLiteral("label") : QStringLiteral("MAC"), device.oldMac,
+                                            Archive::shown(unread.key()), Archive::shown(unread.value())));
+    }
+    return Result::success();
+}
+
 Result planDevices(PlanBuilder &builder, const StoreRequest &request)
 {
+    if (const Result read = checkProfilesRead(request); !read)
+        return read;
     DeviceIndex byOldMac; // a later device with the same old MAC wins
     for (const DeviceRecord &device : request.devices) {
         if (isKnownType(device))

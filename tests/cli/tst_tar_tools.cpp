@@ -208,6 +208,29 @@ private slots:
                 qInfo("%s", line.constData());
         QVERIFY2(problems.isEmpty(), "the lines above tell what differs");
     }
+
+    // A profile that is a hard link to a sparse file cannot be read: an edit
+    // it would have to follow is refused, others are stored.
+    void profileLinkedToUnreadableFile()
+    {
+        ProjectFixture f;
+        const QByteArray root = QFile::encodeName(f.root()) + '/';
+        f.addProjectXml("Hall", "Ann", "Show");
+        f.addFile(tando + oldMac + "/prefs", prefs("Front"));
+        f.addFile("active-project/other/p.xml", profile(oldMac, "Foyer"));
+        QVERIFY(QFile::resize(root + "active-project/other/p.xml", 1 << 20));
+        QDir().mkpath(root + tando + oldMac + "/profiles");
+        QCOMPARE(::link((root + "active-project/other/p.xml").constData(), (root + tando + oldMac + "/profiles/p.xml").constData()), 0);
+        const QString in = f.path("in.tgz");
+        outputOf("tar", {"--format=gnu", "-S", "-czf", in, "-C", f.root(), "active-project"});
+
+        const ProcessRun relabelled = runTool({"edit", in, "-o", f.path("a.tgz"), "--label", oldMac + "=Stage"});
+        QCOMPARE(relabelled.code, 1);
+        QVERIFY2(relabelled.err.contains("profiles/p.xml is a hard link to active-project/other/p.xml, which cannot be read"),
+                 relabelled.err.constData());
+        QVERIFY(!QFileInfo::exists(f.path("a.tgz")));
+        QCOMPARE(runTool({"edit", in, "-o", f.path("b.tgz"), "--name", "Renamed"}).code, 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestTarTools)
