@@ -15,7 +15,7 @@ Result ArchiveSource::open(int fd)
 {
     m_fd = fd;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
+    if (::fstat(fd, &st) != 0)
         return Result::failure(errnoText(errno));
     if (S_ISDIR(st.st_mode))
         return Result::failure(QStringLiteral("is a directory"));
@@ -44,7 +44,7 @@ QByteArray ArchiveSource::next()
     }
     if (!m_readError.isEmpty())
         return QByteArray();
-    const qint64 n = readSome(m_fd, m_buffer.data(), m_buffer.size());
+    const qint64 n = readAt(m_fd, m_buffer.data(), m_buffer.size(), m_consumed);
     if (n < 0) {
         m_readError = errnoText(errno);
         return QByteArray();

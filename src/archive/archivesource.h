@@ -15,7 +15,8 @@ namespace Archive {
 class ArchiveSource
 {
 public:
-    // Reads the file open at fd (not taken over) from its start.
+    // Reads the file open at fd (not taken over) from its start, by offset:
+    // other readers of the same descriptor may run at the same time.
     Result open(int fd);
 
     bool isGzip() const { return m_inflater != nullptr; }

@@ -124,6 +124,7 @@ QString isalError(int code)
 struct Inflater::Decoder
 {
     int fd = -1;
+    qint64 offset = 0; // of the next read: the descriptor's position is not ours
     inflate_state state{};
     QByteArray in = QByteArray(ReadSize, Qt::Uninitialized);
     enum { Header, Body, Between, Done } phase = Header;
@@ -215,7 +216,7 @@ bool Inflater::fillInput()
     Decoder &d = *m_decoder;
     if (d.state.avail_in > 0 || (d.phase == Decoder::Body && d.outputFull))
         return true;
-    const qint64 n = Archive::readSome(d.fd, d.in.data(), d.in.size());
+    const qint64 n = Archive::readAt(d.fd, d.in.data(), d.in.size(), d.offset);
     if (n <= 0) {
         if (n < 0)
             finish(Archive::errnoText(errno));
@@ -223,6 +224,7 @@ bool Inflater::fillInput()
             finish(d.phase == Decoder::Between ? QString() : QStringLiteral("unexpected end of the gzip data"));
         return false;
     }
+    d.offset += n;
     m_consumed.fetch_add(n, std::memory_order_relaxed);
     d.state.next_in = reinterpret_cast<uint8_t *>(d.in.data());
     d.state.avail_in = uint32_t(n);

@@ -30,7 +30,8 @@ public:
     Inflater(const Inflater &) = delete;
     Inflater &operator=(const Inflater &) = delete;
 
-    // Starts decoding the already opened file descriptor (not taken over).
+    // Starts decoding the already opened file descriptor (not taken over)
+    // from its start, by offset: its file position is never moved.
     void start(int fd);
 
     // The next block of decoded bytes; empty at the end of the data or on an

@@ -43,10 +43,10 @@ Result writeAll(int fd, const char *data, qint64 size)
     return Result::success();
 }
 
-qint64 readSome(int fd, char *data, qint64 size)
+qint64 readAt(int fd, char *data, qint64 size, qint64 offset)
 {
     for (;;) {
-        const ssize_t n = ::read(fd, data, static_cast<size_t>(size));
+        const ssize_t n = ::pread(fd, data, static_cast<size_t>(size), off_t(offset));
         if (n >= 0 || errno != EINTR)
             return n;
     }

@@ -35,8 +35,10 @@ private:
 // Writes all bytes, going on after interruptions; the system's reason on failure.
 Result writeAll(int fd, const char *data, qint64 size);
 
-// Reads up to size bytes, going on after interruptions; -1 on failure (errno set).
-qint64 readSome(int fd, char *data, qint64 size);
+// Reads up to size bytes at offset, going on after interruptions; -1 on
+// failure (errno set). The file position stays where it is, so that readers
+// of one descriptor never move each other's place.
+qint64 readAt(int fd, char *data, qint64 size, qint64 offset);
 
 // A file name as text, for messages.
 QString shown(const QByteArray &name);
