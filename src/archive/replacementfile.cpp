@@ -97,7 +97,7 @@ Result ReplacementFile::open()
     const int fd = ::mkostemps(name.data(), 5, O_CLOEXEC);
     if (fd < 0)
         return Result::failure(QStringLiteral("Cannot write beside %1: %2").arg(m_target, Archive::errnoText(errno)));
-    ::close(fd);
+    m_fd.reset(fd);
     m_path = QFile::decodeName(name);
     Interruption::pauseAt("store");
     return Result::success();
@@ -105,29 +105,26 @@ Result ReplacementFile::open()
 
 Result ReplacementFile::commit()
 {
-    if (m_path.isEmpty())
+    if (m_path.isEmpty() || !m_fd.valid())
         return Result::failure(QStringLiteral("Cannot replace %1: nothing was written").arg(m_target));
     if (Interruption::received())
         return Result::failure(QStringLiteral("Not replacing %1: the program is being stopped").arg(m_target));
     if (const Result typed = checkType(m_target, m_resolved); !typed)
         return typed;
 
-    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return Result::failure(QStringLiteral("Cannot replace %1: %2").arg(m_target, Archive::errnoText(errno)));
     struct stat existing {};
     const mode_t mode = modeFor(m_resolved, &existing);
-    if (existing.st_mode != 0 && ::fchown(fd, ::geteuid() == 0 ? existing.st_uid : uid_t(-1), existing.st_gid) != 0) {
+    if (existing.st_mode != 0 && ::fchown(m_fd.get(), ::geteuid() == 0 ? existing.st_uid : uid_t(-1), existing.st_gid) != 0) {
         // Owner and group stay as before only where allowed (root, or a group
         // of ours); otherwise the new file is the writer's.
     }
     // The data reaches the disk before the name does: after a power cut the
     // target holds the old archive or the new one, never an empty file.
-    const bool ready = ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    const int error = errno;
-    ::close(fd);
-    if (!ready)
-        return Result::failure(QStringLiteral("Cannot replace %1: %2").arg(m_target, Archive::errnoText(error)));
+    if (::fchmod(m_fd.get(), mode) != 0 || ::fsync(m_fd.get()) != 0)
+        return Result::failure(QStringLiteral("Cannot replace %1: %2").arg(m_target, Archive::errnoText(errno)));
+    // Some file systems report a failed write only when the file is closed.
+    if (const Result closed = m_fd.close(); !closed)
+        return Result::failure(QStringLiteral("Cannot write %1: %2").arg(m_target, closed.reason()));
     if (std::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(m_resolved).constData()) != 0)
         return Result::failure(QStringLiteral("Cannot replace %1: %2").arg(m_target, Archive::errnoText(errno)));
     m_committed = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "posixfile.h"
 #include "result.h"
 
 #include <QString>
@@ -9,7 +10,9 @@
 // otherwise it is removed. The target is a regular file or does not exist;
 // a symbolic link is followed, so the link stays and the file it names is
 // replaced. The new file gets the target's permission bits, or those a new
-// file gets under the umask.
+// file gets under the umask. It is written, and made ready, only through
+// the descriptor that created it: a name swapped for a link meanwhile is
+// never opened.
 class ReplacementFile
 {
 public:
@@ -22,8 +25,11 @@ public:
     // makes the new, empty hidden file.
     Result open();
     QString path() const { return m_path; }
-    // Moves the new file over the target in one step; refused once a
-    // termination signal has come (the program is ending without a result).
+    // The new file, open for writing until commit().
+    int fd() const { return m_fd.get(); }
+    // Gives the new file its owner and mode, syncs and closes it, and moves
+    // it over the target in one step; refused once a termination signal has
+    // come (the program is ending without a result).
     Result commit();
 
     // Whether target may be replaced; on success, resolved (when given) is
@@ -34,5 +40,6 @@ private:
     QString m_target;
     QString m_resolved;
     QString m_path;
+    Archive::Fd m_fd;
     bool m_committed = false;
 };

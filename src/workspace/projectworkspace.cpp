@@ -21,9 +21,6 @@
 #include <QSet>
 #include <QUrl>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <memory>
 #include <optional>
@@ -260,14 +257,6 @@ private:
     std::optional<Interruption::CancelOnSignal> m_guard;
 };
 
-// A failure to write the hidden file beside target, told by the target's
-// name: the hidden file is gone by the time anyone reads the reason.
-Result writeFailure(const QString &target, const QString &hiddenFile, const QString &error)
-{
-    qCDebug(lcWorkspace).noquote() << QStringLiteral("Cannot write %1: %2").arg(hiddenFile, error);
-    return Result::failure(QStringLiteral("Cannot write %1: %2").arg(target, error));
-}
-
 // The name of the gzip member of a stored archive: the target's file name
 // with ".tgz" replaced by ".tar", so that the gzip header names a tar again.
 QString tarNameFor(const QString &outpath)
@@ -434,15 +423,9 @@ Result storeProject(const StoreRequest &request, JobControl *control)
     ReplacementFile partial(request.outpath);
     if (result)
         result = partial.open();
-    Archive::Fd output;
-    if (result) {
-        output.reset(::open(QFile::encodeName(partial.path()).constData(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-        if (!output.valid())
-            result = writeFailure(request.outpath, partial.path(), Archive::errnoText(errno));
-    }
     if (result) {
         Archive::ArchiveOutput out;
-        out.fd = output.get();
+        out.fd = partial.fd();
         out.gzipMember = QFile::encodeName(tarNameFor(request.outpath));
         out.gzipTime = quint32(QDateTime::currentSecsSinceEpoch());
         const Result written = Archive::writeArchive(
@@ -452,10 +435,6 @@ Result storeProject(const StoreRequest &request, JobControl *control)
             result = Result::failure(QStringLiteral("Cannot store %1: %2").arg(request.outpath, written.reason()));
         else if (written.isCancelled())
             result = written;
-    }
-    if (result) {
-        if (const Result closed = output.close(); !closed)
-            result = writeFailure(request.outpath, partial.path(), closed.reason());
     }
     // A cancel that came after the last entry still keeps the target as it was.
     if (result && control && control->isCancelled())
