@@ -11,7 +11,7 @@
 // between entries; a cancelled operation cleans up as a failed one does.
 struct JobControl
 {
-    enum class Phase { Unpacking, Compressing };
+    enum class Phase { Unpacking, Compressing, Writing }; // Writing: a store without gzip
     // What a person is told the job is doing.
     static const char *phaseName(Phase phase)
     {
@@ -20,6 +20,8 @@ struct JobControl
             return "Unpacking";
         case Phase::Compressing:
             return "Compressing";
+        case Phase::Writing:
+            return "Writing";
         }
         return "";
     }

@@ -71,10 +71,11 @@ Result readAgain(const OpenedArchive &archive, EntryVisitor &visitor, JobControl
 // How a store changes one entry; called for every entry, in order.
 using EntryEditor = std::function<TarStream::EntryEdit(int index, const TarStream::EntryInfo &entry)>;
 
-// Where a store writes: a gzip file with one member.
+// Where a store writes: a gzip file with one member, or a plain tar.
 struct ArchiveOutput
 {
     int fd = -1; // written from its current position, not closed
+    bool gzip = true;
     QByteArray gzipMember;
     quint32 gzipTime = 0;
 };

@@ -1,17 +1,73 @@
 // Storing: the opened archive file -> gzip decoder (when it is gzip) -> our
 // tar walk, which copies every entry and edits a few -> parallel deflater
-// -> the output file.
+// (unless the output is a plain tar) -> the output file.
 
 #include "projectarchive.h"
 
 #include "archivesource.h"
 #include "logging.h"
 
+#include <memory>
 #include <thread>
 
 namespace Archive {
 
 namespace {
+
+// The stored tar on its way to the output file: through the parallel
+// deflater, or, for a plain tar, gathered into large writes.
+class OutputStream
+{
+public:
+    explicit OutputStream(const ArchiveOutput &output) : m_fd(output.fd)
+    {
+        if (output.gzip)
+            m_deflater = std::make_unique<GzipStream::ParallelDeflater>(
+                output.fd, output.gzipMember, output.gzipTime,
+                qMin(int(std::thread::hardware_concurrency()), GzipStream::MaxDeflateThreads));
+        else
+            m_buffer.reserve(BufferSize);
+    }
+
+    bool gzip() const { return m_deflater != nullptr; }
+
+    bool write(const char *data, qint64 size)
+    {
+        if (m_deflater)
+            return m_deflater->write(data, size);
+        if (!m_error.isEmpty() || (m_buffer.size() + size > BufferSize && !flush()))
+            return false;
+        if (size >= BufferSize)
+            return put(data, size);
+        m_buffer.append(data, int(size));
+        return true;
+    }
+
+    bool finish() { return m_deflater ? m_deflater->finish() : flush(); }
+    QString error() const { return m_deflater ? m_deflater->error() : m_error; }
+
+private:
+    static constexpr int BufferSize = 1024 * 1024;
+
+    bool flush()
+    {
+        const bool written = put(m_buffer.constData(), m_buffer.size());
+        m_buffer.resize(0); // keeps the reserved capacity
+        return written;
+    }
+
+    bool put(const char *data, qint64 size)
+    {
+        if (const Result written = writeAll(m_fd, data, size); !written)
+            m_error = written.reason();
+        return m_error.isEmpty();
+    }
+
+    int m_fd = -1;
+    std::unique_ptr<GzipStream::ParallelDeflater> m_deflater;
+    QByteArray m_buffer;
+    QString m_error;
+};
 
 bool samePlace(const IndexEntry &indexed, const TarStream::EntryInfo &entry)
 {
@@ -27,8 +83,7 @@ public:
         : m_archive(archive)
         , m_editor(editor)
         , m_control(control)
-        , m_deflater(output.fd, output.gzipMember, output.gzipTime,
-                     qMin(int(std::thread::hardware_concurrency()), GzipStream::MaxDeflateThreads))
+        , m_output(output)
         , m_walker([this](const TarStream::EntryInfo &e, TarStream::EntryEdit *edit, QString *error) {
                        return decide(e, edit, error);
                    },
@@ -55,8 +110,8 @@ public:
             return failure();
         if (size_t(m_index) != m_archive.entries.size() || m_walker.endOffset() != m_archive.tailOffset)
             return changed(QStringLiteral("its entries are not those read"));
-        if (!m_deflater.finish())
-            return Result::failure(m_deflater.error());
+        if (!m_output.finish())
+            return Result::failure(m_output.error());
         return Result::success();
     }
 
@@ -85,8 +140,9 @@ private:
         }
         m_written += size;
         if (m_control)
-            m_control->report(JobControl::Phase::Compressing, m_written, qMax(m_written, m_total));
-        return m_deflater.write(data, size);
+            m_control->report(m_output.gzip() ? JobControl::Phase::Compressing : JobControl::Phase::Writing, m_written,
+                              qMax(m_written, m_total));
+        return m_output.write(data, size);
     }
 
     // What stopped the walk: a cancel, the output, or an archive that is no
@@ -95,8 +151,8 @@ private:
     {
         if (m_cancelled)
             return Result::cancelled();
-        if (!m_deflater.error().isEmpty())
-            return Result::failure(m_deflater.error());
+        if (!m_output.error().isEmpty())
+            return Result::failure(m_output.error());
         return changed(m_changed.isEmpty() ? m_walker.error() : m_changed);
     }
 
@@ -109,7 +165,7 @@ private:
     const OpenedArchive &m_archive;
     const EntryEditor &m_editor;
     JobControl *m_control = nullptr;
-    GzipStream::ParallelDeflater m_deflater;
+    OutputStream m_output;
     TarStream::Walker m_walker;
     int m_index = 0;
     qint64 m_written = 0;

@@ -23,7 +23,8 @@ show   prints the project's name, author, description and its devices
 edit   applies the edits, validates the new MACs as the editor's "Store Project"
        does, and stores the project to OUTPUT (replaced only on success; it
        keeps its permissions, a link to it is followed, a directory or a
-       device is refused).
+       device is refused). An OUTPUT named .tar is a plain tar, any other
+       name gets gzip.
   --mac OLD=NEW      OLD names a device by its MAC as loaded, in any case and with
                      ":", "-", "_" or " " between the bytes. NEW is either the last
                      three bytes (3c:4d:ff, 3C-4D-FF or 3c4dff), put after the

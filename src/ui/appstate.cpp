@@ -45,7 +45,8 @@ AppState::AppState(QQuickItem *parent)
 
 void AppState::showProgress(int phase, double fraction)
 {
-    m_jobPhase = QString::fromLatin1(JobControl::phaseName(JobControl::Phase(qBound(0, phase, 1))));
+    const int known = qBound(0, phase, int(JobControl::Phase::Writing));
+    m_jobPhase = QString::fromLatin1(JobControl::phaseName(JobControl::Phase(known)));
     m_jobProgress = fraction;
     emit jobProgressChanged();
 }

@@ -1,5 +1,6 @@
 #include "projectworkspace.h"
 
+#include "archivename.h"
 #include "dataobjectmodel.h"
 #include "interruption.h"
 #include "deviceentity.h"
@@ -16,7 +17,6 @@
 
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 #include <QUrl>
@@ -257,16 +257,6 @@ private:
     std::optional<Interruption::CancelOnSignal> m_guard;
 };
 
-// The name of the gzip member of a stored archive: the target's file name
-// with ".tgz" replaced by ".tar", so that the gzip header names a tar again.
-QString tarNameFor(const QString &outpath)
-{
-    QString name = QFileInfo(outpath).fileName();
-    if (name.endsWith(QLatin1String(".tgz"), Qt::CaseInsensitive))
-        name.chop(4);
-    return name + QStringLiteral(".tar");
-}
-
 } // namespace
 
 QString localPath(const QString &pathOrUrl)
@@ -424,9 +414,11 @@ Result storeProject(const StoreRequest &request, JobControl *control)
     if (result)
         result = partial.open();
     if (result) {
+        const ArchiveForm form = archiveFormFor(request.outpath);
         Archive::ArchiveOutput out;
         out.fd = partial.fd();
-        out.gzipMember = QFile::encodeName(tarNameFor(request.outpath));
+        out.gzip = form.gzip;
+        out.gzipMember = QFile::encodeName(form.gzipMember);
         out.gzipTime = quint32(QDateTime::currentSecsSinceEpoch());
         const Result written = Archive::writeArchive(
             *request.opened->archive, [&plan](int index, const TarStream::EntryInfo &entry) { return plan.edit(index, entry); },

@@ -376,9 +376,19 @@ private slots:
     // A job cancelled at its first progress report ends as cancelled, not
     // failed: a load leaves the loaded project as it was, a store leaves the
     // target as it was and nothing beside it; neither writes to the
-    // temporary directory.
+    // temporary directory. A store reports what it does to the target.
+    void cancelledJobsLeaveNothing_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("storePhase");
+        QTest::newRow("gzip") << "existing.tgz" << int(JobControl::Phase::Compressing);
+        QTest::newRow("plain tar") << "existing.tar" << int(JobControl::Phase::Writing);
+    }
+
     void cancelledJobsLeaveNothing()
     {
+        QFETCH(QString, target);
+        QFETCH(int, storePhase);
         ProjectFixture f;
         f.addProjectXml("P", "A", "D");
         f.addTando("00:1a:2b:3c:4d:5e", "Front");
@@ -400,7 +410,7 @@ private slots:
         QCOMPARE(project.name(), QStringLiteral("Edited"));
         QCOMPARE(project.devices()->count(), 1);
 
-        const QString out = f.path("existing.tgz");
+        const QString out = f.path(target);
         {
             QFile existing(out);
             QVERIFY(existing.open(QIODevice::WriteOnly));
@@ -411,7 +421,7 @@ private slots:
         QVERIFY2(store.isCancelled(), qPrintable(store.reason()));
         QCOMPARE(ProjectFixture::readFile(out), QByteArray("old archive"));
         QCOMPARE(QDir(f.path(".")).entryList({".*part*"}, QDir::Files | QDir::Hidden), QStringList());
-        QCOMPARE(phases, (QList<JobControl::Phase>{JobControl::Phase::Unpacking, JobControl::Phase::Compressing}));
+        QCOMPARE(phases, (QList<JobControl::Phase>{JobControl::Phase::Unpacking, JobControl::Phase(storePhase)}));
         QCOMPARE(tmp.entries(), QStringList());
         Workspace::unloadProject(project);
     }
@@ -504,13 +514,16 @@ private slots:
     void fullDiskKeepsTheTarget_data()
     {
         QTest::addColumn<QString>("full");
-        QTest::newRow("file-size limit") << "limit";
-        QTest::newRow("full file system at the target") << "target";
+        QTest::addColumn<QString>("target");
+        QTest::newRow("file-size limit") << "limit" << "existing.tgz";
+        QTest::newRow("full file system at the target") << "target" << "existing.tgz";
+        QTest::newRow("plain tar under the file-size limit") << "limit" << "existing.tar";
     }
 
     void fullDiskKeepsTheTarget()
     {
         QFETCH(QString, full);
+        QFETCH(QString, target);
         ProjectFixture f;
         f.addProjectXml("P", "A", "D");
         f.addTando("00:1a:2b:3c:4d:5e", "Front");
@@ -532,7 +545,7 @@ private slots:
         QVERIFY(Workspace::loadProject(project, f.makeTgz("p.tgz")));
         project.setName("Edited");
 
-        const QString out = tmpfs ? tmpfs->path() + "/existing.tgz" : f.path("existing.tgz");
+        const QString out = tmpfs ? tmpfs->path() + "/" + target : f.path(target);
         {
             QFile existing(out);
             QVERIFY(existing.open(QIODevice::WriteOnly));
@@ -553,7 +566,9 @@ private slots:
             stored = Workspace::storeCurrentProject(project, out).ok();
         }
         QVERIFY(!stored);
-        QCOMPARE(QDir(QFileInfo(out).path()).entryList({".*part*", "*.tar"}, QDir::Files | QDir::Hidden), QStringList());
+        QStringList beside = QDir(QFileInfo(out).path()).entryList({".*part*", "*.tar"}, QDir::Files | QDir::Hidden);
+        beside.removeOne(target);
+        QCOMPARE(beside, QStringList());
         QCOMPARE(ProjectFixture::readFile(out), QByteArray("precious old archive"));
         QVERIFY(project.state().isEmpty());
         Workspace::unloadProject(project);
