@@ -42,7 +42,7 @@ Window {
 
     // A single project archive, by its name in any letter case.
     function isArchiveUrl(url) {
-        return /\.(tgz|tar\.gz|tar)$/i.test(String(url))
+        return appState.isArchiveName(String(url))
     }
 
     // Runs action now, or once the user has stored or discarded unsaved edits.

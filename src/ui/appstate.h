@@ -7,6 +7,7 @@
 #include <QVariantMap>
 #include <QVector>
 
+#include "archivename.h"
 #include "jobrunner.h"
 #include "projectworkspace.h"
 #include "projectentity.h"
@@ -86,6 +87,8 @@ public:
     Q_INVOKABLE QString version();
     // A dropped or chosen file URL as the local path it names.
     Q_INVOKABLE QString localPath(QString url) const { return Workspace::localPath(url); }
+    // Whether a dropped file is named as a project archive is.
+    Q_INVOKABLE bool isArchiveName(QString url) const { return Workspace::isArchiveName(url); }
     Q_INVOKABLE bool validateNewSettings();
     // Puts the settings and devices back as loaded.
     Q_INVOKABLE void revertAllEdits();
