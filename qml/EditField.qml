@@ -3,12 +3,23 @@ import QtQuick.Controls 2.14
 import Norvel 1.0
 
 // A text field that is tinted while its value differs from the value loaded.
+// Undo and redo take back the project's edits, not only this field's.
 TextField {
     id: control
 
     property bool changed: false
 
     selectByMouse: true
+    Keys.onPressed: {
+        if (event.matches(StandardKey.Undo)) {
+            appState.undo()
+            event.accepted = true
+        } else if (event.matches(StandardKey.Redo) || (event.modifiers & Qt.ControlModifier)
+                   && (event.key === Qt.Key_Y || event.key === Qt.Key_Z && (event.modifiers & Qt.ShiftModifier))) {
+            appState.redo()
+            event.accepted = true
+        }
+    }
 
     background: Rectangle {
         implicitWidth: Theme.fieldWidth

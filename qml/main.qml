@@ -398,6 +398,18 @@ Window {
         onActivated: unloadProject()
     }
 
+    Shortcut {
+        sequences: [StandardKey.Undo]
+        enabled: appState.project.loaded && appState.history.canUndo && !appState.busy
+        onActivated: appState.undo()
+    }
+
+    Shortcut {
+        sequences: [StandardKey.Redo, "Ctrl+Shift+Z", "Ctrl+Y"]
+        enabled: appState.project.loaded && appState.history.canRedo && !appState.busy
+        onActivated: appState.redo()
+    }
+
     // Closing asks about unsaved edits, and about running work, first.
     Shortcut {
         sequence: "Ctrl+Q"

@@ -30,6 +30,7 @@ Result readChangesBytes(const QString &path, QByteArray *bytes)
 AppState::AppState(QQuickItem *parent)
     : QQuickItem(parent)
     , m_project(new ProjectEntity(this))
+    , m_history(new EditHistory(m_project, this))
 {
     connect(m_project, &ProjectEntity::nameChanged, this, &AppState::updateModified);
     connect(m_project, &ProjectEntity::authorChanged, this, &AppState::updateModified);
@@ -73,6 +74,7 @@ bool AppState::loadProject(QString path)
     if (!result)
         return false;
     setFileName(QFileInfo(local).fileName());
+    m_history->clear();
     m_saveFolder.clear();
     m_csvFolder.clear();
     emit loadedSettingsChanged();
@@ -90,6 +92,7 @@ void AppState::unloadProject()
     setLastError(QString());
     setLastOutcome(Outcome::None);
     setFileName(QString());
+    m_history->clear();
     markSaved();
 }
 
@@ -176,6 +179,26 @@ void AppState::revertAllEdits()
         return; // a store reads the project meanwhile
     m_batchEditing = true;
     Workspace::revertEdits(*m_project);
+    m_batchEditing = false;
+    updateModified();
+}
+
+void AppState::undo()
+{
+    if (busy())
+        return;
+    m_batchEditing = true;
+    m_history->undo();
+    m_batchEditing = false;
+    updateModified();
+}
+
+void AppState::redo()
+{
+    if (busy())
+        return;
+    m_batchEditing = true;
+    m_history->redo();
     m_batchEditing = false;
     updateModified();
 }

@@ -8,6 +8,7 @@
 #include <QVector>
 
 #include "archivename.h"
+#include "edithistory.h"
 #include "jobrunner.h"
 #include "projectworkspace.h"
 #include "projectentity.h"
@@ -38,6 +39,9 @@ class AppState : public QQuickItem
     Q_PROPERTY(QString jobPhase READ jobPhase NOTIFY jobProgressChanged)
     // From 0 to 1; -1 when the total is not known.
     Q_PROPERTY(double jobProgress READ jobProgress NOTIFY jobProgressChanged)
+    // The edits since the project was loaded, to undo and redo; a store
+    // keeps them.
+    Q_PROPERTY(EditHistory *history READ history CONSTANT)
     // Under what terms the editor is given, for the About dialog.
     Q_PROPERTY(QString licence READ licence CONSTANT)
 
@@ -48,6 +52,7 @@ public:
     explicit AppState(QQuickItem *parent = nullptr);
 
     ProjectEntity *project() const { return m_project; }
+    EditHistory *history() const { return m_history; }
     Outcome lastOutcome() const { return m_lastOutcome; }
     QString lastError() const { return m_lastError; }
     QString storedFileName() const { return m_storedFileName; }
@@ -92,6 +97,9 @@ public:
     Q_INVOKABLE bool validateNewSettings();
     // Puts the settings and devices back as loaded.
     Q_INVOKABLE void revertAllEdits();
+    // Takes the last step of editing back, or does it again.
+    Q_INVOKABLE void undo();
+    Q_INVOKABLE void redo();
     // Asks the running load or store to stop; it then ends as Cancelled and
     // leaves nothing behind.
     Q_INVOKABLE void cancelJob() { m_jobs.cancel(); }
@@ -135,6 +143,7 @@ private:
 
     void showProgress(int phase, double fraction);
     ProjectEntity *m_project = nullptr;
+    EditHistory *m_history = nullptr;
     JobRunner m_jobs;
     QString m_jobPhase;
     double m_jobProgress = 0;

@@ -62,6 +62,7 @@ void registerTypes()
     qmlRegisterType<DataObjectModel>("Norvel", 1, 0, "DataObjectModel");
     qmlRegisterType<DeviceFilterModel>("Norvel", 1, 0, "DeviceFilterModel");
     qmlRegisterType<DeviceInput>("Norvel", 1, 0, "DeviceInput");
+    qmlRegisterUncreatableType<EditHistory>("Norvel", 1, 0, "EditHistory", QStringLiteral("AppState has the history"));
     // A module type rather than a qmldir entry: it resolves alike for the
     // documents in the resources and for documents loaded from files.
     qmlRegisterSingletonType(QUrl(QStringLiteral("qrc:/Theme.qml")), "Norvel", 1, 0, "Theme");

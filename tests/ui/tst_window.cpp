@@ -323,6 +323,55 @@ private slots:
 
     // Every edit, including a refused MAC, goes back as loaded; the title
     // follows, and the control is offered only while there are edits.
+    // Ctrl+Z takes back a typed label, a revert of everything and an applied
+    // changes file, a step each; Ctrl+Shift+Z and Ctrl+Y do them again, and
+    // the title's "*" follows.
+    void undoAndRedo()
+    {
+        QVERIFY(m_appState->loadProject(m_sample));
+        const QString clean = QStringLiteral("sample.tgz \u2014 Tando Project Editor");
+        const QList<DeviceEntity *> devices = m_appState->project()->deviceEntities();
+        const auto labels = [&] {
+            QStringList shown;
+            for (const DeviceEntity *device : devices)
+                shown << device->newLabel();
+            return shown.join(',');
+        };
+        const QString loaded = labels();
+        QQuickItem *field = nullptr;
+        QTRY_VERIFY(field = findItem(root(), [](QQuickItem *item) {
+                        return item->property("maximumLength").toInt() == 16 && item->property("text") == "Front";
+                    }));
+        typeInto(field, "Pit");
+        const QString typed = QString(loaded).replace("Front", "Pit");
+        QTRY_COMPARE(labels(), typed);
+        QVERIFY(m_window->title().contains('*'));
+        const auto key = [&](Qt::Key k, Qt::KeyboardModifiers modifiers, const QString &expected) {
+            QTest::keyClick(m_window, k, modifiers);
+            QTRY_COMPARE(labels(), expected);
+        };
+        key(Qt::Key_Z, Qt::ControlModifier, loaded);
+        QCOMPARE(m_window->title(), clean);
+        QCOMPARE(field->property("text").toString(), QStringLiteral("Front"));
+        key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, typed);
+
+        click(itemWithText(root(), "Revert all edits"));
+        QTRY_COMPARE(labels(), loaded);
+        key(Qt::Key_Z, Qt::ControlModifier, typed);
+
+        const QString changes = m_dir.filePath("undo.csv");
+        QVERIFY(writeFile(changes, "mac,new_label\n00:1a:2b:3c:4d:5f,Desk\n00:1a:2b:3c:4d:60,Roof\n"));
+        QVERIFY(m_appState->applyChangesFile(changes).isEmpty());
+        const QString applied = QString(typed).replace("Foyer", "Desk").replace("Balcony", "Roof");
+        QCOMPARE(labels(), applied);
+        key(Qt::Key_Z, Qt::ControlModifier, typed);
+        key(Qt::Key_Y, Qt::ControlModifier, applied);
+        key(Qt::Key_Z, Qt::ControlModifier, typed);
+        key(Qt::Key_Z, Qt::ControlModifier, loaded);
+        QCOMPARE(m_window->title(), clean);
+        QVERIFY(!m_appState->history()->canUndo());
+    }
+
     void revertAllEdits()
     {
         QVERIFY(m_appState->loadProject(m_sample));
