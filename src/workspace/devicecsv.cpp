@@ -23,13 +23,17 @@ const QString colon = QStringLiteral(":");
 const QChar quote = QLatin1Char('"');
 
 // A field as RFC 4180 writes it: quoted when it holds a separator, a quote
-// or a line end.
+// or a line end. Labels come from the archive and may hold anything: one
+// that a spreadsheet would take for a formula gets a leading "'", which
+// shows it as text.
 QString csvField(const QString &text)
 {
+    static const QString formulaStart = QStringLiteral("=+-@\t\r");
+    const QString inert = !text.isEmpty() && formulaStart.contains(text.front()) ? QLatin1Char('\'') + text : text;
     static const QString special = QStringLiteral(",;\"\r\n");
-    if (std::none_of(text.begin(), text.end(), [](QChar c) { return special.contains(c); }))
-        return text;
-    return quote + QString(text).replace(quote, QStringLiteral("\"\"")) + quote;
+    if (std::none_of(inert.begin(), inert.end(), [](QChar c) { return special.contains(c); }))
+        return inert;
+    return quote + QString(inert).replace(quote, QStringLiteral("\"\"")) + quote;
 }
 
 // A problem at a line of the file.

@@ -1,5 +1,6 @@
 // The list the window exports with its edits is a changes file that gives
-// another copy of the project the same edits.
+// another copy of the project the same edits; labels that a spreadsheet would
+// run as formulas go out as text.
 
 #include "dataobjectmodel.h"
 #include "devicecsv.h"
@@ -34,6 +35,9 @@ private slots:
         f.addKsb12("00:1a:2b:00:00:01", QByteArray("Amp, \"one\"").append(6, '\0'));
         f.addTando("00:1a:2b:3c:4d:5e", "Front");
         f.addTando("00:1a:2b:3c:4d:5f", QStringLiteral("B\u00fchne"));
+        f.addTando("00:1a:2b:3c:4d:60", "=HYPERLINK(\"x\")");
+        f.addTando("00:1a:2b:3c:4d:61", "@SUM(1)");
+        f.addTando("00:1a:2b:3c:4d:62", "+1-2");
         const QString archive = f.makeTgz("venue.tgz");
         ProjectEntity edited;
         ProjectEntity other;
@@ -45,6 +49,9 @@ private slots:
 
         const QByteArray list = Workspace::DeviceCsv::write(edited, Workspace::DeviceCsv::Columns::WithEdits);
         QVERIFY2(list.startsWith("type,label,mac,new_label,new_mac\nKSB12,\"Amp, \"\"one\"\"\",00:1a:2b:00:00:01,Amp 2,\n"),
+                 list.constData());
+        QVERIFY2(list.endsWith("TANDO/QL3,\"'=HYPERLINK(\"\"x\"\")\",00:1a:2b:3c:4d:60,,\n"
+                               "TANDO/QL3,'@SUM(1),00:1a:2b:3c:4d:61,,\nTANDO/QL3,'+1-2,00:1a:2b:3c:4d:62,,\n"),
                  list.constData());
         QList<Workspace::DeviceCsv::Change> changes;
         QCOMPARE(Workspace::DeviceCsv::readChanges(list, "list.csv", other, &changes), QStringList());
