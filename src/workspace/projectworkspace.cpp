@@ -257,6 +257,20 @@ private:
     std::optional<Interruption::CancelOnSignal> m_guard;
 };
 
+// Empties the device list and frees the devices a load made (the project's
+// children). Views and the filter model let go of them at the model reset,
+// but may still be delivering a signal about one: they go later, from the
+// event loop.
+void dropDevices(ProjectEntity &project)
+{
+    const QList<DeviceEntity *> devices = project.deviceEntities();
+    project.devices()->clear();
+    for (DeviceEntity *device : devices) {
+        if (device->parent() == &project)
+            device->deleteLater();
+    }
+}
+
 } // namespace
 
 QString localPath(const QString &pathOrUrl)
@@ -312,7 +326,7 @@ Result unpackProject(const QString &path, JobControl *control, LoadedProject *lo
 void adoptProject(ProjectEntity &project, const LoadedProject &loaded)
 {
     // A project view never mixes two archives: what was loaded before goes.
-    project.devices()->clear();
+    dropDevices(project);
     project.setOpened(loaded.opened);
     project.setOriginalPath(loaded.opened->archive->path);
     project.setName(loaded.settings.name);
@@ -352,7 +366,7 @@ Result finishLoad(ProjectEntity &project, const Result &result, const LoadedProj
 
 void unloadProject(ProjectEntity &project)
 {
-    project.devices()->clear();
+    dropDevices(project);
     if (!project.loaded())
         return;
     project.setOpened(nullptr);

@@ -33,15 +33,16 @@ Result loadProject(ProjectEntity &project, const QString &path, JobControl *cont
 // The two halves of loadProject. unpackProject touches no QObject and may
 // run on any thread.
 // adoptProject makes what it found the project's (GUI thread), replacing a
-// project loaded before.
+// project loaded before; its devices go as unloadProject's do.
 // finishLoad ends a load on the GUI thread as loadProject does: adopts what
 // unpackProject found when it succeeded, else leaves the project as it was.
 Result unpackProject(const QString &path, JobControl *control, LoadedProject *loaded);
 void adoptProject(ProjectEntity &project, const LoadedProject &loaded);
 Result finishLoad(ProjectEntity &project, const Result &result, const LoadedProject &loaded);
 
-// Empties the device list; when a project is loaded, lets go of its archive
-// and marks it not loaded.
+// Empties the device list, deleting (later, from the event loop) the devices
+// that are the project's children, as those a load made are; when a project
+// is loaded, lets go of its archive and marks it not loaded.
 void unloadProject(ProjectEntity &project);
 
 // Checks every device's new MAC (syntax first; duplicates only when all are

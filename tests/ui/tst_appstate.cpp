@@ -7,6 +7,7 @@
 #include "testutil.h"
 
 #include <QAbstractItemModelTester>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QtTest>
@@ -42,8 +43,8 @@ private slots:
         project->setName("Show");
         project->setAuthor("Ann");
         project->setDescription("Hall");
-        auto *device = new DeviceEntity(project);
-        project->devices()->append(device);
+        QPointer<DeviceEntity> device = new DeviceEntity(project);
+        project->devices()->append(device.data());
         project->setLoaded(true);
 
         SignalLog log;
@@ -56,12 +57,41 @@ private slots:
         QCOMPARE(project->name(), QStringLiteral("Show"));
         QCOMPARE(project->author(), QStringLiteral("Ann"));
         QCOMPARE(project->description(), QStringLiteral("Hall"));
-        QCOMPARE(device->parent(), project); // listed devices are not destroyed
+        QVERIFY(device); // views may still be told about it
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(device.isNull());
 
         // A second call only resets the list again.
         log.events.clear();
         state.unloadProject();
         QCOMPARE(log.events, QStringList({"reset"}));
+    }
+
+    // Each reload and the unload free the devices before them, so a window
+    // that opens one project after another keeps its size.
+    void reloadsFreeTheDevicesBefore()
+    {
+        ProjectFixture f;
+        f.addProjectXml("Show", "Ann", "Hall");
+        f.addTando("00:1a:2b:3c:4d:5e", "Front");
+        f.addTando("00:1a:2b:3c:4d:5f", "Back");
+        const QString archive = f.makeTgz("show.tgz");
+        AppState state;
+        QList<QPointer<DeviceEntity>> before;
+        for (int load = 0; load < 4; ++load) {
+            if (load < 3)
+                QVERIFY(state.loadProject(archive));
+            else
+                state.unloadProject();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            for (const QPointer<DeviceEntity> &old : qAsConst(before))
+                QVERIFY2(old.isNull(), qPrintable(QString::number(load)));
+            before.clear();
+            for (DeviceEntity *device : state.project()->deviceEntities())
+                before.append(device);
+            QCOMPARE(before.size(), load < 3 ? 2 : 0);
+        }
+        QCOMPARE(state.project()->children().size(), 0);
     }
 
     // A store reads the archive as it was opened: replaced or deleted since,
