@@ -145,6 +145,22 @@ gzip -n -c "$work/project.tar" > "$work/project.tgz"
 { cat "$work/project.tgz"; printf 'GARBAGE'; } > "$out/trailing-garbage.tgz"
 { cat "$work/project.tgz"; head -c 100 /dev/zero; printf 'GARBAGE'; } > "$out/padded-garbage.tgz"
 
+# gzip whose trailer does not match its data: the CRC's first byte changed.
+cp "$work/project.tgz" "$out/bad-crc.tgz"
+crc=$(( $(stat -c %s "$out/bad-crc.tgz") - 8 ))
+put "$out/bad-crc.tgz" "$crc" "$(printf '\\x%02x' $(( $(od -An -tu1 -j "$crc" -N 1 "$out/bad-crc.tgz") ^ 0xff )))"
+
+# Deflate data damaged after the project: the project in a stored block, then
+# a block of the type that does not exist, at byte 15 + the project's size.
+len=$(stat -c %s "$work/head.tar")
+{
+  printf '\x1f\x8b\x08\0\0\0\0\0\0\x03\0'
+  printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((len & 255)) $((len >> 8)) $((~len & 255)) $(((~len >> 8) & 255)))"
+  cat "$work/head.tar"
+  printf '\x07'
+  head -c 64 /dev/zero
+} > "$out/bad-deflate.tgz"
+
 # ------------------------------------------------------------ loaded
 
 # gzip padded with zeros after the member, as tape tools write it.

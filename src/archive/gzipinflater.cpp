@@ -98,20 +98,13 @@ int parseGzipHeader(const QByteArray &h, QString *error)
     return pos;
 }
 
-QString isalError(int code)
+// A decoding failure in words; at: the byte of the file where it stopped.
+QString isalError(int code, qint64 at)
 {
-    switch (code) {
-    case ISAL_INCORRECT_CHECKSUM:
-        return QStringLiteral("incorrect data or length check");
-    case ISAL_INVALID_BLOCK:
-        return QStringLiteral("invalid block");
-    case ISAL_INVALID_SYMBOL:
-        return QStringLiteral("invalid code");
-    case ISAL_INVALID_LOOKBACK:
-        return QStringLiteral("invalid distance too far back");
-    default:
-        return QStringLiteral("corrupt gzip data");
-    }
+    // The trailer's CRC and length say what the whole member decodes to.
+    if (code == ISAL_INCORRECT_CHECKSUM)
+        return QStringLiteral("the archive is damaged: its data does not match the checksum and length stored with it");
+    return QStringLiteral("the compressed data is damaged at byte %1").arg(at);
 }
 
 } // namespace
@@ -231,6 +224,14 @@ bool Inflater::fillInput()
     return true;
 }
 
+// Where in the file decoding stopped: the bytes read, less those the
+// decoder has not taken in, whole or in its bit buffer.
+qint64 Inflater::failedAt() const
+{
+    const inflate_state &state = m_decoder->state;
+    return consumed() - qint64(state.avail_in) - (qMax(state.read_in_length, 0) + 7) / 8;
+}
+
 // Between members: another member follows, or zero bytes pad the file.
 // False while more input is needed or on an error.
 bool Inflater::startNextMember()
@@ -296,7 +297,7 @@ bool Inflater::produce(QByteArray *block)
             state->avail_out = uint32_t(out.size());
             const int r = isal_inflate(state);
             if (r < 0)
-                return finish(isalError(r)), false;
+                return finish(isalError(r, failedAt())), false;
             const int produced = out.size() - int(state->avail_out);
             d.outputFull = state->avail_out == 0;
             if (state->block_state == ISAL_BLOCK_FINISH)

@@ -50,6 +50,7 @@ private:
     bool fillInput();
     bool startNextMember();
     bool readMemberHeader();
+    qint64 failedAt() const;
     void finish(const QString &error);
 
     std::unique_ptr<Decoder> m_decoder;

@@ -61,6 +61,7 @@ public:
 
 // Reads the archive at path (gzip or not, told by its content) once: every
 // entry is checked by the entry guard and the limits, and shown to visitor.
+// A failure's reason does not name the archive: the caller names it once.
 Result readArchive(const QString &path, EntryVisitor &visitor, JobControl *control,
                    std::shared_ptr<OpenedArchive> *opened);
 

@@ -281,9 +281,8 @@ Result readArchive(const QString &path, EntryVisitor &visitor, JobControl *contr
         return result;
     }
     if (!result) {
-        const QString reason = QStringLiteral("Cannot open %1: %2").arg(path, result.reason());
-        qCDebug(lcArchive).noquote() << reason;
-        return Result::failure(reason);
+        qCDebug(lcArchive).noquote() << QStringLiteral("Cannot load %1: %2").arg(path, result.reason());
+        return result;
     }
     *opened = std::move(archive);
     return Result::success();

@@ -69,7 +69,9 @@ bool AppState::loadProject(QString path)
     const Result unpacked
         = m_jobs.run([&](JobControl &control) { return Workspace::unpackProject(local, &control, &loaded); });
     const Result result = Workspace::finishLoad(*m_project, unpacked, loaded);
-    setOutcome(result);
+    // The workspace's reason says what is wrong; the window names the file.
+    setOutcome(result.isFailure() ? Result::failure(QStringLiteral("Cannot load %1: %2").arg(local, result.reason()))
+                                  : result);
     // A failed or cancelled load leaves the project before it, edits and all.
     if (!result)
         return false;

@@ -310,7 +310,7 @@ Result unpackProject(const QString &path, JobControl *control, LoadedProject *lo
         result = visitor.readLinked(*archive, control);
     if (result && !visitor.hasProject()) {
         qCDebug(lcWorkspace) << "Couldn't find active-project";
-        result = Result::failure(QStringLiteral("%1 holds no project (no active-project folder)").arg(archivePath));
+        result = Result::failure(QStringLiteral("no project in it (no active-project folder)"));
     }
     if (result && control && control->isCancelled())
         result = Result::cancelled();

@@ -24,8 +24,9 @@ QString localPath(const QString &pathOrUrl);
 // Opens the project archive at path (a local path or a file URL): reads it
 // once, keeping its index and the files the editor reads, reads the settings
 // and lists one device per entry of the device family directories. Nothing
-// is unpacked to disk. On failure, the reason; cancelled when control was
-// cancelled. Only a complete load replaces a project loaded before.
+// is unpacked to disk. On failure, the reason, which does not name the
+// archive (the caller says which file it could not load); cancelled when
+// control was cancelled. Only a complete load replaces a project loaded before.
 // control, when given, receives progress and may cancel the load; while it
 // runs, a termination signal (prepareProcess()) cancels it too.
 Result loadProject(ProjectEntity &project, const QString &path, JobControl *control = nullptr);

@@ -113,7 +113,8 @@ private slots:
                                        << "00:1a:2b:3c:4d:5f: This MAC address is already assigned";
         QTest::newRow("bad MAC") << QStringList{"edit", a, "-o", "OUT", "--mac", "00:1a:2b:3c:4d:5e=3c:4d:zz"} << 1
                                  << "00:1a:2b:3c:4d:zz: This is not a valid MAC";
-        QTest::newRow("unloadable archive") << QStringList{"show", "/nonexistent/x.tgz"} << 1 << "cannot load";
+        QTest::newRow("unloadable archive") << QStringList{"show", "/nonexistent/x.tgz"} << 1
+                                            << "tando-project: cannot load /nonexistent/x.tgz: No such file or directory";
         QTest::newRow("unknown option") << QStringList{"show", a, "--frobnicate"} << 2 << "frobnicate";
         QTest::newRow("unknown command") << QStringList{"delete", a} << 2 << "unknown command";
         QTest::newRow("no output") << QStringList{"edit", a, "--name", "x"} << 2 << "-o OUTPUT";

@@ -153,6 +153,8 @@ private slots:
         QTest::newRow("path over PATH_MAX") << "path-too-long.tar" << "path too long" << 0 << qint64(0);
         QTest::newRow("garbage after the gzip member") << "trailing-garbage.tgz" << "trailing garbage after the gzip data" << 0 << qint64(0);
         QTest::newRow("garbage after zero padding") << "padded-garbage.tgz" << "trailing garbage after the gzip data" << 0 << qint64(0);
+        QTest::newRow("gzip trailer not matching its data") << "bad-crc.tgz" << "the archive is damaged" << 0 << qint64(0);
+        QTest::newRow("damaged deflate data") << "bad-deflate.tgz" << "the compressed data is damaged at byte 4111" << 0 << qint64(0);
 
         QTest::newRow("gzip padded with zeros") << "zero-padded.tgz" << "" << 1 << qint64(0);
         QTest::newRow("two gzip members") << "concatenated.tgz" << "" << 1 << qint64(0);
@@ -186,6 +188,7 @@ private slots:
         } else {
             QCOMPARE(run.code, 1);
             QVERIFY2(run.errText().startsWith("tando-project: cannot load " + archive(file) + ": "), run.err.constData());
+            QVERIFY2(run.errText().count(archive(file)) == 1, run.err.constData());
             QVERIFY2(run.errText().contains(reason), run.err.constData());
             QCOMPARE(run.out, QByteArray());
         }

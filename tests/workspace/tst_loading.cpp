@@ -297,11 +297,11 @@ private slots:
             archive = f.makeTar("bad.tar", {"other"});
         }
 
-        const bool readFails = kind != "noproject";
         TemporaryDirWatch tmp(f.path("tmp"));
         const Result result = Workspace::loadProject(project, archive);
         QVERIFY(result.isFailure());
-        QVERIFY2(result.reason().startsWith("Cannot open " + archive + ": ") == readFails, qPrintable(result.reason()));
+        // The caller names the archive; the reason says what is wrong with it.
+        QVERIFY2(!result.reason().isEmpty() && !result.reason().contains(archive), qPrintable(result.reason()));
         QVERIFY2(!result.reason().contains("archive_"), qPrintable(result.reason())); // no library call names
         QVERIFY(project.loaded());
         QCOMPARE(tmp.entries(), QStringList());
