@@ -103,6 +103,14 @@ tar -C "$work/links" --format=gnu --blocking-factor=1 --sort=name -P \
   --transform="s,^active-project/first\$,$escape/first,RSh" -cf "$work/hardlink.tar" active-project
 { cat "$work/head.tar"; head -c -1024 "$work/hardlink.tar"; trailer; } > "$out/hardlink-absolute.tar"
 
+# One entry, two names: a GNU long name, then a pax path leaving the tree.
+# GNU tar and BusyBox take the pax path, libarchive and Python the long name.
+long="active-project/harmless.txt"
+record=" path=active-project/../../escaped.txt"$'\n'
+record="$(( ${#record} + 2 ))$record"
+{ header "././@LongLink" L ${#long}; data "$long"; header "PaxHeaders/escaped" x ${#record}; data "$record"
+  header "active-project/harmless.txt" 0 6; data "escape"; } | hostile two-names.tar
+
 # Device nodes and a FIFO.
 header "active-project/null" 3 0 "" 1 3 | hostile chardev.tar
 header "active-project/disk" 4 0 "" 8 0 | hostile blockdev.tar

@@ -68,8 +68,9 @@ public:
     QString readError() const { return m_source.error(); }
     QString walkError() const { return m_walkError; }
     const std::vector<IndexEntry> &index() const { return m_index; }
-    // The main header's type flag of each entry, as our walk read it.
+    // The main header's type flag and the name of each entry, as our walk read them.
     char typeOf(int entry) const { return m_types.at(size_t(entry)); }
+    const QByteArray &pathOf(int entry) const { return m_paths.at(size_t(entry)); }
     qint64 tailOffset() const { return m_walker.endOffset(); }
 
 private:
@@ -77,6 +78,7 @@ private:
     {
         m_index.push_back({e.offset, e.dataOffset, e.end, e.headerCrc});
         m_types.push_back(e.type);
+        m_paths.push_back(e.path);
         return true;
     }
 
@@ -86,6 +88,7 @@ private:
     QString m_walkError;
     std::vector<IndexEntry> m_index;
     std::vector<char> m_types;
+    std::vector<QByteArray> m_paths;
 };
 
 QString sizeText(qint64 bytes)
@@ -109,6 +112,77 @@ QByteArray joinedParts(const QByteArray &name)
     parts.removeAll(QByteArray());
     parts.removeAll(QByteArray("."));
     return parts.join('/');
+}
+
+// A name as both readings compare it: a directory's trailing '/' is
+// written by some tools and not by others, and a ustar prefix ending in '/'
+// doubles the one that joins it to the name; "a//b" is "a/b" to everyone.
+QByteArray comparable(const QByteArray &name)
+{
+    QByteArray single;
+    single.reserve(name.size());
+    for (const char c : name) {
+        if (c != '/' || !single.endsWith('/'))
+            single.append(c);
+    }
+    if (single.size() > 1 && single.endsWith('/'))
+        single.chop(1);
+    return single;
+}
+
+// What kind of entry a tar type flag makes, as libarchive reports kinds;
+// hard links as their own kind. Flags no tool reads specially are regular
+// files, as libarchive takes them.
+enum class Kind { Regular, HardLink, Symlink, Directory, CharDevice, BlockDevice, Fifo, Other };
+
+Kind kindOfFlag(char flag)
+{
+    switch (flag) {
+    case '1':
+        return Kind::HardLink;
+    case '2':
+        return Kind::Symlink;
+    case '3':
+        return Kind::CharDevice;
+    case '4':
+        return Kind::BlockDevice;
+    case '5':
+    case 'D': // a GNU incremental dump's directory
+        return Kind::Directory;
+    case '6':
+        return Kind::Fifo;
+    default: // '0', '\0', '7', 'S' (GNU sparse) and the rest
+        return Kind::Regular;
+    }
+}
+
+Kind kindOfEntry(archive_entry *entry)
+{
+    if (archive_entry_hardlink(entry))
+        return Kind::HardLink;
+    switch (archive_entry_filetype(entry)) {
+    case AE_IFREG:
+        return Kind::Regular;
+    case AE_IFLNK:
+        return Kind::Symlink;
+    case AE_IFDIR:
+        return Kind::Directory;
+    case AE_IFCHR:
+        return Kind::CharDevice;
+    case AE_IFBLK:
+        return Kind::BlockDevice;
+    case AE_IFIFO:
+        return Kind::Fifo;
+    default:
+        return Kind::Other;
+    }
+}
+
+QString kindText(Kind kind)
+{
+    static const char *const texts[] = {"a regular file",     "a hard link",    "a symbolic link", "a directory",
+                                        "a character device", "a block device", "a FIFO",          "an entry of unknown type"};
+    return QString::fromLatin1(texts[int(kind)]);
 }
 
 // A failure that names the entry it is about.
@@ -165,6 +239,29 @@ private:
         return Result::success();
     }
 
+    // And on what it is: the guard and the visitor see libarchive's name and
+    // type, the store rewrites and copies by our walk's.
+    Result checkReading(archive_entry *entry, int index, qint64 at) const
+    {
+        const QByteArray &walked = m_reader.pathOf(index);
+        const char *read = archive_entry_pathname(entry);
+        if (read && comparable(walked) != comparable(QByteArray(read)))
+            return Result::failure(QStringLiteral("the tar entry at offset %1 has two names, %2 and %3, depending on "
+                                                  "which of its headers a tar reader follows")
+                                       .arg(at)
+                                       .arg(shown(walked), shown(QByteArray(read))));
+        const Kind flagged = kindOfFlag(m_reader.typeOf(index));
+        const Kind reported = kindOfEntry(entry);
+        // Old tar writers mark a directory by the '/' that ends its name alone.
+        const bool oldDirectory = flagged == Kind::Regular && reported == Kind::Directory && walked.endsWith('/');
+        if (flagged != reported && !oldDirectory)
+            return Result::failure(QStringLiteral("the tar entry at offset %1 is %2 or %3, depending on how its "
+                                                  "headers are read")
+                                       .arg(at)
+                                       .arg(kindText(flagged), kindText(reported)));
+        return Result::success();
+    }
+
     Result checkCount(int count) const
     {
         if (size_t(count) != m_reader.index().size())
@@ -176,6 +273,8 @@ private:
     {
         if (const Result placed = checkPlace(a, index); !placed)
             return placed;
+        if (const Result read = checkReading(entry, index, archive_read_header_position(a)); !read)
+            return read;
         const QString name = shown(QByteArray(archive_entry_pathname(entry)));
         QByteArrayList parts;
         if (const Result guarded = m_guard.check(entry, &parts); !guarded)
@@ -298,7 +397,7 @@ Result readAgain(const OpenedArchive &archive, EntryVisitor &visitor, JobControl
     if (result && (again.entries.size() != archive.entries.size() || again.tarBytes != archive.tarBytes))
         result = Result::failure(QStringLiteral("it has changed since it was read"));
     if (result.isFailure())
-        return Result::failure(QStringLiteral("Cannot open %1: %2").arg(archive.path, result.reason()));
+        qCDebug(lcArchive).noquote() << QStringLiteral("Cannot read %1 again: %2").arg(archive.path, result.reason());
     return result;
 }
 

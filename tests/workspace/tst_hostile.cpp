@@ -138,6 +138,9 @@ private slots:
                                                 << "active-project/second: hard link target ../../first: path contains \"..\"" << 0 << qint64(0);
         QTest::newRow("hard link to an absolute path") << "hardlink-absolute.tar" << "hard link target " + escape + "/first: absolute path"
                                                        << 0 << qint64(0);
+        QTest::newRow("two names, one leaving the tree")
+            << "two-names.tar" << "the tar entry at offset 4096 has two names, active-project/../../escaped.txt and "
+                                  "active-project/harmless.txt" << 0 << qint64(0);
         QTest::newRow("character device") << "chardev.tar" << "active-project/null: character device" << 0 << qint64(0);
         QTest::newRow("block device") << "blockdev.tar" << "active-project/disk: block device" << 0 << qint64(0);
         QTest::newRow("FIFO") << "fifo.tar" << "active-project/pipe: FIFO" << 0 << qint64(0);
