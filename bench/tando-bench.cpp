@@ -495,6 +495,8 @@ constexpr double MaxTableRatio = 1.3;
 constexpr double MaxHugeTableSeconds = 2.0;
 constexpr long long MaxGapMs = 100;
 constexpr long MaxEditorGrowthKiB = 40 * 1024;
+// Resident memory from the first reload of a project to the sixth.
+constexpr long MaxReloadGrowthKiB = 8 * 1024;
 
 struct EditorRun
 {
@@ -502,15 +504,19 @@ struct EditorRun
     long long gapLoad = 0, gapStore = 0;
     long startKiB = 0, peakKiB = 0;
     int rows = 0, lastRowShown = 0;
+    long firstReloadKiB = 0, lastReloadKiB = 0;
 };
 
 EditorRun runEditor(const std::string &editorBench, const std::string &archive, const std::string &out)
 {
     const std::string line = capture(quoted(editorBench) + " " + quoted(archive) + " " + quoted(out) + " 2>/dev/null");
     EditorRun r;
-    if (std::sscanf(line.c_str(), "table %lf store %lf gap-load %lld gap-store %lld start-kib %ld peak-kib %ld rows %d last-row-shown %d",
-                    &r.table, &r.store, &r.gapLoad, &r.gapStore, &r.startKiB, &r.peakKiB, &r.rows, &r.lastRowShown)
-        != 8)
+    if (std::sscanf(line.c_str(),
+                    "table %lf store %lf gap-load %lld gap-store %lld start-kib %ld peak-kib %ld rows %d last-row-shown %d "
+                    "reload-kib %ld %ld",
+                    &r.table, &r.store, &r.gapLoad, &r.gapStore, &r.startKiB, &r.peakKiB, &r.rows, &r.lastRowShown,
+                    &r.firstReloadKiB, &r.lastReloadKiB)
+        != 10)
         die("unexpected editor benchmark output: " + line);
     return r;
 }
@@ -519,8 +525,8 @@ int runEditorBench(const std::string &self, const std::string &editorBench, cons
                    const std::string &work, int rounds, unsigned long long seed)
 {
     makeDirs(work);
-    std::printf("%-6s %6s | %8s %8s %6s | %8s | %7s %7s | %9s %9s %6s | %s\n", "size", "rows", "show", "table", "ratio",
-                "store", "gap ld", "gap st", "start KiB", "peak KiB", "+MiB", "last row");
+    std::printf("%-6s %6s | %8s %8s %6s | %8s | %7s %7s | %9s %9s %6s | %8s | %s\n", "size", "rows", "show", "table", "ratio",
+                "store", "gap ld", "gap st", "start KiB", "peak KiB", "+MiB", "reload+", "last row");
     std::vector<std::string> failures;
     for (const std::string name : {"large", "huge"}) {
         const std::string base = work + "/" + name + "-" + std::to_string(seed);
@@ -528,6 +534,7 @@ int runEditorBench(const std::string &self, const std::string &editorBench, cons
         const std::string out = base + ".editor-out.tgz";
         std::vector<double> show, table, store;
         EditorRun worst;
+        long reloadGrowth = 0; // KiB from the first reload to the last, the worst round
         for (int r = 0; r < rounds; ++r) {
             auto timeShow = [&] { show.push_back(runCommand({tool, "show", archive}, true).seconds); };
             auto timeEditor = [&] {
@@ -540,6 +547,7 @@ int runEditorBench(const std::string &self, const std::string &editorBench, cons
                 worst.peakKiB = std::max(worst.peakKiB, e.peakKiB);
                 worst.rows = e.rows;
                 worst.lastRowShown = e.lastRowShown;
+                reloadGrowth = std::max(reloadGrowth, e.lastReloadKiB - e.firstReloadKiB);
             };
             if (r % 2 == 0) {
                 timeShow(); timeEditor();
@@ -550,9 +558,10 @@ int runEditorBench(const std::string &self, const std::string &editorBench, cons
         checkedSizeRatio(out);
         const double ratio = median(table) / median(show);
         const long growth = worst.peakKiB - worst.startKiB;
-        std::printf("%-6s %6d | %7.3fs %7.3fs %6.2f | %7.3fs | %5lldms %5lldms | %9ld %9ld %6.1f | %s\n", name.c_str(),
-                    worst.rows, median(show), median(table), ratio, median(store), worst.gapLoad, worst.gapStore,
-                    worst.startKiB, worst.peakKiB, growth / 1024.0, worst.lastRowShown ? "shown" : "NOT shown");
+        std::printf("%-6s %6d | %7.3fs %7.3fs %6.2f | %7.3fs | %5lldms %5lldms | %9ld %9ld %6.1f | %6.1fMiB | %s\n",
+                    name.c_str(), worst.rows, median(show), median(table), ratio, median(store), worst.gapLoad,
+                    worst.gapStore, worst.startKiB, worst.peakKiB, growth / 1024.0, reloadGrowth / 1024.0,
+                    worst.lastRowShown ? "shown" : "NOT shown");
         std::fflush(stdout);
         if (!worst.lastRowShown)
             failures.push_back(name + ": the last row was not shown");
@@ -563,6 +572,9 @@ int runEditorBench(const std::string &self, const std::string &editorBench, cons
             failures.push_back("huge: the table took " + std::to_string(median(table)) + " s");
         if (name == "large" && ratio > MaxTableRatio)
             failures.push_back("large: the table took " + std::to_string(ratio) + " x show");
+        if (reloadGrowth > MaxReloadGrowthKiB)
+            failures.push_back(name + ": resident memory grew " + std::to_string(reloadGrowth / 1024)
+                               + " MiB over five reloads");
         if (name == "large" && growth > MaxEditorGrowthKiB)
             failures.push_back("large: peak memory " + std::to_string(growth / 1024) + " MiB above the start screen");
     }
