@@ -149,8 +149,14 @@ void DeviceFilterModel::sortBy(SortKey key)
     m_descending = key == m_sortKey && key != Unsorted && !m_descending;
     m_sortKey = key;
     emit sortChanged();
-    // Column -1 gives back the order of the list below.
-    sort(key == Unsorted ? -1 : 0, m_descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    // Column -1 gives back the order of the list below. Every key sorts
+    // column 0, and sort() skips the column and order it sorted by already.
+    const int column = key == Unsorted ? -1 : 0;
+    const Qt::SortOrder order = m_descending ? Qt::DescendingOrder : Qt::AscendingOrder;
+    if (column == sortColumn() && order == sortOrder())
+        invalidate();
+    else
+        sort(column, order);
 }
 
 int DeviceFilterModel::nextProblem(int row)

@@ -72,6 +72,7 @@ private slots:
         QTest::newRow("by label") << "" << QList<int>{label} << QList<int>{4, 3, 2, 1} << "4 devices";
         QTest::newRow("by label, reversed") << "" << QList<int>{label, label} << QList<int>{1, 2, 3, 4}
                                             << "4 devices";
+        QTest::newRow("by label, then by MAC") << "" << QList<int>{label, mac} << QList<int>{2, 1, 4, 3} << "4 devices";
         QTest::newRow("by MAC, filtered") << "00:1a" << QList<int>{mac} << QList<int>{2, 1, 4} << "3 of 4 devices";
         QTest::newRow("by number, reversed") << "" << QList<int>{DeviceFilterModel::ByNumber, DeviceFilterModel::ByNumber}
                                              << QList<int>{4, 3, 2, 1} << "4 devices";
