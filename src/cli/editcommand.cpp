@@ -19,7 +19,7 @@ namespace {
 
 DeviceEntity *deviceNamed(const ProjectEntity &project, const QString &mac)
 {
-    const QString key = Mac::normalizeMac(mac, QStringLiteral(":"));
+    const QString key = Workspace::normalizeTypedMac(mac);
     for (DeviceEntity *d : project.deviceEntities()) {
         if (Mac::normalizeMac(d->oldMac(), QStringLiteral(":")) == key)
             return d;

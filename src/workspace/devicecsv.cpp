@@ -244,7 +244,7 @@ private:
     int deviceOf(const Record &row, QList<Problem> *problems)
     {
         const QString mac = row.fields.at(m_columns.mac).trimmed();
-        const int device = m_byMac.value(Mac::normalizeMac(mac, colon), -1);
+        const int device = m_byMac.value(normalizeTypedMac(mac), -1);
         QString problem;
         if (mac.isEmpty())
             problem = QStringLiteral("no MAC in the \"mac\" column");

@@ -3,6 +3,9 @@
 #include "mac.h"
 
 #include <QRegularExpression>
+#include <QStringList>
+
+#include <algorithm>
 
 namespace Workspace {
 
@@ -10,21 +13,31 @@ namespace {
 
 const QString colon = QStringLiteral(":");
 
+bool isHexDigit(QChar c)
+{
+    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+        || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+}
+
+// `digits` hex digits without separators as pairs joined by colons; any
+// other text as it is. People copy MACs from labels and tools that way.
+QString hexPairs(const QString &text, int digits)
+{
+    if (text.size() != digits || !std::all_of(text.begin(), text.end(), isHexDigit))
+        return text;
+    QStringList pairs;
+    for (int i = 0; i < digits; i += 2)
+        pairs << text.mid(i, 2);
+    return pairs.join(colon);
+}
+
 // Colon form of a whole MAC in any written form, or empty. Dots separate
 // bytes too, as a MAC cell accepts them.
 QString wholeMac(const QString &text)
 {
-    const QString normalized = Mac::normalizeMac(QString(text).replace(QLatin1Char('.'), QLatin1Char(':')), colon);
+    const QString pieces = hexPairs(text, 12).replace(QLatin1Char('.'), QLatin1Char(':'));
+    const QString normalized = Mac::normalizeMac(pieces, colon);
     return Mac::isValidMacSyntax(normalized) ? normalized : QString();
-}
-
-// The last three bytes as given, in a form wholeMac() takes after a prefix.
-QString suffixPieces(const QString &text)
-{
-    static const QRegularExpression sixDigits(QStringLiteral("\\A[0-9A-Fa-f]{6}\\z"));
-    if (sixDigits.match(text).hasMatch())
-        return text.left(2) + colon + text.mid(2, 2) + colon + text.mid(4);
-    return text;
 }
 
 } // namespace
@@ -60,7 +73,7 @@ Result completeNewMac(const QString &oldMac, const QString &input, QString *mac)
     const QString oldColonForm = Mac::normalizeMac(oldMac, colon);
     QString whole = wholeMac(text);
     if (whole.isEmpty() && !text.isEmpty())
-        whole = wholeMac(withMacSuffix(oldColonForm, suffixPieces(text)));
+        whole = wholeMac(withMacSuffix(oldColonForm, hexPairs(text, 6)));
     QString why;
     if (text.isEmpty())
         why = QStringLiteral("the new MAC is empty");
@@ -72,6 +85,11 @@ Result completeNewMac(const QString &oldMac, const QString &input, QString *mac)
         return Result::failure(why);
     *mac = whole;
     return Result::success();
+}
+
+QString normalizeTypedMac(const QString &text)
+{
+    return Mac::normalizeMac(hexPairs(text, 12), colon);
 }
 
 bool isWholeMac(const QString &text)

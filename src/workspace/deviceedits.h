@@ -24,9 +24,15 @@ QString withMacSuffix(const QString &mac, const QString &suffix);
 
 // The device's whole new MAC in colon form from `input`: either the last
 // three bytes (3c:4d:ff, 3C-4D-FF, 3c4dff), put after the first three of
-// `oldMac`, or a whole MAC in any written form whose first three bytes are
-// those of `oldMac`, into *mac. Otherwise fails saying why; *mac is then empty.
+// `oldMac`, or a whole MAC in any written form (001A2B3C4DFF too) whose
+// first three bytes are those of `oldMac`, into *mac. Otherwise fails saying
+// why; *mac is then empty.
 Result completeNewMac(const QString &oldMac, const QString &input, QString *mac);
+
+// A MAC that a user names a device by (on the command line, in a changes
+// file) as Mac::normalizeMac() gives it, twelve hex digits without
+// separators included; compare it with normalizeMac() of the MAC as loaded.
+QString normalizeTypedMac(const QString &text);
 
 // Whether `text` is a whole MAC in a form completeNewMac() takes.
 bool isWholeMac(const QString &text);

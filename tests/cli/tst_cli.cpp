@@ -78,6 +78,7 @@ private slots:
         QTest::addColumn<QString>("expectedMac");
         QTest::newRow("last three bytes") << "00-1A-2B-3C-4D-5E=3c:4d:ff" << "00:1a:2b:3c:4d:ff";
         QTest::newRow("whole MAC, other case") << "00_1a_2b_3c_4d_5e=00:1A:2B:3C:4D:AA" << "00:1a:2b:3c:4d:aa";
+        QTest::newRow("twelve digits each side") << "001A2B3C4D5E=001a2b3c4dab" << "00:1a:2b:3c:4d:ab";
     }
 
     void editIsReadBack()

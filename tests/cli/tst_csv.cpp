@@ -83,8 +83,10 @@ private slots:
 
         QTest::newRow("comma, LF, file")
             << "," << "" << "\n" << false
-            << Edits{{frontMac, {frontMac, "Stage Left", "3C-4D-FF"}}, {bigMac, {"00-1A-2B-00-00-01", "", "00:1A:2B:00:00:AA"}}}
-            << QStringList() << Expected{{frontMac, {"00:1a:2b:3c:4d:ff", "Stage Left"}}, {bigMac, {"00:1a:2b:00:00:aa", "Amp, \"one\""}}};
+            << Edits{{frontMac, {frontMac, "Stage Left", "3C-4D-FF"}}, {bigMac, {"00-1A-2B-00-00-01", "", "00:1A:2B:00:00:AA"}},
+                     {stageMac, {"001a2b3c4d5f", "", "001A2B3C4DAB"}}}
+            << QStringList() << Expected{{frontMac, {"00:1a:2b:3c:4d:ff", "Stage Left"}}, {bigMac, {"00:1a:2b:00:00:aa", "Amp, \"one\""}},
+                                         {stageMac, {"00:1a:2b:3c:4d:ab", "B\u00fchne"}}};
         QTest::newRow("semicolon, BOM, CRLF, standard input, with options")
             << ";" << "bom" << "\r\n" << true
             << Edits{{stageMac, {"00_1A_2B_3C_4D_5F", "Stage 2", ""}}, {"00:1a:2b:10:00:07", {"00:1a:2b:10:00:07", "", "100099"}}}

@@ -100,7 +100,8 @@ private slots:
         QTest::newRow("other vendor prefix") << "00:aa:bb:3c:4d:5e" << "" << "00:aa:bb:3c:4d:5e: " + prefixProblem;
         QTest::newRow("non-hex suffix") << "3c:4d:zz" << "" << "3c:4d:zz: " + notAMac;
         QTest::newRow("four pieces") << "2b:3c:4d:ff" << "" << "2b:3c:4d:ff: " + notAMac;
-        QTest::newRow("twelve digits run together") << "001a2b3c4dff" << "" << "001a2b3c4dff: " + notAMac;
+        QTest::newRow("whole, twelve digits run together") << "001A2b3c4dFF" << "00:1a:2b:3c:4d:ff" << "";
+        QTest::newRow("eleven digits run together") << "001a2b3c4df" << "" << "001a2b3c4df: " + notAMac;
         QTest::newRow("three-digit piece") << "3c:4d:fff" << "" << "3c:4d:fff: " + notAMac;
         QTest::newRow("blank") << " " << "" << "the new MAC is empty";
     }
