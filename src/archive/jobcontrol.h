@@ -11,13 +11,13 @@
 // between entries; a cancelled operation cleans up as a failed one does.
 struct JobControl
 {
-    enum class Phase { Unpacking, Compressing, Writing }; // Writing: a store without gzip
+    enum class Phase { Reading, Compressing, Writing }; // Writing: a store without gzip
     // What a person is told the job is doing.
     static const char *phaseName(Phase phase)
     {
         switch (phase) {
-        case Phase::Unpacking:
-            return "Unpacking";
+        case Phase::Reading:
+            return "Reading";
         case Phase::Compressing:
             return "Compressing";
         case Phase::Writing:

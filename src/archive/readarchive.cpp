@@ -215,7 +215,7 @@ public:
             if (const Result visited = visit(a, entry, index); !visited)
                 return visited;
             if (m_control)
-                m_control->report(JobControl::Phase::Unpacking, m_source.consumed(), m_source.size());
+                m_control->report(JobControl::Phase::Reading, m_source.consumed(), m_source.size());
         }
     }
 

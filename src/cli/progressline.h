@@ -5,7 +5,7 @@
 #include <chrono>
 
 // A line on a terminal's standard error that tells how far a load or store
-// is: "Unpacking  42 %". Written a few times a second at most, cleared when
+// is: "Reading  42 %". Written a few times a second at most, cleared when
 // the work is done; nothing at all when standard error is no terminal.
 class ProgressLine
 {

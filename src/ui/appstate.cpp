@@ -38,7 +38,7 @@ AppState::AppState(QQuickItem *parent)
     connect(m_project->devices(), &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex &, int first, int last) { watchDevices(first, last); });
     connect(&m_jobs, &JobRunner::runningChanged, this, [this](bool running) {
-        showProgress(int(JobControl::Phase::Unpacking), running ? 0 : 1);
+        showProgress(int(JobControl::Phase::Reading), running ? 0 : 1);
         emit busyChanged(running);
     });
     connect(&m_jobs, &JobRunner::progress, this, &AppState::showProgress);

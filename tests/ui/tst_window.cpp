@@ -540,12 +540,14 @@ private slots:
         });
         // Polled rather than waited for: the save dialog's loop may run first.
         bool overlayShown = false;
+        QString phaseShown;
         QTimer user;
         connect(&user, &QTimer::timeout, this, [&] {
             if (!reached.tryAcquire())
                 return;
             user.stop();
             QTRY_VERIFY_WITH_TIMEOUT(overlayShown = shownWithText(root(), "Cancel") != nullptr, 5000);
+            phaseShown = findItem(root(), [](QQuickItem *i) { return i->objectName() == "jobPhase"; })->property("text").toString();
             if (journey == "close") {
                 m_window->close();
                 QMetaObject::invokeMethod(shownWithText(root(), "Cancel and close"), "clicked");
@@ -566,6 +568,8 @@ private slots:
         m_appState->setJobObserver(nullptr);
         disconnect(m_appState, &AppState::jobProgressChanged, this, nullptr);
         QVERIFY(overlayShown);
+        // Every job reads the archive first, a store too.
+        QCOMPARE(phaseShown, QStringLiteral("Reading\u2026"));
         QTRY_VERIFY(!shownWithText(root(), "Cancel"));
         QCOMPARE(tmp.entries(), QStringList());
 

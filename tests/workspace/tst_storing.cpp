@@ -421,7 +421,7 @@ private slots:
         QVERIFY2(store.isCancelled(), qPrintable(store.reason()));
         QCOMPARE(ProjectFixture::readFile(out), QByteArray("old archive"));
         QCOMPARE(QDir(f.path(".")).entryList({".*part*"}, QDir::Files | QDir::Hidden), QStringList());
-        QCOMPARE(phases, (QList<JobControl::Phase>{JobControl::Phase::Unpacking, JobControl::Phase(storePhase)}));
+        QCOMPARE(phases, (QList<JobControl::Phase>{JobControl::Phase::Reading, JobControl::Phase(storePhase)}));
         QCOMPARE(tmp.entries(), QStringList());
         Workspace::unloadProject(project);
     }
