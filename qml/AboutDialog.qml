@@ -28,6 +28,12 @@ Dialog {
         }
 
         Text {
+            text: "Revision " + appState.revision()
+            font.pixelSize: Theme.smallPrintSize
+            color: Theme.mutedText
+        }
+
+        Text {
             text: appState.licence
         }
 

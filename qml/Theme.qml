@@ -37,6 +37,8 @@ QtObject {
     readonly property int badgeSize: 40
     readonly property int toolTipDelay: 600
     readonly property int toolTipGap: 4
+    // Details beside the main text, such as the About dialog's revision.
+    readonly property int smallPrintSize: 11
 
     // Window layout
     // Wide enough for the settings panel beside the whole device table.

@@ -207,6 +207,11 @@ void AppState::redo()
 
 QString AppState::version()
 {
+    return QStringLiteral(TANDO_VERSION);
+}
+
+QString AppState::revision()
+{
     return QStringLiteral(TANDO_SOURCE_REVISION);
 }
 

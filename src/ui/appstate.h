@@ -89,7 +89,10 @@ public:
     // nothing and returns what to show: the file's "FILE:LINE: reason"
     // problems, at most 20 and a count, or why it cannot be read.
     Q_INVOKABLE QStringList applyChangesFile(QString path);
+    // What `tando-project --version` prints: the version, and the source
+    // revision it was built from.
     Q_INVOKABLE QString version();
+    Q_INVOKABLE QString revision();
     // A dropped or chosen file URL as the local path it names.
     Q_INVOKABLE QString localPath(QString url) const { return Workspace::localPath(url); }
     // Whether a dropped file is named as a project archive is.

@@ -1,6 +1,7 @@
 #include "appstate.h"
 #include "dataobjectmodel.h"
 #include "deviceentity.h"
+#include "processrun.h"
 #include "projectentity.h"
 #include "projectfixture.h"
 #include "testfiles.h"
@@ -146,14 +147,15 @@ private slots:
         QVERIFY(deviceByMac(*reader.project(), "TANDO/QL3", "00:1a:2b:3c:4d:5e"));
     }
 
-    void versionIsSevenHexDigits()
+    // About shows what the command-line tool prints.
+    void versionIsTheTools()
     {
         AppState state;
-        const QString v = state.version();
-        QVERIFY2(QRegularExpression("^[0-9a-f]{7}$").match(v).hasMatch(), qPrintable(v));
-        state.project()->setLoaded(true);
-        QCOMPARE(state.version(), v);
-        state.project()->setLoaded(false);
+        QVERIFY2(QRegularExpression("^[0-9]+\\.[0-9]+\\.[0-9]+$").match(state.version()).hasMatch(), qPrintable(state.version()));
+        QVERIFY2(QRegularExpression("^[0-9a-f]{7}$").match(state.revision()).hasMatch(), qPrintable(state.revision()));
+        const ProcessRun tool = runTool({"--version"});
+        QCOMPARE(tool.outText().trimmed(),
+                 QStringLiteral("tando-project %1 (revision %2)").arg(state.version(), state.revision()));
     }
 
     void projectPointerWrite()
