@@ -364,7 +364,8 @@ Window {
             visible: false
             title: "Please choose a file"
             folder: shortcuts.home
-            nameFilters: ["Tando Projectfiles (*.tgz)"]
+            nameFilters: ["Tando Projectfiles (*.tgz)", "Project archives (*.tgz *.tar.gz *.tar)", "All files (*)"]
+            selectedNameFilter: nameFilters[0]
             selectMultiple: false
             // Without a window manager nobody hands the keyboard back to the window.
             onAccepted: {

@@ -259,6 +259,9 @@ private slots:
             DialogAnswerer answerer(typeAndAccept(m_dir.path(), m_sample));
             QTest::keyClick(m_window, Qt::Key_Space);
             QTRY_VERIFY(m_appState->project()->loaded());
+            QCOMPARE(answerer.seen.nameFilters, QStringList({"Tando Projectfiles (*.tgz)", "Project archives (*.tgz *.tar.gz *.tar)",
+                                                             "All files (*)"}));
+            QCOMPARE(answerer.seen.selectedNameFilter, QStringLiteral("Tando Projectfiles (*.tgz)"));
         }
         m_window->requestActivate();
         QTRY_COMPARE(QGuiApplication::focusWindow(), m_window);
