@@ -30,7 +30,7 @@ Item {
     // The view row whose field had the keyboard last; -1 before any.
     property int currentRow: -1
 
-    readonly property string labelRule: "Letters A\u2013Z, digits and spaces, up to " + deviceInput.maxLabelLength
+    readonly property string labelRule: "Letters A\u2013Z, a\u2013z, digits and spaces, up to " + deviceInput.maxLabelLength
     // The note shown when a typed character did not reach a label.
     readonly property alias refusal: refusal
 

@@ -151,7 +151,7 @@ Item {
                 { tag: "digit", start: "Door", key: "2", expected: "Door2", note: "" },
                 { tag: "space", start: "Door", key: " ", expected: "Door ", note: "" },
                 { tag: "16th character", start: "abcdefghijklmno", key: "p", expected: "abcdefghijklmnop", note: "" },
-                { tag: "punctuation refused", start: "Door", key: "!", expected: "Door", note: "\u201c!\u201d is not accepted" },
+                { tag: "punctuation refused", start: "Door", key: "!", expected: "Door", note: "\u201c!\u201d is not accepted: letters A\u2013Z, a\u2013z, digits and spaces, up to 16" },
                 { tag: "underscore refused", start: "Door", key: "_", expected: "Door", note: "\u201c_\u201d is not accepted" },
                 { tag: "17th character refused", start: "abcdefghijklmnop", key: "q", expected: "abcdefghijklmnop",
                   note: "up to 16 characters" }
