@@ -146,8 +146,11 @@ Window {
     minimumWidth: Theme.minimumWindowSize.width
     minimumHeight: Theme.minimumWindowSize.height
     onActiveFocusItemChanged: if (activeFocusItem) lastFocused = activeFocusItem
+    // After a store to another file, where the edits now are.
     title: appState.fileName === "" ? qsTr("Tando Project Editor")
-                                    : appState.fileName + (appState.modified ? "*" : "") + " \u2014 " + qsTr("Tando Project Editor")
+                                    : appState.fileName + (appState.modified ? "*" : "")
+                                      + (appState.storedElsewhere === "" ? "" : " \u2014 stored as " + appState.storedElsewhere)
+                                      + " \u2014 " + qsTr("Tando Project Editor")
 
     onClosing: function(close) {
         // Work in progress is cancelled and cleaned up before the editor ends.

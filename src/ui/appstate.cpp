@@ -25,6 +25,16 @@ Result readChangesBytes(const QString &path, QByteArray *bytes)
     return Workspace::DeviceCsv::readFile(file, path, bytes);
 }
 
+// Whether two paths name one file, through links and relative parts.
+bool sameFile(const QString &a, const QString &b)
+{
+    const QFileInfo first(a);
+    const QFileInfo second(b);
+    const QString canonical = first.canonicalFilePath();
+    return canonical.isEmpty() ? first.absoluteFilePath() == second.absoluteFilePath()
+                               : canonical == second.canonicalFilePath();
+}
+
 } // namespace
 
 AppState::AppState(QQuickItem *parent)
@@ -77,6 +87,7 @@ bool AppState::loadProject(QString path)
         return false;
     setFileName(QFileInfo(local).fileName());
     m_history->clear();
+    setStoredElsewhere(QString());
     m_saveFolder.clear();
     m_csvFolder.clear();
     emit loadedSettingsChanged();
@@ -95,6 +106,7 @@ void AppState::unloadProject()
     setLastOutcome(Outcome::None);
     setFileName(QString());
     m_history->clear();
+    setStoredElsewhere(QString());
     markSaved();
 }
 
@@ -108,6 +120,7 @@ bool AppState::storeCurrentProject(QString outpath)
         Workspace::markStored(*m_project, outpath);
         m_saveFolder = QFileInfo(outpath).absolutePath();
         setStoredFileName(QFileInfo(outpath).fileName());
+        setStoredElsewhere(sameFile(outpath, m_project->originalPath()) ? QString() : m_storedFileName);
         markSaved();
     }
     setOutcome(result);
@@ -294,6 +307,14 @@ void AppState::setStoredFileName(const QString &storedFileName)
         return;
     m_storedFileName = storedFileName;
     emit storedFileNameChanged(m_storedFileName);
+}
+
+void AppState::setStoredElsewhere(const QString &storedElsewhere)
+{
+    if (m_storedElsewhere == storedElsewhere)
+        return;
+    m_storedElsewhere = storedElsewhere;
+    emit storedElsewhereChanged(m_storedElsewhere);
 }
 
 void AppState::markSaved()

@@ -25,6 +25,9 @@ class AppState : public QQuickItem
     Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
     // The file name of the last successful store; empty before one.
     Q_PROPERTY(QString storedFileName READ storedFileName NOTIFY storedFileNameChanged)
+    // The file name of the last successful store of this project when it went
+    // to another file than the opened archive; empty otherwise.
+    Q_PROPERTY(QString storedElsewhere READ storedElsewhere NOTIFY storedElsewhereChanged)
     // True while the settings or devices differ from what was last loaded or stored.
     Q_PROPERTY(bool modified READ modified NOTIFY modifiedChanged)
     // True while the settings or devices differ from the archive as loaded,
@@ -56,6 +59,7 @@ public:
     Outcome lastOutcome() const { return m_lastOutcome; }
     QString lastError() const { return m_lastError; }
     QString storedFileName() const { return m_storedFileName; }
+    QString storedElsewhere() const { return m_storedElsewhere; }
     bool modified() const { return m_modified; }
     bool hasEdits() const { return m_hasEdits; }
     QString licence() const;
@@ -112,6 +116,7 @@ signals:
     void lastOutcomeChanged(AppState::Outcome lastOutcome);
     void lastErrorChanged(QString lastError);
     void storedFileNameChanged(QString storedFileName);
+    void storedElsewhereChanged(QString storedElsewhere);
     void modifiedChanged(bool modified);
     void hasEditsChanged(bool hasEdits);
     // A load replaced the project (after it is adopted and marked saved).
@@ -140,6 +145,7 @@ private:
     void setLastOutcome(Outcome lastOutcome);
     void setLastError(const QString &lastError);
     void setStoredFileName(const QString &storedFileName);
+    void setStoredElsewhere(const QString &storedElsewhere);
     void setHasEdits(bool hasEdits);
     void setFileName(const QString &fileName);
     void markSaved();
@@ -153,6 +159,7 @@ private:
     Outcome m_lastOutcome = Outcome::None;
     QString m_lastError;
     QString m_storedFileName;
+    QString m_storedElsewhere;
     bool m_modified = false;
     bool m_hasEdits = false;
     bool m_batchEditing = false; // one update at the end, not one per device

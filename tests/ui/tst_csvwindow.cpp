@@ -144,7 +144,7 @@ private slots:
 
         const QString stored = m_dir.filePath("stored.tgz");
         QVERIFY2(m_appState->storeCurrentProject(stored), qPrintable(m_appState->lastError()));
-        QCOMPARE(m_window->title(), QStringLiteral("venue.tgz \u2014 Tando Project Editor"));
+        QCOMPARE(m_window->title(), QStringLiteral("venue.tgz \u2014 stored as stored.tgz \u2014 Tando Project Editor"));
         QStringList expected{"Pit Left 00:1a:2b:00:00:01", "Front 00:1a:2b:3c:4d:99", "Foyer 00:1a:2b:3c:4d:5f"};
         QStringList devices = storedDevices(stored);
         expected.sort();

@@ -304,7 +304,9 @@ private slots:
             QVERIFY(answerer.answered);
         }
         QVERIFY2(shownWithText(root(), "Successfully saved"), qPrintable(m_appState->lastError()));
-        QCOMPARE(m_window->title(), QStringLiteral("sample.tgz \u2014 Tando Project Editor"));
+        QCOMPARE(m_window->title(), QStringLiteral("sample.tgz \u2014 stored as cleared.tgz \u2014 Tando Project Editor"));
+        typeInto(settingField("Description"), "Later");
+        QCOMPARE(m_window->title(), QStringLiteral("sample.tgz* \u2014 stored as cleared.tgz \u2014 Tando Project Editor"));
 
         QVERIFY(m_appState->loadProject(m_dir.filePath("cleared.tgz")));
         QCOMPARE(settingField("Description")->property("text").toString(), QString());
