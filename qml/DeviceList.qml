@@ -472,7 +472,7 @@ Item {
 
             WarningSign {
                 visible: deviceRow.device.issue !== ""
-                text: deviceRow.device.issue !== "" ? view.issueText(deviceRow.device) : ""
+                text: model.issueText
                 width: Theme.issueBadgeSize
                 height: Theme.issueBadgeSize
                 anchors.verticalCenter: parent.verticalCenter

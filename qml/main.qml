@@ -83,12 +83,8 @@ Window {
     // written. A cancelled dialog goes back to the project without a word.
     function storeProject() {
         outcome.hide()
-        if (!appState.validateNewSettings()) {
-            actionBarState.text = "Invalid settings detected!"
-            actionBarState.color = Theme.danger
+        if (!appState.validateNewSettings())
             return false
-        }
-        actionBarState.text = ""
 
         var outpath = appState.getSavePath()
         if (outpath === "")
@@ -131,7 +127,6 @@ Window {
 
     function revertAllEdits() {
         outcome.hide()
-        actionBarState.text = ""
         appState.revertAllEdits()
         projectSetting.showFromStart()
         // The control that was clicked is gone with the edits.
@@ -172,7 +167,6 @@ Window {
     AppState {
         id: appState
         onProjectLoaded: {
-            actionBarState.text = ""
             projectSetting.showFromStart()
             // The new project starts on Name, whatever had the keyboard before the load.
             focusBeforeDialog = null
@@ -250,9 +244,6 @@ Window {
             Row {
                 id: actionBarState
 
-                property alias text: desc.text
-                property alias color: desc.color
-
                 padding: Theme.spacing
                 spacing: Theme.spacing
                 anchors.left: parent.left
@@ -262,9 +253,20 @@ Window {
                     visible: desc.text !== ""
                 }
 
+                // As long as the new MACs the last check refused are not all put right.
                 Text {
                     id: desc
+                    readonly property int devices: appState.invalidDeviceCount
+                    text: devices > 0 ? "Invalid settings detected!" : ""
+                    color: Theme.danger
                     font.bold: true
+                    anchors.verticalCenter: parent.verticalCenter
+                }
+
+                Text {
+                    text: desc.devices === 1 ? "(1 device)" : "(" + desc.devices + " devices)"
+                    visible: desc.devices > 0
+                    color: Theme.danger
                     anchors.verticalCenter: parent.verticalCenter
                 }
 

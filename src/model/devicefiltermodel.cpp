@@ -93,13 +93,17 @@ DeviceFilterModel::DeviceFilterModel(QObject *parent)
 
 QHash<int, QByteArray> DeviceFilterModel::roleNames() const
 {
-    return {{DataObjectRole, QByteArrayLiteral("dataObject")}, {SourceRowRole, QByteArrayLiteral("sourceRow")}};
+    return {{DataObjectRole, QByteArrayLiteral("dataObject")},
+            {SourceRowRole, QByteArrayLiteral("sourceRow")},
+            {IssueTextRole, QByteArrayLiteral("issueText")}};
 }
 
 QVariant DeviceFilterModel::data(const QModelIndex &index, int role) const
 {
     if (role == SourceRowRole)
         return index.isValid() ? QVariant(mapToSource(index).row()) : QVariant();
+    if (role == IssueTextRole)
+        return index.isValid() ? QVariant(issueText(deviceAt(mapToSource(index).row()))) : QVariant();
     return QSortFilterProxyModel::data(index, role);
 }
 
@@ -114,6 +118,7 @@ void DeviceFilterModel::setSourceModel(QAbstractItemModel *model)
     m_sourceConnections.clear();
     QSortFilterProxyModel::setSourceModel(model);
     m_keys.clear();
+    forgetRows();
     if (model) {
         // After the base class's own handlers, so the view has its rows first.
         m_sourceConnections = {
@@ -121,6 +126,7 @@ void DeviceFilterModel::setSourceModel(QAbstractItemModel *model)
                     [this](const QModelIndex &, int first, int last) { watchRows(first, last); }),
             connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
                     [this](const QModelIndex &, int first, int last) { unwatchRows(first, last); }),
+            connect(model, &QAbstractItemModel::rowsRemoved, this, &DeviceFilterModel::forgetRows),
             connect(model, &QAbstractItemModel::rowsRemoved, this, &DeviceFilterModel::updateCounts),
             connect(model, &QAbstractItemModel::modelAboutToBeReset, this,
                     [this, model] { unwatchRows(0, model->rowCount() - 1); }),
@@ -187,16 +193,34 @@ QString DeviceFilterModel::issueText(QObject *object) const
     auto *device = qobject_cast<DeviceEntity *>(object);
     if (!device || device->issue().isEmpty() || !sourceModel())
         return device ? device->issue() : QString();
-    const QString mac = macKey(device->newMac());
-    const int rows = sourceModel()->rowCount();
-    for (int row = 0; row < rows; ++row) {
-        const DeviceEntity *other = deviceAt(row);
-        if (other == device)
-            break;
-        if (other && macKey(other->newMac()) == mac)
-            return QStringLiteral("%1 \u2014 row %2 has it first").arg(device->issue()).arg(row + 1);
-    }
+    const int first = firstRowWithMac(macKey(device->newMac()));
+    if (first >= 0 && first < sourceRowOf(device))
+        return QStringLiteral("%1 \u2014 row %2 has it first").arg(device->issue()).arg(first + 1);
     return device->issue();
+}
+
+int DeviceFilterModel::sourceRowOf(const QObject *device) const
+{
+    if (m_sourceRows.isEmpty()) {
+        const int rows = sourceModel()->rowCount();
+        m_sourceRows.reserve(rows);
+        for (int row = 0; row < rows; ++row)
+            m_sourceRows.insert(deviceAt(row), row);
+    }
+    return m_sourceRows.value(device, -1);
+}
+
+int DeviceFilterModel::firstRowWithMac(const QString &key) const
+{
+    if (m_firstRows.isEmpty()) {
+        const int rows = sourceModel()->rowCount();
+        m_firstRows.reserve(rows);
+        for (int row = rows - 1; row >= 0; --row) {
+            if (const DeviceEntity *device = deviceAt(row))
+                m_firstRows.insert(macKey(device->newMac()), row);
+        }
+    }
+    return m_firstRows.value(key, -1);
 }
 
 bool DeviceFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex &) const
@@ -252,13 +276,17 @@ void DeviceFilterModel::watchRows(int first, int last)
         DeviceEntity *device = deviceAt(row);
         if (!device)
             continue;
-        // Type and old values are fixed once a device is listed.
-        for (auto signal : {&DeviceEntity::newLabelChanged, &DeviceEntity::newMacChanged})
-            connect(device, signal, this, &DeviceFilterModel::forgetDevice, Qt::UniqueConnection);
-        connect(device, &DeviceEntity::issueChanged, this, &DeviceFilterModel::noteIssue, Qt::UniqueConnection);
+        // Type and old values are fixed once a device is listed. The
+        // handlers are told the device: sender() takes time that grows with
+        // the number of devices connected.
+        disconnect(device, nullptr, this, nullptr);
+        connect(device, &DeviceEntity::newLabelChanged, this, [this, device] { m_keys.remove(device); });
+        connect(device, &DeviceEntity::newMacChanged, this, [this, device] { noteNewMac(device); });
+        connect(device, &DeviceEntity::issueChanged, this, [this, device] { noteIssue(device); });
         if (!device->issue().isEmpty())
             m_problems.insert(device);
     }
+    forgetRows();
     if (m_problems.size() != problems)
         emit problemCountChanged(m_problems.size());
     updateCounts();
@@ -279,22 +307,44 @@ void DeviceFilterModel::unwatchRows(int first, int last)
         emit problemCountChanged(m_problems.size());
 }
 
-// A device's texts changed: its search key is made again when next needed.
-void DeviceFilterModel::forgetDevice()
+void DeviceFilterModel::forgetRows()
 {
-    m_keys.remove(sender());
+    m_sourceRows.clear();
+    m_firstRows.clear();
 }
 
-void DeviceFilterModel::noteIssue()
+void DeviceFilterModel::noteIssue(DeviceEntity *device)
 {
-    auto *device = static_cast<DeviceEntity *>(sender());
     const int problems = m_problems.size();
     if (device->issue().isEmpty())
         m_problems.remove(device);
     else
         m_problems.insert(device);
+    const QModelIndex shown = mapFromSource(sourceModel()->index(sourceRowOf(device), 0));
+    if (shown.isValid())
+        emit dataChanged(shown, shown, {IssueTextRole});
     if (m_problems.size() != problems)
         emit problemCountChanged(m_problems.size());
+}
+
+// The device's search key is made again when next needed. Which row has a
+// MAC first may change for any badged row: their texts are read again once,
+// after a burst of edits.
+void DeviceFilterModel::noteNewMac(DeviceEntity *device)
+{
+    m_keys.remove(device);
+    m_firstRows.clear();
+    if (m_refreshPending || m_problems.isEmpty())
+        return;
+    m_refreshPending = true;
+    QMetaObject::invokeMethod(this, &DeviceFilterModel::refreshIssueTexts, Qt::QueuedConnection);
+}
+
+void DeviceFilterModel::refreshIssueTexts()
+{
+    m_refreshPending = false;
+    if (!m_problems.isEmpty() && rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {IssueTextRole});
 }
 
 void DeviceFilterModel::updateCounts()

@@ -28,9 +28,10 @@ class DeviceFilterModel : public QSortFilterProxyModel
 public:
     enum SortKey { Unsorted, ByNumber, ByType, ByLabel, ByMac };
     Q_ENUM(SortKey)
-    // The row's device, and its row in the list below.
+    // The row's device, its row in the list below, and its issueText().
     static constexpr int DataObjectRole = Qt::UserRole + 1;
     static constexpr int SourceRowRole = Qt::UserRole + 2;
+    static constexpr int IssueTextRole = Qt::UserRole + 3;
 
     explicit DeviceFilterModel(QObject *parent = nullptr);
 
@@ -53,7 +54,8 @@ public:
     // hides every such device is cleared first.
     Q_INVOKABLE int nextProblem(int row);
     // The device's issue; when an earlier row has the same new MAC, also
-    // which one ("#" numbers, from 1).
+    // which one ("#" numbers, from 1). The rows' IssueTextRole follows every
+    // change of an issue at once and of a new MAC before the next frame.
     Q_INVOKABLE QString issueText(QObject *device) const;
 
 public slots:
@@ -82,8 +84,12 @@ private:
     int problemAfter(int row) const;
     void watchRows(int first, int last);
     void unwatchRows(int first, int last);
-    void forgetDevice();
-    void noteIssue();
+    void forgetRows();
+    void noteIssue(DeviceEntity *device);
+    void noteNewMac(DeviceEntity *device);
+    void refreshIssueTexts();
+    int sourceRowOf(const QObject *device) const;
+    int firstRowWithMac(const QString &key) const;
     void updateCounts();
 
     QString m_filterText;
@@ -96,5 +102,9 @@ private:
     QString m_summary = QStringLiteral("0 devices");
     QSet<const QObject *> m_problems;
     mutable QHash<const QObject *, SearchKey> m_keys;
+    // Made when first needed: each device's row, the first row of each new MAC.
+    mutable QHash<const QObject *, int> m_sourceRows;
+    mutable QHash<QString, int> m_firstRows;
+    bool m_refreshPending = false;
     QVector<QMetaObject::Connection> m_sourceConnections;
 };

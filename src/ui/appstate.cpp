@@ -88,6 +88,7 @@ bool AppState::loadProject(QString path)
     setFileName(QFileInfo(local).fileName());
     m_history->clear();
     setStoredElsewhere(QString());
+    stopChecking();
     m_saveFolder.clear();
     m_csvFolder.clear();
     emit loadedSettingsChanged();
@@ -107,6 +108,7 @@ void AppState::unloadProject()
     setFileName(QString());
     m_history->clear();
     setStoredElsewhere(QString());
+    stopChecking();
     markSaved();
 }
 
@@ -179,6 +181,8 @@ QStringList AppState::applyChangesFile(QString path)
     Csv::applyChanges(*m_project, changes);
     m_batchEditing = false;
     updateModified();
+    if (m_checkingEdits)
+        checkNewMacs();
     emit changesApplied(fileName, changes.size());
     return {};
 }
@@ -196,6 +200,8 @@ void AppState::revertAllEdits()
     Workspace::revertEdits(*m_project);
     m_batchEditing = false;
     updateModified();
+    if (m_checkingEdits)
+        checkNewMacs();
 }
 
 void AppState::undo()
@@ -230,7 +236,49 @@ QString AppState::revision()
 
 bool AppState::validateNewSettings()
 {
-    return Workspace::validateNewSettings(*m_project);
+    const bool valid = checkNewMacs();
+    m_checkingEdits = m_checkingEdits || !valid;
+    return valid;
+}
+
+bool AppState::checkNewMacs()
+{
+    m_checkPending = false;
+    int invalid = 0;
+    const bool valid = Workspace::validateNewSettings(*m_project, &invalid);
+    setInvalidDeviceCount(invalid);
+    return valid;
+}
+
+// Typing, a revert or an undo changes one MAC at a time: the check runs once
+// the event that made the changes is done, before the next frame is drawn.
+void AppState::scheduleCheck()
+{
+    if (!m_checkingEdits || m_checkPending)
+        return;
+    m_checkPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_checkPending)
+                checkNewMacs();
+        },
+        Qt::QueuedConnection);
+}
+
+void AppState::stopChecking()
+{
+    m_checkingEdits = false;
+    m_checkPending = false;
+    setInvalidDeviceCount(0);
+}
+
+void AppState::setInvalidDeviceCount(int invalidDeviceCount)
+{
+    if (m_invalidDeviceCount == invalidDeviceCount)
+        return;
+    m_invalidDeviceCount = invalidDeviceCount;
+    emit invalidDeviceCountChanged(m_invalidDeviceCount);
 }
 
 AppState::Snapshot AppState::snapshot() const
@@ -254,6 +302,7 @@ void AppState::watchDevices(int first, int last)
             continue;
         connect(device, &DeviceEntity::newLabelChanged, this, &AppState::updateModified, Qt::UniqueConnection);
         connect(device, &DeviceEntity::newMacChanged, this, &AppState::updateModified, Qt::UniqueConnection);
+        connect(device, &DeviceEntity::newMacChanged, this, &AppState::scheduleCheck, Qt::UniqueConnection);
     }
 }
 

@@ -45,6 +45,9 @@ class AppState : public QQuickItem
     // The edits since the project was loaded, to undo and redo; a store
     // keeps them.
     Q_PROPERTY(EditHistory *history READ history CONSTANT)
+    // Devices whose new MAC the last check refused. Once a check found any,
+    // every change of a new MAC is checked again, until a load or unload.
+    Q_PROPERTY(int invalidDeviceCount READ invalidDeviceCount NOTIFY invalidDeviceCountChanged)
     // Under what terms the editor is given, for the About dialog.
     Q_PROPERTY(QString licence READ licence CONSTANT)
 
@@ -68,6 +71,7 @@ public:
     bool busy() const { return m_jobs.running(); }
     QString jobPhase() const { return m_jobPhase; }
     double jobProgress() const { return m_jobProgress; }
+    int invalidDeviceCount() const { return m_invalidDeviceCount; }
     // For tests: called on the worker thread at every progress report.
     void setJobObserver(const JobRunner::Observer &observer) { m_jobs.setObserver(observer); }
 
@@ -125,6 +129,7 @@ signals:
     void loadedSettingsChanged();
     void busyChanged(bool busy);
     void jobProgressChanged();
+    void invalidDeviceCountChanged(int invalidDeviceCount);
     // A changes file was applied; devices: how many rows changed something.
     void changesApplied(QString fileName, int devices);
 
@@ -141,6 +146,10 @@ private:
     Snapshot snapshot() const;
     void watchDevices(int first, int last);
     void updateModified();
+    bool checkNewMacs();
+    void scheduleCheck();
+    void stopChecking();
+    void setInvalidDeviceCount(int invalidDeviceCount);
     void setOutcome(const Result &result);
     void setLastOutcome(Outcome lastOutcome);
     void setLastError(const QString &lastError);
@@ -163,6 +172,9 @@ private:
     bool m_modified = false;
     bool m_hasEdits = false;
     bool m_batchEditing = false; // one update at the end, not one per device
+    bool m_checkingEdits = false; // a check found problems: edits are checked again
+    bool m_checkPending = false;  // one check for a burst of edits
+    int m_invalidDeviceCount = 0;
     QString m_fileName;
     QString m_saveFolder; // where the save dialog opens; empty: beside the opened archive
     QString m_csvFolder;  // where the CSV dialogs open; empty: beside the opened archive

@@ -20,6 +20,7 @@
 #include <QHash>
 #include <QSet>
 #include <QUrl>
+#include <QVector>
 
 #include <algorithm>
 #include <memory>
@@ -373,32 +374,37 @@ void unloadProject(ProjectEntity &project)
     project.setLoaded(false);
 }
 
-bool validateNewSettings(ProjectEntity &project)
+bool validateNewSettings(ProjectEntity &project, int *invalid)
 {
+    static const QString notAMac = QStringLiteral("This is not a valid MAC");
+    static const QString taken = QStringLiteral("This MAC address is already assigned");
     const QList<DeviceEntity *> devices = project.deviceEntities();
-    for (DeviceEntity *device : devices)
-        device->setIssue(QString());
-
-    bool valid = true;
-    for (DeviceEntity *device : devices) {
-        if (!Mac::isValidMacSyntax(device->newMac())) {
-            device->setIssue(QStringLiteral("This is not a valid MAC"));
-            valid = false;
+    // Each device's issue is set once, so that one that stays is not announced again.
+    QVector<const QString *> issues(devices.size(), nullptr);
+    int count = 0;
+    for (int i = 0; i < devices.size(); ++i) {
+        if (!Mac::isValidMacSyntax(devices.at(i)->newMac())) {
+            issues[i] = &notAMac;
+            ++count;
         }
     }
-    if (!valid)
-        return false;
-
-    QSet<QString> seen;
-    for (DeviceEntity *device : devices) {
-        const QString key = Mac::normalizeMac(device->newMac(), colon);
-        if (seen.contains(key)) {
-            device->setIssue(QStringLiteral("This MAC address is already assigned"));
-            valid = false;
+    if (count == 0) {
+        QSet<QString> seen;
+        seen.reserve(devices.size());
+        for (int i = 0; i < devices.size(); ++i) {
+            const QString key = Mac::normalizeMac(devices.at(i)->newMac(), colon);
+            if (seen.contains(key)) {
+                issues[i] = &taken;
+                ++count;
+            }
+            seen.insert(key);
         }
-        seen.insert(key);
     }
-    return valid;
+    for (int i = 0; i < devices.size(); ++i)
+        devices.at(i)->setIssue(issues.at(i) ? *issues.at(i) : QString());
+    if (invalid)
+        *invalid = count;
+    return count == 0;
 }
 
 StoreRequest storeRequest(const ProjectEntity &project, const QString &outpath)

@@ -47,8 +47,9 @@ Result finishLoad(ProjectEntity &project, const Result &result, const LoadedProj
 void unloadProject(ProjectEntity &project);
 
 // Checks every device's new MAC (syntax first; duplicates only when all are
-// well-formed) and sets each device's issue text. True when all are valid.
-bool validateNewSettings(ProjectEntity &project);
+// well-formed) and sets each device's issue text. True when all are valid;
+// *invalid, when given, counts the devices with an issue.
+bool validateNewSettings(ProjectEntity &project, int *invalid = nullptr);
 
 // Writes the edited project as a new archive at outpath, from the archive as
 // it was opened: every entry it does not change is copied byte for byte. An

@@ -22,6 +22,30 @@ private:
     QTemporaryDir m_dir;
     QString m_sample;
 
+    // The tool tips of the badges the device table shows, sorted.
+    QStringList badges() const
+    {
+        QStringList texts;
+        std::function<void(QQuickItem *)> collect = [&](QQuickItem *item) {
+            if (item->isVisible() && item->property("signtext").isValid())
+                texts << item->property("text").toString();
+            for (QQuickItem *child : item->childItems())
+                collect(child);
+        };
+        collect(findItem(root(), [](QQuickItem *item) { return item->objectName() == "deviceTable"; }));
+        texts.sort();
+        return texts;
+    }
+
+    // The New MAC field of the row that shows this device.
+    QQuickItem *macFieldOf(const DeviceEntity *device) const
+    {
+        QQuickItem *row = findItem(root(), [&](QQuickItem *item) {
+            return item->property("macField").isValid() && item->property("device").value<QObject *>() == device;
+        });
+        return row ? row->property("macField").value<QQuickItem *>() : nullptr;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -166,6 +190,33 @@ private slots:
         QVERIFY(message->isVisible());
         QCOMPARE(message->property("color").value<QColor>().name(), QStringLiteral("#ba2d25"));
         QCOMPARE(firstDevice()->issue(), QStringLiteral("This is not a valid MAC"));
+    }
+
+    // Once a store found problems, the badges, their tool tips, "Next
+    // problem" and the message follow every edit and revert.
+    void badgesFollowTheValues()
+    {
+        QVERIFY(m_appState->loadProject(m_sample));
+        const QList<DeviceEntity *> devices = m_appState->project()->devices()->objectsOfType<DeviceEntity>();
+        for (const int row : {0, 3, 4})
+            devices.at(row)->setNewMac("00:1a:2b:00:00:99");
+        DialogAnswerer answerer(cancel);
+        QTest::keyClick(m_window, Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(!answerer.answered);
+        const QString taken = QStringLiteral("This MAC address is already assigned \u2014 row %1 has it first");
+        QTRY_COMPARE(badges(), QStringList({taken.arg(1), taken.arg(1)}));
+        QVERIFY(shownWithText(root(), "Invalid settings detected!") && shownWithText(root(), "(2 devices)"));
+        QVERIFY(shownWithText(root(), "Next problem"));
+
+        devices.at(0)->revert(); // as its row's revert control does
+        QTRY_COMPARE(badges(), QStringList{taken.arg(4)});
+        QVERIFY(shownWithText(root(), "(1 device)"));
+
+        typeInto(macFieldOf(devices.at(3)), "3c4d77");
+        QCOMPARE(devices.at(3)->newMac(), QStringLiteral("00:1a:2b:3c:4d:77"));
+        QTRY_COMPARE(badges(), QStringList());
+        QVERIFY(!shownWithText(root(), "Invalid settings detected!"));
+        QVERIFY(!shownWithText(root(), "Next problem"));
     }
 
     // The dialog opens beside the opened archive, then where the last store
