@@ -208,10 +208,31 @@ Item {
             anchors.verticalCenter: parent.verticalCenter
             placeholderText: "Find a label, type or MAC (Ctrl+F)"
             selectByMouse: true
+            rightPadding: clearSearch.width + Theme.smallSpacing
             onTextChanged: view.filterText = text
             Keys.onReturnPressed: if (grid.count > 0) root.focusCell(0, 0)
+            // With nothing to clear, Escape is left to the window.
+            Keys.onEscapePressed: {
+                event.accepted = text !== ""
+                clear()
+            }
             Keys.onTabPressed: root.tabFrom(-1, 1, true, event)
             Keys.onBacktabPressed: root.tabFrom(-1, 1, false, event)
+
+            // A click clears the search; the keyboard has Escape for it.
+            ToolButton {
+                id: clearSearch
+                objectName: "clearSearch"
+                text: "\u00D7"
+                visible: search.text !== ""
+                focusPolicy: Qt.NoFocus
+                width: Theme.clearButtonSize
+                height: Theme.clearButtonSize
+                anchors.right: parent.right
+                anchors.rightMargin: Theme.smallSpacing / 2
+                anchors.verticalCenter: parent.verticalCenter
+                onClicked: search.clear()
+            }
         }
 
         Text {
@@ -478,5 +499,14 @@ Item {
                 anchors.verticalCenter: parent.verticalCenter
             }
         }
+    }
+
+    // A search that matches nothing says so where the rows would be.
+    Text {
+        objectName: "noMatch"
+        text: "No device matches \u201c" + view.filterText + "\u201d"
+        visible: view.count === 0 && view.filterText !== ""
+        color: Theme.mutedText
+        anchors.centerIn: grid
     }
 }

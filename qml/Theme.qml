@@ -60,6 +60,8 @@ QtObject {
     // Device table
     readonly property int toolbarHeight: 50
     readonly property int searchWidth: 300
+    // The × inside the search field.
+    readonly property int clearButtonSize: 28
     readonly property int rowHeight: 50
     readonly property int numberColumnWidth: 50
     readonly property int typeColumnWidth: 100

@@ -158,6 +158,24 @@ private slots:
         QCOMPARE(attic->newLabel(), QStringLiteral("Attic"));
         QVERIFY(!revert->isVisible());
         QCOMPARE(device(door)->newMac(), QStringLiteral("00:1a:2b:77:88:99"));
+
+        // A search that finds nothing says so; Escape or the field's × clears it.
+        QQuickItem *search = named(root(), "deviceSearch");
+        QQuickItem *clear = named(root(), "clearSearch");
+        for (const bool byEscape : {true, false}) {
+            QTest::keyClick(m_window, Qt::Key_F, Qt::ControlModifier);
+            typeText("xyz");
+            QTRY_COMPARE(table()->property("count").toInt(), 0);
+            QVERIFY(shownWithText(root(), QStringLiteral("No device matches \u201cxyz\u201d")));
+            if (byEscape)
+                QTest::keyClick(m_window, Qt::Key_Escape);
+            else
+                click(clear);
+            QCOMPARE(search->property("text").toString(), QString());
+            QTRY_COMPARE(table()->property("count").toInt(), 4);
+            QVERIFY(!clear->isVisible());
+            QVERIFY(!named(root(), "noMatch")->isVisible());
+        }
     }
 
     void cleanupTestCase()
