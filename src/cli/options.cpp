@@ -26,10 +26,10 @@ edit   applies the edits, validates the new MACs as the editor's "Store Project"
        device is refused). An OUTPUT named .tar is a plain tar, any other
        name gets gzip.
   --mac OLD=NEW      OLD names a device by its MAC as loaded, in any case and with
-                     ":", "-", "_" or " " between the bytes. NEW is either the last
-                     three bytes (3c:4d:ff, 3C-4D-FF or 3c4dff), put after the
-                     device's first three, or a whole MAC; the first three bytes
-                     cannot change.
+                     ":", "-", "_", " " or nothing between the bytes. NEW is either
+                     the last three bytes (3c:4d:ff, 3C-4D-FF or 3c4dff), put after
+                     the device's first three, or a whole MAC (001a2b3c4dff too);
+                     the first three bytes cannot change.
   --label MAC=LABEL  MAC names a device as for --mac; LABEL has at most 16 of
                      A-Z, a-z, 0-9 and space (empty is allowed).
   --changes FILE     applies a changes file ("-": standard input), see below. A
