@@ -20,6 +20,12 @@ TextField {
             event.accepted = true
         }
     }
+    // Tab and Shift+Tab select the value so that typing replaces it; a click
+    // places the cursor.
+    onActiveFocusChanged: {
+        if (activeFocus && (focusReason === Qt.TabFocusReason || focusReason === Qt.BacktabFocusReason))
+            selectAll()
+    }
 
     background: Rectangle {
         implicitWidth: Theme.fieldWidth

@@ -178,6 +178,61 @@ private slots:
         }
     }
 
+    // Tab and Shift+Tab select a field's value, so that typing replaces it,
+    // also in a row the table scrolls to; a click places the cursor.
+    void tabThenTypeReplaces()
+    {
+        ProjectFixture fixture;
+        fixture.addProjectXml("Long Hall", "Ann", "Spring");
+        for (int i = 1; i <= 30; ++i)
+            fixture.addTando(QString::asprintf("00:1a:2b:00:00:%02x", i), QString::asprintf("Unit %02d", i));
+        QVERIFY(m_appState->loadProject(fixture.makeTgz("long.tgz")));
+        ProjectEntity &project = *m_appState->project();
+        auto typed = [this](const QString &text) {
+            for (const QChar c : text)
+                QTest::keyClick(m_window, c.toLatin1());
+        };
+        QTest::keyClick(m_window, Qt::Key_F, Qt::ControlModifier);
+        typeText(QString()); // the search of an earlier journey shows every row again
+        QTRY_COMPARE(table()->property("count").toInt(), 30);
+
+        QTest::keyClick(m_window, Qt::Key_Backtab);
+        typed("Winter");
+        QCOMPARE(project.description(), QStringLiteral("Winter"));
+        QTest::keyClick(m_window, Qt::Key_Tab); // the search field
+        QTest::keyClick(m_window, Qt::Key_Tab);
+        typed("Alpha");
+        QTest::keyClick(m_window, Qt::Key_Tab);
+        typed("abcdef");
+        QCOMPARE(deviceByMac(project, "TANDO/QL3", "00:1a:2b:00:00:01")->newLabel(), QStringLiteral("Alpha"));
+        QCOMPARE(deviceByMac(project, "TANDO/QL3", "00:1a:2b:00:00:01")->newMac(), QStringLiteral("00:1a:2b:ab:cd:ef"));
+        QVERIFY(!refusal()->property("visible").toBool());
+
+        // On to row 20, out of view until the table scrolls to it.
+        const qreal top = table()->property("contentY").toReal();
+        for (int i = 0; i < 2 * 19 - 1; ++i)
+            QTest::keyClick(m_window, Qt::Key_Tab);
+        QVERIFY(table()->property("contentY").toReal() > top);
+        typed("Omega");
+        QTest::keyClick(m_window, Qt::Key_Tab);
+        typed("012345");
+        QTest::keyClick(m_window, Qt::Key_Backtab);
+        typed("Psi");
+        DeviceEntity *twentieth = deviceByMac(project, "TANDO/QL3", "00:1a:2b:00:00:14");
+        QCOMPARE(twentieth->newLabel(), QStringLiteral("Psi"));
+        QCOMPARE(twentieth->newMac(), QStringLiteral("00:1a:2b:01:23:45"));
+        QCOMPARE(field(19, "macField")->property("text").toString(), QStringLiteral("01:23:45"));
+
+        QQuickItem *label = field(19, "labelField");
+        QCOMPARE(label->property("text").toString(), QStringLiteral("Psi"));
+        QTest::keyClick(m_window, Qt::Key_Tab);
+        click(label);
+        QVERIFY(label->hasActiveFocus());
+        QCOMPARE(label->property("selectedText").toString(), QString());
+        typed("x");
+        QCOMPARE(twentieth->newLabel(), QStringLiteral("Psix"));
+    }
+
     void cleanupTestCase()
     {
         m_appState->unloadProject();
