@@ -118,26 +118,38 @@ Item {
             selection ? field.insert(field.cursorPosition, text) : field.paste()
     }
 
-    // A hex digit typed into a full suffix starts a whole MAC: the field
-    // widens to six bytes until it is complete or left.
+    // A hex digit typed past a full suffix: the user types a whole MAC. After
+    // the device's vendor prefix the suffix starts over with the digit, so
+    // the field never holds more than three bytes; after other bytes the
+    // whole-MAC rule refuses it, the MAC from before comes back and the rest
+    // of that MAC is not taken.
     function typeMacKey(field, device, event) {
         if (event.matches(StandardKey.Paste)) {
             pasteMac(field, device, false)
             event.accepted = true
-        } else if (!field.wholeMac && field.acceptableInput && field.selectedText === ""
+        } else if (field.acceptableInput && field.selectedText === ""
                    && field.cursorPosition === field.length && /^[0-9A-Fa-f]$/.test(event.text)) {
-            var end = field.length + 1
-            field.wholeMac = true
-            field.insert(end, event.text)
-            field.cursorPosition = end + 1
             event.accepted = true
+            if (field.pastSuffixRefused)
+                return
+            var problem = deviceInput.macStartProblem(device.oldMac, field.text + ":" + event.text)
+            if (problem !== "") {
+                device.setNewMac(field.macBefore)
+                showRefusal(field, problem)
+                field.pastSuffixRefused = true
+                return
+            }
+            field.wholeMac = true
+            field.remove(0, field.length)
+            field.insert(0, event.text)
+            field.cursorPosition = 1
         }
     }
 
     // The whole MAC typed is complete, or left unfinished: the rule decides;
     // a refusal gives back the MAC the field had when it got the focus.
     function finishWholeMac(field, device) {
-        var typed = field.text.replace(/:+$/, "")
+        var typed = device.newMac.replace(/:+$/, "")
         field.wholeMac = false
         var entry = deviceInput.complete(device.oldMac, typed)
         device.setNewMac(entry.mac !== "" ? entry.mac : field.macBefore)
@@ -417,17 +429,21 @@ Item {
                 EditField {
                     id: macField
 
-                    // Six bytes while a whole MAC is typed; the MAC before it.
+                    // A whole MAC is typed: the suffix started over after the
+                    // vendor prefix. The MAC before it, and whether the rest
+                    // of a refused one is being typed.
                     property bool wholeMac: false
                     property string macBefore: ""
+                    property bool pastSuffixRefused: false
 
                     anchors.left: fixedMac.right
                     width: Theme.editColumnWidth - fixedMac.width
                     text: deviceInput.macSuffix(deviceRow.device.newMac)
                     changed: deviceRow.device.macEdited
-                    inputMask: wholeMac ? "HH:HH:HH:HH:HH:HH;_" : "HH:HH:HH;_"
+                    inputMask: "HH:HH:HH;_"
                     verticalAlignment: Text.AlignVCenter
                     onTextChanged: {
+                        pastSuffixRefused = false
                         deviceRow.device.setNewMac(deviceInput.withMacSuffix(deviceRow.device.newMac, text))
                         if (wholeMac && acceptableInput)
                             root.finishWholeMac(macField, deviceRow.device)
@@ -435,6 +451,7 @@ Item {
                     onActiveFocusChanged: {
                         if (activeFocus) {
                             macBefore = deviceRow.device.newMac
+                            pastSuffixRefused = false
                             root.currentRow = index
                             root.reveal(macField)
                         } else if (wholeMac) {

@@ -46,6 +46,12 @@ QVariantMap DeviceInput::complete(const QString &oldMac, const QString &input) c
             {QStringLiteral("wholeMac"), Workspace::isWholeMac(input)}};
 }
 
+QString DeviceInput::macStartProblem(const QString &oldMac, const QString &typed) const
+{
+    const Result start = Workspace::checkMacStart(oldMac, typed);
+    return start ? QString() : start.reason();
+}
+
 QString DeviceInput::macSuffix(const QString &mac) const
 {
     return Workspace::macSuffix(mac);

@@ -27,6 +27,9 @@ public:
     // "problem": why it was refused;
     // "wholeMac": whether `input` is a whole MAC rather than a part of one.
     Q_INVOKABLE QVariantMap complete(const QString &oldMac, const QString &input) const;
+    // Why `typed`, the suffix shown and a digit typed past it, cannot begin a
+    // whole MAC of the device's vendor; empty when it can.
+    Q_INVOKABLE QString macStartProblem(const QString &oldMac, const QString &typed) const;
     // The last three bytes of `mac`, and `mac` with them replaced by a typed suffix.
     Q_INVOKABLE QString macSuffix(const QString &mac) const;
     Q_INVOKABLE QString withMacSuffix(const QString &mac, const QString &suffix) const;

@@ -40,6 +40,11 @@ QString wholeMac(const QString &text)
     return Mac::isValidMacSyntax(normalized) ? normalized : QString();
 }
 
+QString onlySuffixChanges(const QString &input)
+{
+    return QStringLiteral("%1: only the last three bytes of a MAC can change").arg(input);
+}
+
 } // namespace
 
 Result checkLabel(const QString &label)
@@ -80,7 +85,7 @@ Result completeNewMac(const QString &oldMac, const QString &input, QString *mac)
     else if (whole.isEmpty())
         why = QStringLiteral("%1: not a MAC, nor the last three bytes of one").arg(input);
     else if (!whole.startsWith(macPrefix(oldColonForm)))
-        why = QStringLiteral("%1: only the last three bytes of a MAC can change").arg(input);
+        why = onlySuffixChanges(input);
     if (!why.isEmpty())
         return Result::failure(why);
     *mac = whole;
@@ -90,6 +95,13 @@ Result completeNewMac(const QString &oldMac, const QString &input, QString *mac)
 QString normalizeTypedMac(const QString &text)
 {
     return Mac::normalizeMac(hexPairs(text, 12), colon);
+}
+
+Result checkMacStart(const QString &oldMac, const QString &typed)
+{
+    if (typed.left(9).compare(macPrefix(Mac::normalizeMac(oldMac, colon)), Qt::CaseInsensitive) == 0)
+        return Result::success();
+    return Result::failure(onlySuffixChanges(typed + QStringLiteral("\u2026")));
 }
 
 bool isWholeMac(const QString &text)

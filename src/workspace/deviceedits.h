@@ -34,6 +34,11 @@ Result completeNewMac(const QString &oldMac, const QString &input, QString *mac)
 // separators included; compare it with normalizeMac() of the MAC as loaded.
 QString normalizeTypedMac(const QString &text);
 
+// Whether `typed`, the beginning of a MAC in colon form ("00:1a:2b:3"), can
+// go on to a MAC that completeNewMac() takes for `oldMac`: its first three
+// bytes are those of `oldMac`. Otherwise fails saying why.
+Result checkMacStart(const QString &oldMac, const QString &typed);
+
 // Whether `text` is a whole MAC in a form completeNewMac() takes.
 bool isWholeMac(const QString &text);
 

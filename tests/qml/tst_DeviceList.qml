@@ -121,14 +121,17 @@ Item {
             compare(second.newMac, "0a:0b:0c:0d:0e:0f")
         }
 
-        // A whole MAC typed over the suffix: the field widens to six bytes;
-        // the rule takes or refuses it once complete or left.
+        // A whole MAC typed over the suffix, or digits past its end: the field
+        // keeps three bytes; the rule takes the MAC or refuses it, once the
+        // vendor prefix is typed, complete or left.
         function test_wholeMacTyped_data() {
             return [
                 { tag: "vendor prefix", typed: "00:1a:2b:3c:4d:aa", mac: "00:1a:2b:3c:4d:aa", note: "" },
                 { tag: "other prefix", typed: "11:22:33:44:55:66", mac: "00:1a:2b:3c:4d:5e",
                   note: "only the last three bytes" },
-                { tag: "left unfinished", typed: "00:1a:2b:3c", mac: "00:1a:2b:3c:4d:5e", note: "not a MAC" }
+                { tag: "left unfinished", typed: "00:1a:2b:3c", mac: "00:1a:2b:3c:4d:5e", note: "not a MAC" },
+                { tag: "past the suffix", atEnd: true, typed: "abcdef", mac: "00:1a:2b:3c:4d:5e",
+                  note: "3c:4d:5e:a\u2026: only the last three bytes" }
             ]
         }
 
@@ -136,9 +139,14 @@ Item {
             table.refusal.close()
             var field = macSuffixField(0)
             field.forceActiveFocus()
-            field.selectAll()
-            for (var i = 0; i < data.typed.length; ++i)
+            if (data.atEnd)
+                field.cursorPosition = field.length
+            else
+                field.selectAll()
+            for (var i = 0; i < data.typed.length; ++i) {
                 keyClick(data.typed.charAt(i))
+                compare(field.displayText.length, 8, data.typed.substr(0, i + 1))
+            }
             keyClick(Qt.Key_Tab)
             compare(first.newMac, data.mac)
             compare(field.text, data.mac.substr(9))
