@@ -185,7 +185,7 @@ Item {
     }
 
     // The field's revert entries; `device` is the row's.
-    Menu {
+    FieldMenu {
         id: fieldMenu
         property var device: null
         property bool forMac: false
@@ -202,10 +202,10 @@ Item {
         }
     }
 
-    function openFieldMenu(field, device, forMac) {
+    function openFieldMenu(field, device, forMac, fromKeyboard) {
         fieldMenu.device = device
         fieldMenu.forMac = forMac
-        fieldMenu.popup(field)
+        fieldMenu.openFor(field, fromKeyboard)
     }
 
     Row {
@@ -404,12 +404,7 @@ Item {
                 Keys.onPressed: root.checkLabelKey(labelField, event)
                 Keys.onTabPressed: root.tabFrom(index, 0, true, event)
                 Keys.onBacktabPressed: root.tabFrom(index, 0, false, event)
-
-                MouseArea {
-                    anchors.fill: parent
-                    acceptedButtons: Qt.RightButton
-                    onClicked: root.openFieldMenu(labelField, deviceRow.device, false)
-                }
+                onMenuAsked: root.openFieldMenu(labelField, deviceRow.device, false, fromKeyboard)
             }
 
             Item {
@@ -462,17 +457,15 @@ Item {
                     Keys.onTabPressed: root.tabFrom(index, 1, true, event)
                     Keys.onBacktabPressed: root.tabFrom(index, 1, false, event)
 
-                    // The middle button pastes the selection; the right one offers revert.
+                    onMenuAsked: root.openFieldMenu(macField, deviceRow.device, true, fromKeyboard)
+
+                    // The middle button pastes the selection.
                     MouseArea {
                         anchors.fill: parent
-                        acceptedButtons: Qt.MiddleButton | Qt.RightButton
+                        acceptedButtons: Qt.MiddleButton
                         onClicked: {
-                            if (mouse.button === Qt.RightButton) {
-                                root.openFieldMenu(macField, deviceRow.device, true)
-                            } else {
-                                macField.forceActiveFocus(Qt.MouseFocusReason)
-                                root.pasteMac(macField, deviceRow.device, true)
-                            }
+                            macField.forceActiveFocus(Qt.MouseFocusReason)
+                            root.pasteMac(macField, deviceRow.device, true)
                         }
                     }
 

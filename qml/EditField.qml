@@ -9,6 +9,9 @@ TextField {
 
     property bool changed: false
 
+    // The right button, the Menu key or Shift+F10 asks for the field's menu.
+    signal menuAsked(bool fromKeyboard)
+
     selectByMouse: true
     Keys.onPressed: {
         if (event.matches(StandardKey.Undo)) {
@@ -25,6 +28,19 @@ TextField {
     onActiveFocusChanged: {
         if (activeFocus && (focusReason === Qt.TabFocusReason || focusReason === Qt.BacktabFocusReason))
             selectAll()
+    }
+
+    Keys.onPressed: {
+        if (event.key === Qt.Key_Menu || (event.key === Qt.Key_F10 && (event.modifiers & Qt.ShiftModifier))) {
+            event.accepted = true
+            menuAsked(true)
+        }
+    }
+
+    MouseArea {
+        anchors.fill: parent
+        acceptedButtons: Qt.RightButton
+        onClicked: control.menuAsked(false)
     }
 
     background: Rectangle {

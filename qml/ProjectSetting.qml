@@ -23,6 +23,26 @@ Rectangle {
         settingDescription.showFromStart()
     }
 
+    // A setting's revert entry: the value as loaded comes back. `key` names
+    // the setting in the project and in appState.loadedSettings.
+    FieldMenu {
+        id: settingMenu
+        property ProjectSettingValue setting: null
+        property string key: ""
+
+        MenuItem {
+            text: settingMenu.setting ? "Revert " + settingMenu.setting.label.toLowerCase() : ""
+            enabled: settingMenu.setting !== null && settingMenu.setting.changed
+            onTriggered: appState.project[settingMenu.key] = appState.loadedSettings[settingMenu.key]
+        }
+    }
+
+    function openMenu(setting, key, fromKeyboard) {
+        settingMenu.setting = setting
+        settingMenu.key = key
+        settingMenu.openFor(setting.field, fromKeyboard)
+    }
+
     Text {
         id: heading
         text: "Project Setting"
@@ -66,6 +86,7 @@ Rectangle {
                 value: appState.project.name
                 changed: appState.project.loaded && value !== appState.loadedSettings.name
                 onValueChanged: appState.project.setName(value)
+                onMenuAsked: panel.openMenu(settingName, "name", fromKeyboard)
             }
 
             ProjectSettingValue {
@@ -74,6 +95,7 @@ Rectangle {
                 value: appState.project.author
                 changed: appState.project.loaded && value !== appState.loadedSettings.author
                 onValueChanged: appState.project.setAuthor(value)
+                onMenuAsked: panel.openMenu(settingAuthor, "author", fromKeyboard)
             }
 
             ProjectSettingValue {
@@ -83,6 +105,7 @@ Rectangle {
                 changed: appState.project.loaded && value !== appState.loadedSettings.description
                 tabOut: panel.tabOut
                 onValueChanged: appState.project.setDescription(value)
+                onMenuAsked: panel.openMenu(settingDescription, "description", fromKeyboard)
             }
         }
     }

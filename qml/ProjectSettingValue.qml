@@ -14,6 +14,9 @@ Rectangle {
     // Called on Tab instead of moving to the next item in the tree, when set.
     property var tabOut: null
 
+    // The field asks for its menu (EditField.menuAsked).
+    signal menuAsked(bool fromKeyboard)
+
     function showFromStart() {
         valueItem.cursorPosition = 0
         valueItem.ensureVisible(0)
@@ -34,6 +37,7 @@ Rectangle {
             id: valueItem
             maximumLength: 512
             text: "bar"
+            onMenuAsked: root.menuAsked(fromKeyboard)
             Keys.onTabPressed: {
                 if (root.tabOut)
                     root.tabOut()

@@ -233,6 +233,74 @@ private slots:
         QCOMPARE(twentieth->newLabel(), QStringLiteral("Psix"));
     }
 
+    // The Menu key and Shift+F10 open a field's revert entries below it, the
+    // first one that can be chosen highlighted; the field has the keyboard
+    // again afterwards.
+    void revertByKeyboard()
+    {
+        ProjectFixture fixture;
+        fixture.addProjectXml("Main Hall", "Ann", "Spring");
+        fixture.addTando("00:1a:2b:3c:4d:5e", "Stage Left");
+        fixture.addTando("00:1a:2b:3c:4d:5f", "Door");
+        QVERIFY(m_appState->loadProject(fixture.makeTgz("menu.tgz")));
+        QQuickItem *label = field(0, "labelField");
+        QVERIFY(label);
+        DeviceEntity *first = label->parentItem()->property("device").value<DeviceEntity *>();
+        QVERIFY(first);
+        auto typed = [this](const QString &text) {
+            for (const QChar c : text)
+                QTest::keyClick(m_window, c.toLatin1());
+        };
+        auto menuEntry = [this](const QString &text) {
+            return findItem(root(), [&](QQuickItem *item) {
+                return item->isVisible() && item->property("text").toString() == text
+                       && item->property("highlighted").isValid();
+            });
+        };
+
+        label->forceActiveFocus(Qt::TabFocusReason);
+        typed("Pit");
+        QTest::keyClick(m_window, Qt::Key_Menu);
+        QQuickItem *entry = nullptr;
+        QTRY_VERIFY(entry = menuEntry("Revert label"));
+        QVERIFY(entry->property("highlighted").toBool());
+        QVERIFY(entry->mapToScene(QPointF(0, 0)).y() >= label->mapToScene(QPointF(0, label->height())).y() - 1);
+        QTest::keyClick(m_window, Qt::Key_Return);
+        QTRY_COMPARE(first->newLabel(), first->oldLabel());
+        QTRY_COMPARE(m_window->activeFocusItem(), label);
+
+        QTest::keyClick(m_window, Qt::Key_Tab);
+        typed("abcdef");
+        QTest::keyClick(m_window, Qt::Key_Backtab);
+        typed("Pit");
+        QTest::keyClick(m_window, Qt::Key_Tab);
+        QTest::keyClick(m_window, Qt::Key_F10, Qt::ShiftModifier);
+        QTRY_VERIFY(menuEntry("Revert MAC"));
+        QTest::keyClick(m_window, Qt::Key_Down);
+        QTRY_VERIFY(menuEntry("Revert row")->property("highlighted").toBool());
+        QTest::keyClick(m_window, Qt::Key_Return);
+        QTRY_COMPARE(first->newMac(), first->oldMac());
+        QCOMPARE(first->newLabel(), first->oldLabel());
+        QTRY_COMPARE(m_window->activeFocusItem(), field(0, "macField"));
+
+        // A setting: its value as loaded; with nothing to revert, Escape.
+        QQuickItem *name = settingField("Name");
+        typeInto(name, "Renamed");
+        QTest::keyClick(m_window, Qt::Key_Menu);
+        QTRY_VERIFY(entry = menuEntry("Revert name"));
+        QTest::keyClick(m_window, Qt::Key_Return);
+        QTRY_COMPARE(m_appState->project()->name(), QStringLiteral("Main Hall"));
+        QCOMPARE(name->property("text").toString(), QStringLiteral("Main Hall"));
+        QTRY_COMPARE(m_window->activeFocusItem(), name);
+        QTest::keyClick(m_window, Qt::Key_Menu);
+        QTRY_VERIFY(entry = menuEntry("Revert name"));
+        QVERIFY(!entry->isEnabled());
+        QTest::keyClick(m_window, Qt::Key_Escape);
+        QTRY_VERIFY(!menuEntry("Revert name"));
+        QTRY_COMPARE(m_window->activeFocusItem(), name);
+        QVERIFY(!m_appState->modified());
+    }
+
     void cleanupTestCase()
     {
         m_appState->unloadProject();
