@@ -451,11 +451,8 @@ Window {
         id: jobOverlay
         onAboutToShow: rememberFocus()
         onClosed: returnFocus()
-        onJobEndedForClose: {
-            // The user chose to lose the edits along with the work.
-            closeDecided = true
-            window.close()
-        }
+        // Unsaved edits are asked about as at any close.
+        onJobEndedForClose: window.close()
     }
 
     // Above both screens: a project archive can be dropped at any time.

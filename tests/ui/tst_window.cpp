@@ -46,6 +46,33 @@ private:
         return row ? row->property("macField").value<QQuickItem *>() : nullptr;
     }
 
+    // Stores to target through the dialog. The store is held at its first
+    // progress report while steps act as the user, then goes on.
+    void storeHeld(const QString &target, const std::function<void()> &steps)
+    {
+        QSemaphore reached, release;
+        std::atomic<bool> hold{true};
+        m_appState->setJobObserver([&](JobControl::Phase, qint64, qint64) {
+            if (hold.exchange(false)) {
+                reached.release();
+                release.tryAcquire(1, 30000);
+            }
+        });
+        QTimer user;
+        connect(&user, &QTimer::timeout, this, [&] {
+            if (!reached.tryAcquire())
+                return;
+            user.stop();
+            steps();
+            release.release();
+        });
+        user.start(10);
+        DialogAnswerer answerer(typeAndAccept(m_dir.path(), target));
+        clickStore();
+        m_appState->setJobObserver(nullptr);
+        QVERIFY(answerer.answered);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -652,6 +679,42 @@ private slots:
         QCOMPARE(QDir(m_dir.path()).entryList({".*part*"}, QDir::Files | QDir::Hidden), QStringList());
         const QString kept = journey == "cancel store" ? "sample.tgz*" : "other.tgz";
         QCOMPARE(m_window->title(), kept + QStringLiteral(" \u2014 Tando Project Editor"));
+    }
+
+    // Closing while a store runs: "Cancel and close" still asks about the
+    // unsaved edits; a store that ends while the close question is open
+    // shows how it ended, and the question can still be answered.
+    void closingDuringAStore()
+    {
+        QVERIFY(m_appState->loadProject(m_sample));
+        typeInto(settingField("Name"), "Renamed");
+        QGuiApplication::setQuitOnLastWindowClosed(false);
+        const QString target = m_dir.filePath("closing.tgz");
+
+        storeHeld(target, [&] {
+            m_window->close();
+            QTRY_VERIFY(shownWithText(root(), "Cancel and close"));
+            click(shownWithText(root(), "Cancel and close"));
+        });
+        QTRY_VERIFY(unsavedQuestion());
+        QVERIFY(m_window->isVisible());
+        QVERIFY(shownWithText(root(), "Cancelled"));
+        QTest::keyClick(m_window, Qt::Key_Escape);
+        QTRY_VERIFY(!unsavedQuestion());
+        QCOMPARE(m_appState->project()->name(), QStringLiteral("Renamed"));
+        QVERIFY(!QFileInfo::exists(target));
+
+        storeHeld(target, [&] {
+            m_window->close();
+            QTRY_VERIFY(shownWithText(root(), "Keep working"));
+        });
+        QTRY_VERIFY(shownWithText(root(), "Successfully saved"));
+        QVERIFY(shownWithText(root(), "closing.tgz"));
+        QVERIFY(m_window->isVisible());
+        click(shownWithText(root(), "Close"));
+        QTRY_VERIFY(!m_window->isVisible());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
     }
 
     void cleanupTestCase()
