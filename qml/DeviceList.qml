@@ -139,6 +139,8 @@ Item {
                 field.pastSuffixRefused = true
                 return
             }
+            if (refusal.parent === field)
+                refusal.close() // an earlier refusal is not about this MAC
             field.wholeMac = true
             field.remove(0, field.length)
             field.insert(0, event.text)
