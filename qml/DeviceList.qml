@@ -17,13 +17,13 @@ Item {
 
     property var titles: ["#", "Type", "Label", "MAC", "New Label", "New MAC", "", ""]
     property var widths: [Theme.numberColumnWidth, Theme.typeColumnWidth, Theme.labelColumnWidth,
-                          Theme.labelColumnWidth, Theme.editColumnWidth, Theme.editColumnWidth,
+                          Theme.macColumnWidth, Theme.labelFieldWidth, Theme.editColumnWidth,
                           Theme.revertButtonSize, Theme.issueBadgeSize]
     // The order each heading sorts by; the others do not sort.
     readonly property var sortKeys: [DeviceFilterModel.ByNumber, DeviceFilterModel.ByType,
                                      DeviceFilterModel.ByLabel, DeviceFilterModel.ByMac]
     readonly property int tableWidth: widths.reduce(function(sum, w) { return sum + w }, 0)
-                                      + Theme.spacing * (widths.length - 1)
+                                      + Theme.columnSpacing * (widths.length - 1)
     // Where Tab goes after the last row and Shift+Tab before the search field.
     property Item tabAfter: null
     property Item tabBefore: null
@@ -278,10 +278,10 @@ Item {
         boundsBehavior: Flickable.StopAtBounds
         headerPositioning: ListView.OverlayHeader
         // Always shown while there is more to see, so that the cut-off columns are found.
-        ScrollBar.vertical: ScrollBar {
+        ScrollBar.vertical: AppScrollBar {
             policy: grid.height > 0 && grid.contentHeight > grid.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
         }
-        ScrollBar.horizontal: ScrollBar {
+        ScrollBar.horizontal: AppScrollBar {
             policy: grid.width > 0 && grid.contentWidth > grid.width ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
         }
 
@@ -294,7 +294,7 @@ Item {
             Row {
                 id: heading
                 height: Theme.rowHeight
-                spacing: Theme.spacing
+                spacing: Theme.columnSpacing
 
                 Repeater {
                     model: root.titles
@@ -338,7 +338,7 @@ Item {
             property alias macField: macField
 
             height: Theme.rowHeight
-            spacing: Theme.spacing
+            spacing: Theme.columnSpacing
 
             // The row number in the device list, whatever the view's order.
             Item {
@@ -379,11 +379,12 @@ Item {
                 width: Theme.labelColumnWidth
                 height: parent.height
                 verticalAlignment: Text.AlignVCenter
+                elide: Text.ElideRight
             }
 
             Text {
                 text: deviceRow.device.shownOldMac
-                width: Theme.labelColumnWidth
+                width: Theme.macColumnWidth
                 height: parent.height
                 verticalAlignment: Text.AlignVCenter
             }
@@ -392,7 +393,7 @@ Item {
                 id: labelField
                 text: deviceRow.device.newLabel
                 changed: deviceRow.device.labelEdited
-                width: Theme.editColumnWidth
+                width: Theme.labelFieldWidth
                 verticalAlignment: Text.AlignVCenter
                 maximumLength: deviceInput.maxLabelLength
                 validator: deviceInput.labelValidator

@@ -72,7 +72,7 @@ Rectangle {
         contentHeight: settingColumn.height
         boundsBehavior: Flickable.StopAtBounds
         clip: true
-        ScrollBar.vertical: ScrollBar {
+        ScrollBar.vertical: AppScrollBar {
             policy: fields.height > 0 && fields.contentHeight > fields.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
         }
 

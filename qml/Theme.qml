@@ -17,6 +17,9 @@ QtObject {
     readonly property color background: "white"
     // Text and glyphs on a filled accent, danger or success colour.
     readonly property color textOnFill: "white"
+    // Scroll bars, so that they show against white rows.
+    readonly property color scrollTrack: "#e4e4e4"
+    readonly property color scrollHandle: "#7a7a7a"
 
     // The thin line under headings and above the action bar, and the changed-row bar.
     readonly property int ruleWidth: 3
@@ -29,7 +32,7 @@ QtObject {
     readonly property int controlHeight: 40
     readonly property int buttonWidth: 100
     readonly property int buttonRadius: 2
-    readonly property int fieldWidth: 200
+    readonly property int fieldWidth: 180
     // The outline of the control with the keyboard focus.
     readonly property int focusWidth: 2
     readonly property int focusRingOffset: 4
@@ -41,11 +44,15 @@ QtObject {
     readonly property int smallPrintSize: 11
 
     // Window layout
-    // Wide enough for the settings panel beside the whole device table.
-    readonly property size preferredWindowSize: Qt.size(1200, 640)
+    // Wide enough for the settings panel beside the whole device table and
+    // for the action bar's buttons beside its messages; tall for many rows.
+    readonly property size preferredWindowSize: Qt.size(1040, 960)
+    // The most of the screen's free room the window takes at first, each way.
+    readonly property real largestScreenShare: 0.9
     // Below this the settings panel and the action bar would be cut off.
     readonly property size minimumWindowSize: Qt.size(640, 400)
-    readonly property int settingsWidth: 300
+    // The fields and their padding.
+    readonly property int settingsWidth: 200
     readonly property int headingHeight: 50
     // One labelled setting; its field reaches past this width.
     readonly property int settingRowHeight: 80
@@ -63,14 +70,22 @@ QtObject {
     // The × inside the search field.
     readonly property int clearButtonSize: 28
     readonly property int rowHeight: 50
-    readonly property int numberColumnWidth: 50
-    readonly property int typeColumnWidth: 100
-    readonly property int labelColumnWidth: 115
-    readonly property int editColumnWidth: 190
-    readonly property int macPrefixWidth: 75
+    // Every column up to the badges fits beside the settings in a window on
+    // a 1024×768 screen.
+    readonly property int columnSpacing: 6
+    readonly property int numberColumnWidth: 36
+    readonly property int typeColumnWidth: 90
+    readonly property int labelColumnWidth: 96
+    readonly property int macColumnWidth: 115
+    // New Label takes a label of 16 letters; New MAC both its fields.
+    readonly property int labelFieldWidth: 130
+    readonly property int editColumnWidth: 140
+    readonly property int macPrefixWidth: 70
     readonly property int revertButtonSize: 24
     readonly property int issueBadgeSize: 20
     readonly property int changeBarGap: 2
+    readonly property int scrollBarWidth: 12
+    readonly property int scrollBarPadding: 2
     // Room for the vertical scroll bar beside the badge column.
-    readonly property int scrollBarRoom: 14
+    readonly property int scrollBarRoom: scrollBarWidth
 }

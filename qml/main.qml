@@ -21,9 +21,11 @@ Window {
     // file dialog) has it.
     property Item lastFocused: null
 
-    // The preferred size, no larger than the room given (0: not known).
+    // The preferred size, no larger than a share of the room given (0: not known).
     function fittedSize(availableWidth, availableHeight) {
-        function fit(preferred, available) { return available > 0 ? Math.min(preferred, available) : preferred }
+        function fit(preferred, available) {
+            return available > 0 ? Math.min(preferred, Math.floor(available * Theme.largestScreenShare)) : preferred
+        }
         return Qt.size(fit(Theme.preferredWindowSize.width, availableWidth),
                        fit(Theme.preferredWindowSize.height, availableHeight))
     }

@@ -68,8 +68,8 @@ Item {
 
         function test_titles() {
             var heading = rowList().headerItem.children[0]
-            var expected = [["#", 50], ["Type", 100], ["Label", 115], ["MAC", 115],
-                            ["New Label", 190], ["New MAC", 190], ["", 24], ["", 20]]
+            var expected = [["#", 36], ["Type", 90], ["Label", 96], ["MAC", 115],
+                            ["New Label", 130], ["New MAC", 140], ["", 24], ["", 20]]
             for (var i = 0; i < expected.length; ++i) {
                 compare(heading.children[i].text, expected[i][0])
                 compare(heading.children[i].width, expected[i][1])
