@@ -60,6 +60,10 @@ QtObject {
     readonly property int actionBarHeight: 60
     // The least room for the action bar's messages beside its buttons.
     readonly property int actionBarMessageRoom: 300
+    // A failure's reason in the action bar; a longer one offers Details.
+    readonly property int outcomeReasonLines: 3
+    // The most of the window's width the whole reason takes in Details.
+    readonly property real detailsWidthShare: 0.8
     readonly property int jobPopupWidth: 360
     // A problems dialog's list where the window gives no size of its own.
     readonly property size problemListDefaultSize: Qt.size(600, 300)

@@ -226,8 +226,10 @@ Window {
             // With too little room beside the buttons, the messages get a line
             // of their own above them.
             readonly property bool stacked: buttonsWidth + Theme.actionBarMessageRoom > width
+            // A failure's reason may take more than one line.
+            readonly property real messageHeight: Math.max(Theme.actionBarHeight, actionBarState.height)
 
-            height: stacked ? Theme.actionBarHeight + actionButtons.height : Theme.actionBarHeight
+            height: stacked ? messageHeight + actionButtons.height : Math.max(messageHeight, actionButtons.height)
             color: Theme.background
             anchors.bottom: parent.bottom
             anchors.left: parent.left
@@ -289,7 +291,7 @@ Window {
                 padding: Theme.spacing
                 spacing: Theme.spacing
                 anchors.right: parent.right
-                y: actionBar.stacked ? Theme.actionBarHeight : 0
+                y: actionBar.stacked ? actionBar.messageHeight : 0
                 width: Math.min(actionBar.buttonsWidth, actionBar.width)
 
                 AppButton {

@@ -187,8 +187,9 @@ private slots:
         if (written.isEmpty()) {
             QVERIFY(shownWithText(root(), "Exporting failed"));
             const QString reason = "Cannot write " + m_dir.filePath(name) + ": ";
+            // Laid out at spaces on up to three lines.
             QVERIFY(findItem(root(), [&](QQuickItem *item) {
-                return item->isVisible() && item->property("text").toString().startsWith(reason);
+                return item->isVisible() && item->property("text").toString().replace('\n', ' ').startsWith(reason);
             }));
             QObject *hideTimer = m_window->findChild<QObject *>("outcomeHideTimer");
             QVERIFY(!hideTimer->property("running").toBool());
