@@ -13,16 +13,6 @@ TextField {
     signal menuAsked(bool fromKeyboard)
 
     selectByMouse: true
-    Keys.onPressed: {
-        if (event.matches(StandardKey.Undo)) {
-            appState.undo()
-            event.accepted = true
-        } else if (event.matches(StandardKey.Redo) || (event.modifiers & Qt.ControlModifier)
-                   && (event.key === Qt.Key_Y || event.key === Qt.Key_Z && (event.modifiers & Qt.ShiftModifier))) {
-            appState.redo()
-            event.accepted = true
-        }
-    }
     // Tab and Shift+Tab select the value so that typing replaces it; a click
     // places the cursor.
     onActiveFocusChanged: {
@@ -34,6 +24,13 @@ TextField {
         if (event.key === Qt.Key_Menu || (event.key === Qt.Key_F10 && (event.modifiers & Qt.ShiftModifier))) {
             event.accepted = true
             menuAsked(true)
+        } else if (event.matches(StandardKey.Undo)) {
+            appState.undo()
+            event.accepted = true
+        } else if (event.matches(StandardKey.Redo) || (event.modifiers & Qt.ControlModifier)
+                   && (event.key === Qt.Key_Y || event.key === Qt.Key_Z && (event.modifiers & Qt.ShiftModifier))) {
+            appState.redo()
+            event.accepted = true
         }
     }
 
