@@ -44,24 +44,23 @@ void EditHistory::clear()
 
 void EditHistory::undo()
 {
-    endTurn();
-    if (m_undo.isEmpty())
-        return;
-    const Step step = m_undo.takeLast();
-    apply(step, false);
-    m_redo.append(step);
-    m_open = false;
-    emit changed();
+    move(m_undo, m_redo, false);
 }
 
 void EditHistory::redo()
 {
-    endTurn();
-    if (m_redo.isEmpty())
+    move(m_redo, m_undo, true);
+}
+
+// The last step of one list is taken back or done again, and goes to the other.
+void EditHistory::move(QVector<Step> &from, QVector<Step> &to, bool forward)
+{
+    endTurn(); // a redo after new edits has nothing to do again
+    if (from.isEmpty())
         return;
-    const Step step = m_redo.takeLast();
-    apply(step, true);
-    m_undo.append(step);
+    const Step step = from.takeLast();
+    apply(step, forward);
+    to.append(step);
     m_open = false;
     emit changed();
 }

@@ -54,6 +54,7 @@ private:
     void record(QObject *target, Field field, const QString &value);
     QString &lastValue(QObject *target, Field field);
     void endTurn();
+    void move(QVector<Step> &from, QVector<Step> &to, bool forward);
     void apply(const Step &step, bool forward);
     static void set(QObject *target, Field field, const QString &value);
 

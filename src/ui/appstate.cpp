@@ -177,12 +177,7 @@ QStringList AppState::applyChangesFile(QString path)
     const QStringList problems = Csv::readChanges(bytes, fileName, *m_project, &changes);
     if (!problems.isEmpty())
         return Csv::firstProblems(problems);
-    m_batchEditing = true;
-    Csv::applyChanges(*m_project, changes);
-    m_batchEditing = false;
-    updateModified();
-    if (m_checkingEdits)
-        checkNewMacs();
+    editAtOnce([&] { Csv::applyChanges(*m_project, changes); });
     emit changesApplied(fileName, changes.size());
     return {};
 }
@@ -194,34 +189,32 @@ QString AppState::licence() const
 
 void AppState::revertAllEdits()
 {
-    if (busy())
-        return; // a store reads the project meanwhile
-    m_batchEditing = true;
-    Workspace::revertEdits(*m_project);
-    m_batchEditing = false;
-    updateModified();
-    if (m_checkingEdits)
-        checkNewMacs();
+    if (!busy()) // a store reads the project meanwhile
+        editAtOnce([this] { Workspace::revertEdits(*m_project); });
 }
 
 void AppState::undo()
 {
-    if (busy())
-        return;
-    m_batchEditing = true;
-    m_history->undo();
-    m_batchEditing = false;
-    updateModified();
+    if (!busy())
+        editAtOnce([this] { m_history->undo(); });
 }
 
 void AppState::redo()
 {
-    if (busy())
-        return;
+    if (!busy())
+        editAtOnce([this] { m_history->redo(); });
+}
+
+// Many values change at once: the edit state and the check follow once at
+// the end, not once per device.
+void AppState::editAtOnce(const std::function<void()> &edit)
+{
     m_batchEditing = true;
-    m_history->redo();
+    edit();
     m_batchEditing = false;
     updateModified();
+    if (m_checkingEdits)
+        checkNewMacs();
 }
 
 QString AppState::version()

@@ -7,6 +7,8 @@
 #include <QVariantMap>
 #include <QVector>
 
+#include <functional>
+
 #include "archivename.h"
 #include "edithistory.h"
 #include "jobrunner.h"
@@ -146,6 +148,7 @@ private:
     Snapshot snapshot() const;
     void watchDevices(int first, int last);
     void updateModified();
+    void editAtOnce(const std::function<void()> &edit);
     bool checkNewMacs();
     void scheduleCheck();
     void stopChecking();

@@ -46,18 +46,24 @@ private:
         return row ? row->property("macField").value<QQuickItem *>() : nullptr;
     }
 
-    // Stores to target through the dialog. The store is held at its first
-    // progress report while steps act as the user, then goes on.
-    void storeHeld(const QString &target, const std::function<void()> &steps)
+    // The running job's first progress report waits (up to 30 s) for release.
+    void holdFirstReport(std::atomic<bool> &hold, QSemaphore &reached, QSemaphore &release)
     {
-        QSemaphore reached, release;
-        std::atomic<bool> hold{true};
         m_appState->setJobObserver([&](JobControl::Phase, qint64, qint64) {
             if (hold.exchange(false)) {
                 reached.release();
                 release.tryAcquire(1, 30000);
             }
         });
+    }
+
+    // Stores to target through the dialog. The store is held at its first
+    // progress report while steps act as the user, then goes on.
+    void storeHeld(const QString &target, const std::function<void()> &steps)
+    {
+        QSemaphore reached, release;
+        std::atomic<bool> hold{true};
+        holdFirstReport(hold, reached, release);
         QTimer user;
         connect(&user, &QTimer::timeout, this, [&] {
             if (!reached.tryAcquire())
@@ -493,9 +499,14 @@ private slots:
         clickStore(); // the row gets its badge
         m_window->resize(fittedSize(1024, 768));
         QQuickItem *table = findItem(root(), [](QQuickItem *item) { return item->objectName() == "deviceTable"; });
-        QQuickItem *row = nullptr;
-        QVERIFY(QMetaObject::invokeMethod(table, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, 0)));
-        QVERIFY(row && row->property("device").value<DeviceEntity *>() == firstDevice());
+        // The view makes its rows for the project loaded here by the next frame.
+        const auto firstRow = [&] {
+            QQuickItem *row = nullptr;
+            QMetaObject::invokeMethod(table, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, 0));
+            return row && row->property("device").value<DeviceEntity *>() == firstDevice() ? row : nullptr;
+        };
+        QTRY_VERIFY(firstRow());
+        QQuickItem *row = firstRow();
         const QList<QQuickItem *> cells{
             shownWithText(table, "New MAC"), row->property("macField").value<QQuickItem *>(),
             findItem(row, [](QQuickItem *i) { return i->isVisible() && i->property("text") == QString::fromUtf8("\u21BA"); }),
@@ -632,12 +643,7 @@ private slots:
 
         QSemaphore reached, release;
         std::atomic<bool> hold{true};
-        m_appState->setJobObserver([&](JobControl::Phase, qint64, qint64) {
-            if (hold.exchange(false)) {
-                reached.release();
-                release.tryAcquire(1, 30000);
-            }
-        });
+        holdFirstReport(hold, reached, release);
         double furthest = 0;
         connect(m_appState, &AppState::jobProgressChanged, this, [&] {
             if (m_appState->busy())
