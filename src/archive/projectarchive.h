@@ -1,5 +1,6 @@
 #pragma once
 
+#include "entryfacts.h"
 #include "jobcontrol.h"
 #include "posixfile.h"
 #include "result.h"
@@ -57,6 +58,11 @@ public:
     // asks for the data of a regular file.
     virtual Result entry(int index, const QByteArrayList &parts, mode_t type, const QByteArray &hardlink, bool *keep) = 0;
     virtual void data(int index, const QByteArray &data) = 0;
+    // A visitor that wants the facts of every entry (its header and a
+    // checksum of its data) gets them after entry() and data(); reading the
+    // data of every entry costs the checksum's time.
+    virtual bool wantsFacts() const { return false; }
+    virtual void facts(const EntryFacts &) {}
 };
 
 // Reads the archive at path (gzip or not, told by its content) once: every

@@ -290,13 +290,26 @@ private:
             return taken;
         const char tarType = m_reader.typeOf(index);
         keep = keep && withData && (tarType == '0' || tarType == '\0') && archive_entry_sparse_count(entry) == 0;
+        if (m_visitor.wantsFacts())
+            return readFacts(a, entry, index, name, parts.join('/'), keep);
         if (!keep)
             return archive_read_data_skip(a) == ARCHIVE_OK ? Result::success()
                                                            : about(name, failure("archive_read_data_skip", a));
         return readKept(a, entry, index, name);
     }
 
-    Result readKept(archive *a, archive_entry *entry, int index, const QString &name)
+    Result readFacts(archive *a, archive_entry *entry, int index, const QString &name, const QByteArray &path, bool keep)
+    {
+        const char *linked = archive_entry_hardlink(entry);
+        EntryFacts facts = headerFacts(entry, index, path, linked ? joinedParts(linked) : QByteArray());
+        const qint64 size = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : 0;
+        const Result read = keep ? readKept(a, entry, index, name, &facts) : about(name, digestData(a, size, &facts));
+        if (read)
+            m_visitor.facts(facts);
+        return read;
+    }
+
+    Result readKept(archive *a, archive_entry *entry, int index, const QString &name, EntryFacts *facts = nullptr)
     {
         const qint64 size = archive_entry_size(entry);
         if (size > MaxKeptFileBytes)
@@ -316,6 +329,8 @@ private:
                 return Result::failure(QStringLiteral("%1: the data ends early").arg(name));
             done += n;
         }
+        if (facts)
+            addData(facts, data.constData(), size_t(size));
         m_visitor.data(index, data);
         return Result::success();
     }

@@ -45,6 +45,11 @@ bool isListable(const QByteArray &name)
 class ProjectVisitor : public Archive::EntryVisitor
 {
 public:
+    explicit ProjectVisitor(const LoadOptions &options = {}) : m_options(options) {}
+
+    bool wantsFacts() const override { return bool(m_options.facts); }
+    void facts(const Archive::EntryFacts &facts) override { m_options.facts(facts); }
+
     Result entry(int index, const QByteArrayList &parts, mode_t type, const QByteArray &hardlink, bool *keep) override
     {
         m_pending.clear();
@@ -188,6 +193,12 @@ private:
         if (first == m_opened->deviceDirs.cend()) {
             m_opened->deviceDirs.insert(key, name);
             m_order[family].append(name);
+        } else if (*first != name && m_options.secondSpellings) {
+            const QByteArray path = Layout::familyPath(family) + '/' + name;
+            if (m_secondSpellings.contains(path))
+                return Result::success();
+            m_secondSpellings.insert(path);
+            m_options.secondSpellings->append({path, Layout::familyPath(family) + '/' + *first});
         } else if (*first != name) {
             return Result::failure(QStringLiteral("names the same device as %1")
                                        .arg(Archive::shown(Layout::familyPath(family) + '/' + *first)));
@@ -195,6 +206,8 @@ private:
         return Result::success();
     }
 
+    const LoadOptions m_options;
+    QSet<QByteArray> m_secondSpellings;
     std::shared_ptr<OpenedProject> m_opened = std::make_shared<OpenedProject>();
     QHash<QByteArray, QByteArrayList> m_order;
     QHash<QByteArray, Unlinked> m_unlinked; // by the link's path
@@ -302,9 +315,14 @@ QByteArray OpenedProject::deviceDir(const DeviceRecord &device) const
 
 Result unpackProject(const QString &path, JobControl *control, LoadedProject *loaded)
 {
+    return unpackProject(path, control, loaded, LoadOptions());
+}
+
+Result unpackProject(const QString &path, JobControl *control, LoadedProject *loaded, const LoadOptions &options)
+{
     const CancelOnSignal cancelOnSignal(control);
     const QString archivePath = localPath(path);
-    ProjectVisitor visitor;
+    ProjectVisitor visitor(options);
     std::shared_ptr<Archive::OpenedArchive> archive;
     Result result = Archive::readArchive(archivePath, visitor, control, &archive);
     if (result)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -38,6 +40,17 @@ Result loadProject(ProjectEntity &project, const QString &path, JobControl *cont
 // finishLoad ends a load on the GUI thread as loadProject does: adopts what
 // unpackProject found when it succeeded, else leaves the project as it was.
 Result unpackProject(const QString &path, JobControl *control, LoadedProject *loaded);
+
+// What a review of an archive (diff, check) asks of a load besides the project.
+struct LoadOptions
+{
+    // When set, sees the facts of every entry, in archive order.
+    std::function<void(const Archive::EntryFacts &)> facts;
+    // When set, a second spelling of a device directory does not fail the
+    // load: its path is added here with the first spelling's path.
+    QList<QPair<QByteArray, QByteArray>> *secondSpellings = nullptr;
+};
+Result unpackProject(const QString &path, JobControl *control, LoadedProject *loaded, const LoadOptions &options);
 void adoptProject(ProjectEntity &project, const LoadedProject &loaded);
 Result finishLoad(ProjectEntity &project, const Result &result, const LoadedProject &loaded);
 
