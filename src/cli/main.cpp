@@ -1,5 +1,5 @@
-// tando-project: shows and edits project archives without a window, with the
-// editor's own loading, validation and storing.
+// tando-project: shows, edits, compares and checks project archives without
+// a window, with the editor's own loading, validation and storing.
 
 #include "buildinfo.h"
 #include "csvoptions.h"
@@ -8,6 +8,7 @@
 #include "processsetup.h"
 #include "progressline.h"
 #include "projectentity.h"
+#include "reviewcommands.h"
 #include "showproject.h"
 #include "terminal.h"
 
@@ -36,6 +37,11 @@ int run(const QCommandLineParser &parser)
     }
     static JobControl control; // the signal handler may reach it until the very end
     ProgressLine progress(control, !parser.isSet("quiet"));
+    const QString command = parser.positionalArguments().at(0);
+    if (command == QLatin1String("diff"))
+        return runDiff(parser, control, progress);
+    if (command == QLatin1String("check"))
+        return runCheck(parser, control, progress);
     const QString archive = parser.positionalArguments().at(1);
     ProjectEntity project;
     const Result loaded = Workspace::loadProject(project, archive, &control);
@@ -45,7 +51,7 @@ int run(const QCommandLineParser &parser)
         code = stopped(Workspace::stopSignal());
     else if (!loaded)
         code = fail(Failure, QStringLiteral("cannot load %1: %2").arg(archive, loaded.reason()));
-    else if (parser.positionalArguments().at(0) == QLatin1String("edit"))
+    else if (command == QLatin1String("edit"))
         code = runEdit(project, parser, changes, control, progress);
     else
         code = show(project, parser.isSet("json") ? ShowFormat::Json : parser.isSet("csv") ? ShowFormat::Csv : ShowFormat::Table);

@@ -7,13 +7,15 @@
 
 namespace {
 
-const char *const helpText = R"(Shows and edits Tando project archives (.tgz, or a plain tar).
+const char *const helpText = R"(Shows, edits, compares and checks Tando project archives (.tgz, or a plain tar).
 
 Usage:
   tando-project show ARCHIVE [--json | --csv] [--quiet]
   tando-project edit ARCHIVE -o OUTPUT [--name TEXT] [--author TEXT]
                      [--description TEXT] [--mac OLD=NEW]... [--label MAC=LABEL]...
                      [--changes FILE] [--dry-run] [--quiet]
+  tando-project diff OLD NEW [--json | --quiet]
+  tando-project check ARCHIVE [--json] [--quiet]
   tando-project --help | --version
 
 show   prints the project's name, author, description and its devices
@@ -36,7 +38,34 @@ edit   applies the edits, validates the new MACs as the editor's "Store Project"
                      device it changes cannot be named by --mac or --label too.
   --dry-run          validate and report, write nothing (-o is then optional).
   -q, --quiet        no progress line (shown on standard error only when it is
-                     a terminal).
+                     a terminal); diff prints nothing either.
+diff   compares two project archives as the editor sees them, one line per
+       difference, in this order: the settings that differ
+       (project name: "Hall" -> "Main Hall"); devices relabelled, re-addressed
+       (a device directory gone and one of the same family holding the same
+       files come), added or removed; profiles whose <mac>/<unitname> pairs
+       differ (which pair, before -> after); then every other entry added,
+       removed, with its content changed, or with only its header changed
+       (type, link, mode, uid, gid, user, group, mtime); last, whether the
+       entries are in another order. Data is compared by a CRC-64 of each
+       entry, read as the archives stream by; nothing is unpacked. A file whose
+       change a setting, label or pair tells is not listed again, nor the
+       entries of a device added or removed. --json prints one object with
+       the lists "settings", "devices", "profiles" and "entries", "order"
+       and "same". Exit codes as diff(1): 0 the same, 1 different, 2 trouble
+       (an archive that does not load, a usage error).
+check  reports what would stop a store or surprise the devices, one line
+       "PATH: finding" each, sorted by path: two device directories that name
+       one MAC (in one family or in both), a directory name that is no MAC, a
+       Tando device without prefs, prefs or a profile that does not parse, a
+       profile <mac> that names no device of the project (once per MAC, with
+       the profiles that name it), a profile whose <mac> and <unitname> counts
+       differ (pairs go by position, so the later pairs shift). --json prints
+       one object whose list "findings" holds one object per line: "kind"
+       (same-mac, not-a-mac, no-prefs, prefs-unreadable, profile-unreadable,
+       unknown-mac with "mac" and "profiles", pair-counts), "path" and
+       "finding". Exit codes: 0 nothing found, 1 findings, 2 the archive
+       cannot be loaded or a usage error.
 
 Changes file: CSV as spreadsheets save it. A header line names the columns;
 fields are separated by commas, or by semicolons when the header line holds
@@ -59,15 +88,30 @@ Environment: TANDO_UNPACK_MAX_BYTES and TANDO_UNPACK_MAX_ENTRIES (decimal)
 bound what one archive may hold (defaults: 16 GiB of file data, 1000000
 entries). Nothing is unpacked to disk.
 
-Exit codes: 0 success; 1 the archive cannot be loaded, the settings are invalid,
-the store failed or standard output could not be written; 2 a usage error;
-128 + N stopped by signal N (SIGHUP, SIGINT, SIGTERM). Nothing is written unless
-the code is 0 (but an edit that stored OUTPUT and cannot print so exits 1), and
-no temporary file is left behind.
+Exit codes of show and edit: 0 success; 1 the archive cannot be loaded, the
+settings are invalid, the store failed or standard output could not be written;
+2 a usage error; 128 + N stopped by signal N (SIGHUP, SIGINT, SIGTERM), for
+every command. Nothing is written unless the code is 0 (but an edit that
+stored OUTPUT and cannot print so exits 1), and no temporary file is left
+behind.
 
-Example:
+Example: store, then compare the input with the output and check the output:
   tando-project edit venue.tgz -o venue-new.tgz --name "Main Hall" \
       --mac 00:1a:2b:3c:4d:5e=3c:4d:ff --label 00:1a:2b:3c:4d:5e="Stage Left"
+  tando-project diff venue.tgz venue-new.tgz
+prints (exit code 1: they differ)
+  project name: "Hall" -> "Main Hall"
+  device TANDO/QL3 00:1a:2b:3c:4d:5e: re-addressed -> 00:1a:2b:3c:4d:ff
+  device TANDO/QL3 00:1a:2b:3c:4d:5e: relabelled "Front" -> "Stage Left"
+  profile active-project/devices/tando/00:1a:2b:3c:4d:5f/profiles/stage.xml:
+  pair 1: mac "00:1a:2b:3c:4d:5e", unitname "Front" -> mac "00:1a:2b:3c:4d:ff",
+  unitname "Stage Left"
+(one line, wrapped here); nothing else differs. Then
+  tando-project check venue-new.tgz
+  active-project/devices/tando/00:1a:2b:3c:4d:ff/profiles/foyer.xml:
+  <mac>00:1a:2b:00:00:09</mac> names no device of the project
+(one line; exit code 1) tells of a profile that names a device the project no
+longer has.
 
 Example with a spreadsheet: export the list,
   tando-project show venue.tgz --csv > devices.csv
@@ -84,7 +128,7 @@ void declareOptions(QCommandLineParser &parser)
     parser.setApplicationDescription(QString::fromUtf8(helpText));
     parser.addOption({{"h", "help"}, "Shows this help."});
     parser.addOption({"version", "Shows the version and source revision."});
-    parser.addOption({"json", "show: print one JSON object."});
+    parser.addOption({"json", "show, diff, check: print one JSON object."});
     parser.addOption({"csv", "show: print the device list as CSV."});
     parser.addOption({{"o", "output"}, "edit: the archive to write.", "OUTPUT"});
     parser.addOption({"name", "edit: new project name.", "TEXT"});
@@ -94,31 +138,36 @@ void declareOptions(QCommandLineParser &parser)
     parser.addOption({"label", "edit: relabel a device.", "MAC=LABEL"});
     parser.addOption({"changes", "edit: apply a changes file (- for standard input).", "FILE"});
     parser.addOption({"dry-run", "edit: validate only, write nothing."});
-    parser.addOption({{"q", "quiet"}, "No progress line on a terminal."});
-    parser.addPositionalArgument("command", "show or edit");
-    parser.addPositionalArgument("archive", "the project archive");
+    parser.addOption({{"q", "quiet"}, "No progress line on a terminal; diff: print nothing."});
+    parser.addPositionalArgument("command", "show, edit, diff or check");
+    parser.addPositionalArgument("archive", "the project archive (diff: OLD and NEW)");
 }
 
 int checkArguments(const QCommandLineParser &parser)
 {
     const QStringList args = parser.positionalArguments();
     const QString command = args.value(0);
-    if (command != QLatin1String("show") && command != QLatin1String("edit"))
-        return fail(UsageError, command.isEmpty() ? QStringLiteral("missing command (show or edit); see --help")
+    const QStringList commands{"show", "edit", "diff", "check"};
+    if (!commands.contains(command))
+        return fail(UsageError, command.isEmpty() ? QStringLiteral("missing command (show, edit, diff or check); see --help")
                                                   : QStringLiteral("unknown command \"%1\"; see --help").arg(command));
-    if (args.size() != 2)
-        return fail(UsageError, QStringLiteral("%1 takes exactly one ARCHIVE; see --help").arg(command));
+    const bool isDiff = command == QLatin1String("diff");
+    if (args.size() != (isDiff ? 3 : 2))
+        return fail(UsageError, isDiff ? QStringLiteral("diff takes exactly two archives, OLD and NEW; see --help")
+                                       : QStringLiteral("%1 takes exactly one ARCHIVE; see --help").arg(command));
     const bool isEdit = command == QLatin1String("edit");
     for (const char *editOnly : {"output", "name", "author", "description", "mac", "label", "changes", "dry-run"}) {
         if (!isEdit && parser.isSet(editOnly))
             return fail(UsageError, QStringLiteral("--%1 belongs to edit").arg(editOnly));
     }
-    for (const char *showOnly : {"json", "csv"}) {
-        if (isEdit && parser.isSet(showOnly))
-            return fail(UsageError, QStringLiteral("--%1 belongs to show").arg(showOnly));
-    }
+    if (isEdit && parser.isSet("json"))
+        return fail(UsageError, QStringLiteral("--json belongs to show, diff and check"));
+    if (command != QLatin1String("show") && parser.isSet("csv"))
+        return fail(UsageError, QStringLiteral("--csv belongs to show"));
     if (parser.isSet("json") && parser.isSet("csv"))
         return fail(UsageError, QStringLiteral("--json and --csv: choose one"));
+    if (isDiff && parser.isSet("json") && parser.isSet("quiet"))
+        return fail(UsageError, QStringLiteral("--json and --quiet: choose one"));
     if (isEdit && !parser.isSet("dry-run") && parser.value("output").isEmpty())
         return fail(UsageError, QStringLiteral("edit needs -o OUTPUT (or --dry-run)"));
     // A directory or a device as OUTPUT is refused before the archive is read.

@@ -138,6 +138,12 @@ private slots:
         QTest::newRow("one device, two labels")
             << QStringList{"edit", a, "-o", "OUT", "--label", "00:1a:2b:00:00:01=A", "--label", "00:1a:2b:00:00:01=B"} << 2
             << "--label names the device 00:1a:2b:00:00:01 more than once";
+        QTest::newRow("diff of an archive that does not load") << QStringList{"diff", a, "/nonexistent/x.tgz"} << 2
+                                                               << "cannot compare: Cannot open /nonexistent/x.tgz";
+        QTest::newRow("diff of one archive") << QStringList{"diff", a} << 2 << "exactly two archives";
+        QTest::newRow("check of an archive that does not load") << QStringList{"check", "/nonexistent/x.tgz"} << 2
+                                                                << "cannot load /nonexistent/x.tgz";
+        QTest::newRow("check with an edit option") << QStringList{"check", a, "--name", "x"} << 2 << "--name belongs to edit";
         QTest::newRow("output is a directory") << QStringList{"edit", a, "-o", "DIR", "--name", "x"} << 1
                                                << "storing DIR failed: DIR is a directory";
     }
@@ -212,7 +218,8 @@ private slots:
     {
         const ProcessRun help = runTool({"--help"});
         QCOMPARE(help.code, 0);
-        for (const char *word : {"show ARCHIVE", "edit ARCHIVE", "--mac OLD=NEW", "--label MAC=LABEL", "--dry-run", "Example"})
+        for (const char *word : {"show ARCHIVE", "edit ARCHIVE", "diff OLD NEW", "check ARCHIVE", "--mac OLD=NEW",
+                                 "--label MAC=LABEL", "--dry-run", "Example"})
             QVERIFY2(help.out.contains(word), word);
         const ProcessRun version = runTool({"--version"});
         QCOMPARE(version.code, 0);

@@ -1,6 +1,7 @@
 // Edits through the command-line tool, as a user makes them: a project tree
-// packed with the system tar, `tando-project edit`, then what `show --json`
-// and the stored files (unpacked with the system tar) say.
+// packed with the system tar, `tando-project edit`, then what `show --json`,
+// the stored files (unpacked with the system tar) and `diff` of input and
+// output say.
 
 #include "processrun.h"
 #include "projectfixture.h"
@@ -41,6 +42,48 @@ QJsonObject shown(const QString &archive)
         seen.insert("label " + device["mac"].toString(), device["label"]);
     seen.insert("exit", r.code);
     return seen;
+}
+
+// What diff --json lists, one short key per difference: "name",
+// "relabelled MAC", "profile PATH", "entry CHANGE PATH", "order".
+QStringList diffKeys(const QJsonObject &diff)
+{
+    QStringList keys;
+    for (const QJsonValue s : diff["settings"].toArray())
+        keys << s["field"].toString();
+    for (const QJsonValue d : diff["devices"].toArray())
+        keys << d["change"].toString() + " " + d["mac"].toString();
+    for (const QJsonValue p : diff["profiles"].toArray())
+        keys << "profile " + p["path"].toString();
+    for (const QJsonValue e : diff["entries"].toArray())
+        keys << "entry " + e["change"].toString() + " " + e["path"].toString();
+    if (diff["order"]["differs"].toBool())
+        keys << "order";
+    keys.removeDuplicates();
+    keys.sort();
+    return keys;
+}
+
+// The differences the edit options ask for, as diffKeys() names them, and
+// the profile when the system tar finds its stored bytes changed.
+QStringList impliedKeys(const QStringList &options, const Files &tree, const QString &stored)
+{
+    QStringList keys;
+    for (int i = 0; i + 1 < options.size(); i += 2) {
+        const QString mac = options.at(i + 1).section('=', 0, 0);
+        if (options.at(i) == "--label")
+            keys << "relabelled " + mac;
+        else if (options.at(i) == "--mac")
+            keys << "re-addressed " + mac;
+        else
+            keys << options.at(i).mid(2);
+    }
+    const QStringList members = QString::fromUtf8(outputOf("tar", {"-tzf", stored})).split('\n');
+    const QString profile = members.filter(QRegularExpression("/profiles/p\\.xml$")).value(0);
+    if (storedFile(stored, profile) != tree.value(profileMember))
+        keys << "profile " + profile;
+    keys.sort();
+    return keys;
 }
 
 } // namespace
@@ -144,6 +187,10 @@ private slots:
             << Files{{"active-project/devices/tando/00-1A-2B-3C-4D-5E/prefs", "<prefs><UnitName>Twin</UnitName></prefs>"}}
             << QStringList{"--name", "X"} << 1 << QJsonObject{} << QString()
             << QByteArray("cannot load|00-1A-2B-3C-4D-5E|00:1a:2b:3c:4d:5e|names the same device");
+        QTest::newRow("re-addressed device takes its profile along")
+            << Files{} << QStringList{"--mac", tandoMac + "=3c:4d:ff"} << 0
+            << QJsonObject{{"label 00:1a:2b:3c:4d:ff", "Front"}}
+            << QString(profileMember).replace("4d:5e", "4d:ff") << QByteArray("<mac>00:1a:2b:3c:4d:ff</mac>");
         QTest::newRow("100 000 nested elements")
             << Files{{projectMember, projectXml(deep)}} << QStringList{"--label", ksb12Mac + "=Amp"} << 0
             << QJsonObject{{"name", ""}, {"label " + ksb12Mac, "Amp"}} << projectMember << QByteArray();
@@ -195,6 +242,12 @@ private slots:
                 firstStored = stored;
             QCOMPARE(stored, firstStored);
         }
+        // The diff of input and output lists exactly the edits: the store
+        // changed nothing else.
+        const QString out = f.path("out0.tgz");
+        const ProcessRun diff = runTool({"diff", in, out, "--json"});
+        QCOMPARE(diff.code, 1);
+        QCOMPARE(diffKeys(QJsonDocument::fromJson(diff.out).object()), impliedKeys(options, tree, out));
     }
 
     // An output named ".tar" is a plain tar, any other name gets gzip with
