@@ -21,7 +21,7 @@ for option in $options; do
   # Typed with "\-" so that it prints as a minus that can be copied, not as a hyphen.
   grep -qF -- "${option//-/\\-}" "$page" || fail "option $option is not written as ${option//-/\\-} in the source"
 done
-for command in show edit; do
+for command in show edit diff check; do
   grep -q "tando-project $command" <<<"$text" || fail "command $command missing from the synopsis"
 done
 
