@@ -2,7 +2,7 @@
 
 #include "mac.h"
 #include "projectreview.h"
-#include "xmlio.h"
+#include "xmlscan.h"
 
 #include <QFile>
 #include <QHash>
@@ -52,10 +52,10 @@ void checkPrefs(const ReviewedProject &project, QList<Finding> *findings)
             continue;
         const QByteArray prefs = Layout::prefsPath(device.type, opened.deviceDir(device));
         QByteArray bytes;
-        QDomDocument doc;
+        QList<QStringList> none;
         if (!opened.file(prefs, &bytes))
             findings->append({Finding::NoPrefs, shown(project.deviceDirPath(device)), QStringLiteral("Tando device without prefs"), {}, {}});
-        else if (const Result parsed = Xml::parse(bytes, &doc); !parsed)
+        else if (const Result parsed = Xml::scanElementTexts(bytes, {}, &none); !parsed)
             findings->append({Finding::PrefsUnreadable, shown(prefs), QStringLiteral("does not parse: %1").arg(parsed.reason()), {}, {}});
     }
 }

@@ -1,7 +1,7 @@
 #include "projectreview.h"
 
 #include "projectworkspace.h"
-#include "xmlio.h"
+#include "xmlscan.h"
 
 namespace Workspace {
 
@@ -20,42 +20,21 @@ Result readForReview(const QString &path, const ReviewRead &what, JobControl *co
     return unpackProject(path, control, &project->loaded, options);
 }
 
-namespace {
-
-// The value of every element of that name, in document order; an empty
-// element's is empty but not null, so that a missing one can be told apart.
-QStringList texts(const QDomDocument &doc, const QString &tag)
-{
-    QStringList values;
-    const QDomNodeList elements = doc.elementsByTagName(tag);
-    for (int i = 0; i < elements.size(); ++i) {
-        const QString text = Xml::elementText(elements.item(i).toElement());
-        values.append(text.isNull() ? QString(QLatin1String("")) : text);
-    }
-    return values;
-}
-
-// The XML of a file the load kept: parsed, or the reason it is not.
-Result parseKept(const OpenedProject &opened, const QByteArray &path, QDomDocument *doc)
-{
-    QByteArray bytes;
-    if (!opened.file(path, &bytes))
-        return Result::failure(QStringLiteral("missing"));
-    return Xml::parse(bytes, doc);
-}
-
-} // namespace
-
 ProfilePairs readProfilePairs(const OpenedProject &opened, const QByteArray &path)
 {
     ProfilePairs pairs;
-    QDomDocument doc;
-    pairs.parsed = parseKept(opened, path, &doc);
-    if (!pairs.parsed)
+    QByteArray bytes;
+    if (!opened.file(path, &bytes)) {
+        pairs.parsed = Result::failure(QStringLiteral("missing"));
         return pairs;
+    }
     // As the store pairs them: every element of each name, in document order.
-    pairs.macs = texts(doc, QStringLiteral("mac"));
-    pairs.unitnames = texts(doc, QStringLiteral("unitname"));
+    QList<QStringList> values;
+    pairs.parsed = Xml::scanElementTexts(bytes, {QStringLiteral("mac"), QStringLiteral("unitname")}, &values);
+    if (pairs.parsed) {
+        pairs.macs = values.at(0);
+        pairs.unitnames = values.at(1);
+    }
     return pairs;
 }
 

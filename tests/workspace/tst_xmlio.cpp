@@ -1,4 +1,5 @@
 #include "xmlio.h"
+#include "xmlscan.h"
 
 #include <QtTest>
 
@@ -8,7 +9,8 @@ class TestXmlIo : public QObject
 
 private slots:
     // What parse() refuses counts as malformed: the store leaves such a file
-    // as it is. Look-alikes of what is refused read normally.
+    // as it is. Look-alikes of what is refused read normally. The scan that
+    // reads profiles for diff and check refuses and reads the same.
     void parsesStrictly_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -27,6 +29,10 @@ private slots:
                                                         << "";
         QTest::newRow("control character") << QByteArray("<p><name>x&#1;</name></p>") << "Invalid character reference";
         QTest::newRow("deepest allowed") << deep << "";
+        QTest::newRow("values of every shape")
+            << QByteArray("<p><name><!--c--><b>no</b>x<![CDATA[y]]></name><name>a&amp;b<c/>d</name><name/>"
+                          "<name><![CDATA[c]]>t</name><q><name>in<name>most</name></name></q></p>")
+            << "";
         QTest::newRow("one level deeper") << QByteArray(deep).replace("<d>", "<d><e>").replace("</d>", "</e></d>")
                                           << "nested more than 256 levels";
     }
@@ -40,6 +46,15 @@ private slots:
         QVERIFY2(parsed.ok() == refusal.isEmpty(), qPrintable(parsed.reason()));
         QVERIFY2(parsed.reason().contains(refusal), qPrintable(parsed.reason()));
         QCOMPARE(Xml::firstElementText(doc, "name"), refusal.isEmpty() ? QStringLiteral("x") : QString());
+
+        QList<QStringList> scanned;
+        QCOMPARE(Xml::scanElementTexts(content, {"name"}, &scanned).reason(), parsed.reason());
+        QStringList values;
+        const QDomNodeList names = doc.elementsByTagName("name");
+        for (int i = 0; i < names.size(); ++i)
+            values << Xml::elementText(names.item(i).toElement());
+        if (parsed)
+            QCOMPARE(scanned.value(0), values);
     }
 
     // A value set on a file in each encoding reads back as set, through a
