@@ -19,7 +19,10 @@ namespace Interruption {
 namespace {
 
 std::atomic<int> firstSignal{0};
-std::atomic<JobControl *> runningJob{nullptr};
+// The jobs running now: a few may run side by side (a diff reads both its
+// archives at once).
+constexpr int MaxRunningJobs = 4;
+std::atomic<JobControl *> runningJobs[MaxRunningJobs] = {};
 std::atomic<int> wakeUpWriteEnd{-1};
 
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<JobControl *>::is_always_lock_free,
@@ -30,8 +33,10 @@ void handle(int signalNumber)
     const int savedErrno = errno;
     int none = 0;
     firstSignal.compare_exchange_strong(none, signalNumber);
-    if (JobControl *job = runningJob.load())
-        job->cancelled.store(true);
+    for (std::atomic<JobControl *> &running : runningJobs) {
+        if (JobControl *job = running.load())
+            job->cancelled.store(true);
+    }
     const int fd = wakeUpWriteEnd.load();
     if (fd >= 0) {
         const char byte = char(signalNumber);
@@ -78,14 +83,21 @@ int received()
 
 CancelOnSignal::CancelOnSignal(JobControl &control)
 {
-    runningJob.store(&control);
+    for (m_slot = 0; m_slot < MaxRunningJobs; ++m_slot) {
+        JobControl *none = nullptr;
+        if (runningJobs[m_slot].compare_exchange_strong(none, &control))
+            break;
+    }
+    // More jobs than slots cannot happen here; such a job would only not be
+    // cancelled while it runs.
     if (received())
         control.cancelled.store(true);
 }
 
 CancelOnSignal::~CancelOnSignal()
 {
-    runningJob.store(nullptr);
+    if (m_slot < MaxRunningJobs)
+        runningJobs[m_slot].store(nullptr);
 }
 
 void pauseAt(const char *point)

@@ -21,7 +21,8 @@ void ignoreWriteSignals();
 // The first handled signal received, or 0.
 int received();
 
-// Cancels the job while it runs, at once if a signal came before.
+// Cancels the job while it runs, at once if a signal came before; several
+// jobs may run side by side, each with its own.
 class CancelOnSignal
 {
 public:
@@ -29,6 +30,9 @@ public:
     ~CancelOnSignal();
     CancelOnSignal(const CancelOnSignal &) = delete;
     CancelOnSignal &operator=(const CancelOnSignal &) = delete;
+
+private:
+    int m_slot = 0;
 };
 
 // For tests that signal at a known point: when TANDO_TEST_PAUSE_AT names

@@ -138,11 +138,16 @@ private:
 
 QByteArray deviceDirOf(const QByteArray &path)
 {
-    const QByteArrayList parts = path.split('/');
-    const Layout::Place place = Layout::placeOf(parts);
-    if (place.device.isEmpty())
+    // Asked of every entry, so by the bytes (the paths have no empty or "."
+    // parts); whether it is a device's is for the caller to look up.
+    static const QByteArray devices = Layout::projectDir + '/' + Layout::devicesDir + '/';
+    if (!path.startsWith(devices))
         return QByteArray();
-    return Layout::familyPath(place.family) + '/' + place.device;
+    const int family = path.indexOf('/', devices.size());
+    if (family < 0)
+        return QByteArray();
+    const int device = path.indexOf('/', family + 1);
+    return path.left(device < 0 ? path.size() : device);
 }
 
 EntriesByDir entriesByDeviceDir(const ReviewedProject &project)

@@ -16,7 +16,8 @@ namespace Workspace {
 using EntriesByDir = QHash<QByteArray, QList<const Archive::EntryFacts *>>;
 EntriesByDir entriesByDeviceDir(const ReviewedProject &project);
 
-// The device directory an entry lies in or is; empty when none.
+// The directory an entry lies in or is, when that lies in the devices
+// directory ("active-project/devices/<family>/<name>"); empty when not.
 QByteArray deviceDirOf(const QByteArray &path);
 
 struct DeviceMatch

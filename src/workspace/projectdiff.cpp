@@ -9,6 +9,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <thread>
 
 #include <archive_entry.h>
 
@@ -47,30 +48,42 @@ QString timeText(const EntryFacts &facts)
     return text;
 }
 
+QString modeText(const EntryFacts &facts)
+{
+    return QStringLiteral("%1").arg(facts.permissions, 4, 8, QLatin1Char('0'));
+}
+
 // The header fields that differ, the old entry's link target as it reads
-// after the device moves.
+// after the device moves. Texts are made only for what differs: most
+// entries of two archives are alike.
 QList<ValueChange> headerChanges(const EntryFacts &a, const QByteArray &aTarget, const EntryFacts &b)
 {
     QList<ValueChange> fields;
-    auto field = [&fields](const char *what, const QString &before, const QString &after) {
-        if (before != after)
-            fields.append({QLatin1String(what), before, after});
+    auto add = [&fields](const char *what, const QString &before, const QString &after) {
+        fields.append({QLatin1String(what), before, after});
     };
-    field("type", typeName(a), typeName(b));
-    field("link", QFile::decodeName(aTarget), QFile::decodeName(b.linkTarget));
-    field("mode", QStringLiteral("%1").arg(a.permissions, 4, 8, QLatin1Char('0')),
-          QStringLiteral("%1").arg(b.permissions, 4, 8, QLatin1Char('0')));
-    field("uid", QString::number(a.uid), QString::number(b.uid));
-    field("gid", QString::number(a.gid), QString::number(b.gid));
-    field("user", QString::fromUtf8(a.user), QString::fromUtf8(b.user));
-    field("group", QString::fromUtf8(a.group), QString::fromUtf8(b.group));
-    field("mtime", timeText(a), timeText(b));
+    if (a.type != b.type || a.hardLink != b.hardLink)
+        add("type", typeName(a), typeName(b));
+    if (aTarget != b.linkTarget)
+        add("link", QFile::decodeName(aTarget), QFile::decodeName(b.linkTarget));
+    if (a.permissions != b.permissions)
+        add("mode", modeText(a), modeText(b));
+    if (a.uid != b.uid)
+        add("uid", QString::number(a.uid), QString::number(b.uid));
+    if (a.gid != b.gid)
+        add("gid", QString::number(a.gid), QString::number(b.gid));
+    if (a.user != b.user)
+        add("user", QString::fromUtf8(a.user), QString::fromUtf8(b.user));
+    if (a.group != b.group)
+        add("group", QString::fromUtf8(a.group), QString::fromUtf8(b.group));
+    if (a.mtime != b.mtime || a.mtimeNanoseconds != b.mtimeNanoseconds)
+        add("mtime", timeText(a), timeText(b));
     return fields;
 }
 
 bool dataDiffers(const EntryFacts &a, const EntryFacts &b)
 {
-    return typeName(a) != typeName(b) || a.size != b.size || a.crc != b.crc;
+    return a.type != b.type || a.hardLink != b.hardLink || a.size != b.size || a.crc != b.crc;
 }
 
 class Differ
@@ -132,6 +145,11 @@ private:
 
     void compareProfile(const QByteArray &oldPath, const QByteArray &path)
     {
+        QByteArray oldBytes;
+        QByteArray newBytes;
+        if (m_before.loaded.opened->file(oldPath, &oldBytes) && m_after.loaded.opened->file(path, &newBytes)
+            && oldBytes == newBytes)
+            return;
         const ProfilePairs a = readProfilePairs(*m_before.loaded.opened, oldPath);
         const ProfilePairs b = readProfilePairs(*m_after.loaded.opened, path);
         if (!a.parsed || !b.parsed || a == b)
@@ -243,9 +261,20 @@ Result diffProjects(const QString &oldPath, const QString &newPath, JobControl *
     what.facts = true;
     ReviewedProject before;
     ReviewedProject after;
+    // Both archives at once: each load keeps a core busy only with its
+    // decoding. The new one's job reports no progress; it is cancelled when
+    // the old one's load stops early, and by a signal as any job is.
+    JobControl afterControl;
+    Result afterRead;
+    std::thread reader([&] { afterRead = readForReview(newPath, what, &afterControl, &after); });
     Result result = readForReview(oldPath, what, control, &before);
+    if (!result)
+        afterControl.cancelled.store(true);
+    reader.join();
     if (result)
-        result = readForReview(newPath, what, control, &after);
+        result = afterRead;
+    if (result && control && control->isCancelled())
+        result = Result::cancelled();
     if (result)
         Differ(before, after, diff).run();
     return result;
