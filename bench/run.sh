@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds, then times tando-project against the system's tar on generated
-# archives, and the editor's window on the large project and on one of
-# 10 000 devices:  bench/run.sh [ROUNDS] [SIZES] [SEED]
+# archives (show and edit, then diff and check), and the editor's window on
+# the large project and on one of 10 000 devices:  bench/run.sh [ROUNDS] [SIZES] [SEED]
 # (defaults: 5 small,medium,large,huge 1). The archives are generated once into
 # bench/out (ignored by git) and reused. BENCH_COMPARE=/path/to/older/tando-project
 # times an older build in the same rounds. Exits 1 when a target is missed
@@ -19,6 +19,8 @@ tools="$build_dir/src/tando-project"
 [ -n "${BENCH_COMPARE:-}" ] && tools="$tools,before=$BENCH_COMPARE"
 status=0
 "$build_dir/bench/tando-bench" run "$tools" "$here/bench/out" "$@" || status=1
+echo
+"$build_dir/bench/tando-bench" review "$build_dir/src/tando-project" "$here/bench/out" "$@" || status=1
 echo
 "$build_dir/bench/tando-bench" editor "$build_dir/bench/tando-editor-bench" "$build_dir/src/tando-project" \
   "$here/bench/out" "${1:-5}" "${3:-1}" || status=1
