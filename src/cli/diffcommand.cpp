@@ -174,7 +174,7 @@ int runDiff(const QCommandLineParser &parser, JobControl &control, ProgressLine 
     if (stopSignal())
         return stopped(stopSignal());
     if (!compared)
-        return fail(Trouble, QStringLiteral("cannot compare: %1").arg(compared.reason()));
+        return fail(Trouble, compared.reason());
     if (parser.isSet("json"))
         printJson(diff);
     else if (!parser.isSet("quiet"))

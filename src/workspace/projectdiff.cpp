@@ -266,8 +266,12 @@ Result diffProjects(const QString &oldPath, const QString &newPath, JobControl *
     // the old one's load stops early, and by a signal as any job is.
     JobControl afterControl;
     Result afterRead;
-    std::thread reader([&] { afterRead = readForReview(newPath, what, &afterControl, &after); });
-    Result result = readForReview(oldPath, what, control, &before);
+    // A failure names the archive it is about: the reader's reason does not.
+    const auto named = [](const QString &path, const Result &read) {
+        return read.isFailure() ? Result::failure(QStringLiteral("cannot load %1: %2").arg(path, read.reason())) : read;
+    };
+    std::thread reader([&] { afterRead = named(newPath, readForReview(newPath, what, &afterControl, &after)); });
+    Result result = named(oldPath, readForReview(oldPath, what, control, &before));
     if (!result)
         afterControl.cancelled.store(true);
     reader.join();

@@ -139,7 +139,7 @@ private slots:
             << QStringList{"edit", a, "-o", "OUT", "--label", "00:1a:2b:00:00:01=A", "--label", "00:1a:2b:00:00:01=B"} << 2
             << "--label names the device 00:1a:2b:00:00:01 more than once";
         QTest::newRow("diff of an archive that does not load") << QStringList{"diff", a, "/nonexistent/x.tgz"} << 2
-                                                               << "cannot compare: Cannot open /nonexistent/x.tgz";
+                                                               << "cannot load /nonexistent/x.tgz: No such file";
         QTest::newRow("diff of one archive") << QStringList{"diff", a} << 2 << "exactly two archives";
         QTest::newRow("check of an archive that does not load") << QStringList{"check", "/nonexistent/x.tgz"} << 2
                                                                 << "cannot load /nonexistent/x.tgz";
