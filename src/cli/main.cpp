@@ -81,7 +81,8 @@ int main(int argc, char *argv[])
         if (parser.isSet("help"))
             out() << parser.helpText() << Qt::endl;
         else
-            out() << "tando-project " << QCoreApplication::applicationVersion() << Qt::endl;
+            out() << "tando-project " << QCoreApplication::applicationVersion() << '\n'
+                  << TANDO_LICENCE_NOTICE << Qt::endl;
         const Result flushed = flushOutput();
         return flushed ? int(Success) : fail(Failure, flushed.reason());
     }

@@ -127,7 +127,7 @@ void declareOptions(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(QString::fromUtf8(helpText));
     parser.addOption({{"h", "help"}, "Shows this help."});
-    parser.addOption({"version", "Shows the version and source revision."});
+    parser.addOption({"version", "Shows the version, source revision and licence."});
     parser.addOption({"json", "show, diff, check: print one JSON object."});
     parser.addOption({"csv", "show: print the device list as CSV."});
     parser.addOption({{"o", "output"}, "edit: the archive to write.", "OUTPUT"});

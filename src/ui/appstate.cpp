@@ -13,9 +13,6 @@
 
 namespace {
 
-// The terms the editor is given under; the About dialog shows them.
-const char *const licenceText = "Proprietary software of Norvel. All rights reserved.";
-
 // The bytes of a changes file.
 Result readChangesBytes(const QString &path, QByteArray *bytes)
 {
@@ -184,7 +181,7 @@ QStringList AppState::applyChangesFile(QString path)
 
 QString AppState::licence() const
 {
-    return QString::fromUtf8(licenceText);
+    return QStringLiteral(TANDO_LICENCE_NOTICE);
 }
 
 void AppState::revertAllEdits()

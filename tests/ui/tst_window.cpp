@@ -544,7 +544,11 @@ private slots:
         QCOMPARE(settingField("Description")->property("cursorPosition").toInt(), 0);
 
         QTest::keyClick(m_window, Qt::Key_F1);
-        QTRY_VERIFY(shownWithText(root(), "Proprietary software of Norvel. All rights reserved."));
+        QTRY_VERIFY(shownWithText(root(), "Licence GPL-3.0-or-later: GNU General Public License, version 3 or later.\n"
+                                          "This is free software: you are free to change and redistribute it.\n"
+                                          "There is NO WARRANTY, to the extent permitted by law.\n"
+                                          "The licence text is in /usr/share/common-licenses/GPL-3 on Debian; the\n"
+                                          "package's copyright file is /usr/share/doc/tando-project-editor/copyright."));
         QVERIFY(shownWithText(root(), "Version " + m_appState->version()));
         QVERIFY(shownWithText(root(), "Manual page: man tando-project-editor"));
         QTest::keyClick(m_window, Qt::Key_Escape);
