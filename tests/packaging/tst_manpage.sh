@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
-# The manual page of the command-line tool formats without warnings and
-# documents every option that "tando-project --help" lists.
-# tst_manpage.sh TANDO_PROJECT MANPAGE
+# The manual pages format without warnings and state the licence in their
+# COPYRIGHT section; the command-line tool's page documents every option that
+# "tando-project --help" lists.
+# tst_manpage.sh TANDO_PROJECT MANPAGE [OTHER_MANPAGE...]
 set -uo pipefail
 tool="$1" page="$2"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-warnings="$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)"
-[ -z "$warnings" ] || fail "man reports: $warnings"
+for each in "${@:2}"; do
+  warnings="$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$each" 2>&1 >/dev/null)"
+  [ -z "$warnings" ] || fail "$(basename "$each"): man reports: $warnings"
+  copyright="$(LC_ALL=C.UTF-8 MANWIDTH=250 man -l "$each" 2>/dev/null | sed -n '/^COPYRIGHT$/,/^[A-Z]/p')"
+  for needed in GPL-3.0-or-later /usr/share/common-licenses/GPL-3 /usr/share/doc/tando-project-editor/copyright; do
+    grep -qF -- "$needed" <<<"$copyright" || fail "$(basename "$each"): the COPYRIGHT section does not name $needed"
+  done
+done
 
 # Wide lines keep option names whole.
 text="$(LC_ALL=C.UTF-8 MANWIDTH=250 man -l "$page" 2>/dev/null)"
@@ -25,5 +32,5 @@ for command in show edit diff check; do
   grep -q "tando-project $command" <<<"$text" || fail "command $command missing from the synopsis"
 done
 
-[ $failures -eq 0 ] && echo "manual page OK:" $options
+[ $failures -eq 0 ] && echo "manual pages OK: $(( $# - 1 )); options:" $options
 exit $((failures > 0))
