@@ -56,11 +56,27 @@ foreach(page tando-project tando-project-editor)
   install(FILES ${CMAKE_BINARY_DIR}/man/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 
-add_custom_target(packaging-data ALL DEPENDS ${_icon_pngs} ${_manpages})
-
 set(CPACK_PACKAGE_NAME tando-project-editor)
 set(CPACK_PACKAGE_VENDOR Norvel)
 set(CPACK_PACKAGE_CONTACT "Norvel <tando@norvel.example>")
+
+# The copyright file (machine-readable, naming the licences of the linked
+# libraries too) and the changelog that Debian expects of every package. The
+# version number has no Debian revision, so the package counts as native and
+# its changelog.gz is a Debian changelog, made from NEWS.md.
+set(TANDO_PACKAGE_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME})
+set(_changelog ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+add_custom_command(OUTPUT ${_changelog}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc
+  COMMAND bash ${TANDO_PACKAGING_DIR}/news-to-changelog.sh ${CMAKE_SOURCE_DIR}/NEWS.md
+          ${CPACK_PACKAGE_NAME} ${PROJECT_VERSION} ${CPACK_PACKAGE_CONTACT} ${_changelog}
+  DEPENDS ${CMAKE_SOURCE_DIR}/NEWS.md ${TANDO_PACKAGING_DIR}/news-to-changelog.sh
+  COMMENT "Writing the package's changelog from NEWS.md"
+  VERBATIM)
+install(FILES ${TANDO_PACKAGING_DIR}/copyright ${_changelog} DESTINATION ${TANDO_PACKAGE_DOC_DIR})
+
+add_custom_target(packaging-data ALL DEPENDS ${_icon_pngs} ${_manpages} ${_changelog})
+
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "editor for Tando project archives of networked devices")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY tando-project-editor)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
