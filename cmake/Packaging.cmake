@@ -24,6 +24,21 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 install(TARGETS tando-project-editor tando-project RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped install (cpack's) drops the compilers' version notes too, as
+# Debian's own packages do.
+install(CODE "set(_tando_strip \"${CMAKE_STRIP}\")
+set(_tando_programs ${CMAKE_INSTALL_BINDIR}/tando-project-editor ${CMAKE_INSTALL_BINDIR}/tando-project)")
+install(CODE [[
+if(CMAKE_INSTALL_DO_STRIP)
+  foreach(program IN LISTS _tando_programs)
+    execute_process(COMMAND "${_tando_strip}" --remove-section=.comment
+                            "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${program}"
+                    RESULT_VARIABLE _rc)
+    if(NOT _rc EQUAL 0)
+      message(FATAL_ERROR "${_tando_strip} --remove-section=.comment ${program} failed: ${_rc}")
+    endif()
+  endforeach()
+endif()]])
 install(FILES ${TANDO_PACKAGING_DIR}/${TANDO_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${TANDO_PACKAGING_DIR}/${TANDO_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${TANDO_PACKAGING_DIR}/${TANDO_APP_ID}.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
