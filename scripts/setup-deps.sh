@@ -18,7 +18,7 @@ if [ "${1:-}" = "test" ]; then
   packages+=(
     tar gzip python3
     busybox libarchive-tools  # the other tar programs whose archives are edited
-    desktop-file-utils appstream dpkg-dev file man-db  # the .deb and its checks
+    desktop-file-utils appstream dpkg-dev file man-db lintian  # the .deb and its checks
     # The fuzz targets: clang with libFuzzer (libclang_rt.fuzzer lives in
     # libclang-rt-14-dev) and llvm-symbolizer for readable reports.
     clang libclang-rt-14-dev llvm-14

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Builds the Debian package with cpack, unpacks it with dpkg -x into a fresh
-# directory and checks what an installation would get: the file list, modes
-# and owners, the control fields, dependencies that name installed Debian
-# packages, the installed tools running, the metadata of the installed tree,
-# and an editor that starts with only QML modules its dependencies bring.
-# tst_package.sh CPACK CPACK_CONFIG WORK_DIR APPSTREAMCLI EXPECTED_FILES
+# Builds the Debian package with cpack, has lintian check it, unpacks it with
+# dpkg -x into a fresh directory and checks what an installation would get:
+# the file list, modes and owners, the control fields, dependencies that name
+# installed Debian packages, the installed tools running and naming their
+# licence, the metadata of the installed tree, and an editor that starts with
+# only QML modules its dependencies bring.
+# tst_package.sh CPACK CPACK_CONFIG WORK_DIR APPSTREAMCLI EXPECTED_FILES LINTIAN
 set -uo pipefail
-cpack="$1" config="$2" work="$3" appstreamcli="$4" expected_files="$5"
+cpack="$1" config="$2" work="$3" appstreamcli="$4" expected_files="$5" lintian="$6"
 app_id=org.norvel.TandoProjectEditor
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -19,6 +20,21 @@ debs=("$work"/out/*.deb)
 [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || die "cpack made ${#debs[@]} .deb files"
 deb="${debs[0]}"
 echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
+
+# Debian's checks of a package: no error and no warning; informational tags
+# are shown.
+if command -v "$lintian" >/dev/null; then
+  "$lintian" --fail-on error,warning --display-info "$deb" >"$work/lintian.log" 2>&1
+  code=$?
+  cat "$work/lintian.log"
+  if [ $code -eq 0 ]; then
+    echo "lintian: no errors or warnings"
+  else
+    fail "lintian exited with $code: errors or warnings above"
+  fi
+else
+  echo "SKIP lintian: not installed (scripts/setup-deps.sh test installs it)"
+fi
 
 root="$work/root"
 dpkg -x "$deb" "$root" || die "dpkg -x"
@@ -75,7 +91,17 @@ grep -Eq '(^|, )fonts-liberation(,|$| )' <<<"$depends" || fail "no dependency on
 # The installed command-line tool runs and reports the package's version.
 reported="$("$root/usr/bin/tando-project" --version)" || fail "installed tando-project --version exited with $?"
 [[ "$reported" == "tando-project $version (revision "* ]] || fail "tando-project --version says \"$reported\", the package is $version"
-echo "installed: $reported"
+echo "installed: $(head -n 1 <<<"$reported")"
+# It names the licence and where its text is: in Debian's common licences and
+# in the package's copyright file, whose "Files: *" licence is the one named.
+grep -qF GPL-3.0-or-later <<<"$reported" || fail "tando-project --version names no GPL-3.0-or-later"
+for path in /usr/share/common-licenses/GPL-3 /usr/share/doc/tando-project-editor/copyright; do
+  grep -qF "$path" <<<"$reported" || fail "tando-project --version does not name $path"
+done
+[ -f /usr/share/common-licenses/GPL-3 ] || fail "/usr/share/common-licenses/GPL-3 is missing here"
+copyright="$root/usr/share/doc/tando-project-editor/copyright"
+grep -qx 'Files: \*' "$copyright" && grep -qx 'License: GPL-3.0-or-later' "$copyright" \
+  || fail "the copyright file gives no \"Files: *\" under GPL-3.0-or-later"
 
 # The installed tree's metadata: metainfo, the desktop entry it launches, icons.
 if command -v "$appstreamcli" >/dev/null; then
