@@ -175,6 +175,12 @@ Item {
     }
 
     Shortcut {
+        sequence: "Ctrl+E"
+        enabled: root.visible && root.enabled
+        onActivated: view.editedOnly = !view.editedOnly
+    }
+
+    Shortcut {
         sequence: "F8"
         enabled: root.visible && root.enabled
         onActivated: root.nextProblem()
@@ -247,6 +253,20 @@ Item {
                 anchors.verticalCenter: parent.verticalCenter
                 onClicked: search.clear()
             }
+        }
+
+        CheckBox {
+            id: editedOnly
+            objectName: "editedOnly"
+            text: "Edited only"
+            checked: view.editedOnly
+            focusPolicy: Qt.NoFocus
+            anchors.verticalCenter: parent.verticalCenter
+            hoverEnabled: true
+            ToolTip.text: "Show only the devices with an edited label or MAC (Ctrl+E)"
+            ToolTip.visible: hovered
+            ToolTip.delay: Theme.toolTipDelay
+            onToggled: view.editedOnly = checked
         }
 
         Text {
@@ -517,8 +537,10 @@ Item {
     // A search that matches nothing says so where the rows would be.
     Text {
         objectName: "noMatch"
-        text: "No device matches \u201c" + view.filterText + "\u201d"
-        visible: view.count === 0 && view.filterText !== ""
+        text: view.filterText === "" ? "No device is edited"
+                                     : (view.editedOnly ? "No edited device matches \u201c" : "No device matches \u201c")
+                                       + view.filterText + "\u201d"
+        visible: view.count === 0 && (view.filterText !== "" || view.editedOnly)
         color: Theme.mutedText
         anchors.centerIn: grid
     }

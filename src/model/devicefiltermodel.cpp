@@ -150,6 +150,16 @@ void DeviceFilterModel::setFilterText(QString filterText)
     updateCounts();
 }
 
+void DeviceFilterModel::setEditedOnly(bool editedOnly)
+{
+    if (m_editedOnly == editedOnly)
+        return;
+    m_editedOnly = editedOnly;
+    emit editedOnlyChanged(m_editedOnly);
+    invalidateFilter();
+    updateCounts();
+}
+
 void DeviceFilterModel::sortBy(SortKey key)
 {
     m_descending = key == m_sortKey && key != Unsorted && !m_descending;
@@ -173,6 +183,7 @@ int DeviceFilterModel::nextProblem(int row)
     if (found >= 0)
         return found;
     setFilterText(QString());
+    setEditedOnly(false);
     return problemAfter(-1);
 }
 
@@ -225,11 +236,13 @@ int DeviceFilterModel::firstRowWithMac(const QString &key) const
 
 bool DeviceFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex &) const
 {
-    if (m_query.isEmpty())
+    if (m_query.isEmpty() && !m_editedOnly)
         return true;
     DeviceEntity *device = deviceAt(sourceRow);
-    if (!device)
+    if (!device || (m_editedOnly && !m_edited.contains(device)))
         return false;
+    if (m_query.isEmpty())
+        return true;
     const SearchKey &key = searchKey(device);
     return key.texts.contains(m_query) || (!m_macQuery.isEmpty() && key.macs.contains(m_macQuery));
 }
@@ -283,8 +296,12 @@ void DeviceFilterModel::watchRows(int first, int last)
         connect(device, &DeviceEntity::newLabelChanged, this, [this, device] { m_keys.remove(device); });
         connect(device, &DeviceEntity::newMacChanged, this, [this, device] { noteNewMac(device); });
         connect(device, &DeviceEntity::issueChanged, this, [this, device] { noteIssue(device); });
+        connect(device, &DeviceEntity::labelEditedChanged, this, [this, device] { noteEdited(device); });
+        connect(device, &DeviceEntity::macEditedChanged, this, [this, device] { noteEdited(device); });
         if (!device->issue().isEmpty())
             m_problems.insert(device);
+        if (device->labelEdited() || device->macEdited())
+            m_edited.insert(device);
     }
     forgetRows();
     if (m_problems.size() != problems)
@@ -302,6 +319,7 @@ void DeviceFilterModel::unwatchRows(int first, int last)
         disconnect(device, nullptr, this, nullptr);
         m_keys.remove(device);
         m_problems.remove(device);
+        m_edited.remove(device);
     }
     if (m_problems.size() != problems)
         emit problemCountChanged(m_problems.size());
@@ -311,6 +329,17 @@ void DeviceFilterModel::forgetRows()
 {
     m_sourceRows.clear();
     m_firstRows.clear();
+}
+
+// The row stays until the filter is applied again, as a typed-in row does.
+void DeviceFilterModel::noteEdited(DeviceEntity *device)
+{
+    if (device->labelEdited() || device->macEdited())
+        m_edited.insert(device);
+    else
+        m_edited.remove(device);
+    if (m_editedOnly)
+        updateCounts();
 }
 
 void DeviceFilterModel::noteIssue(DeviceEntity *device)
@@ -352,9 +381,11 @@ void DeviceFilterModel::updateCounts()
     const int count = rowCount();
     const int totalCount = sourceModel() ? sourceModel()->rowCount() : 0;
     const QString noun = totalCount == 1 ? QStringLiteral("device") : QStringLiteral("devices");
-    const QString summary = m_filterText.isEmpty()
+    QString summary = m_filterText.isEmpty() && !m_editedOnly
         ? QStringLiteral("%1 %2").arg(grouped(totalCount), noun)
         : QStringLiteral("%1 of %2 %3").arg(grouped(count), grouped(totalCount), noun);
+    if (m_editedOnly)
+        summary += QStringLiteral(", %1 edited").arg(grouped(m_edited.size()));
     if (count == m_count && totalCount == m_totalCount && summary == m_summary)
         return;
     m_count = count;

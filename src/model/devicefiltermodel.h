@@ -16,11 +16,14 @@ class DeviceFilterModel : public QSortFilterProxyModel
 {
     Q_OBJECT
     Q_PROPERTY(QString filterText READ filterText WRITE setFilterText NOTIFY filterTextChanged)
+    // Only devices with an edited label or MAC; with the search text, both apply.
+    Q_PROPERTY(bool editedOnly READ editedOnly WRITE setEditedOnly NOTIFY editedOnlyChanged)
     Q_PROPERTY(SortKey sortKey READ sortKey NOTIFY sortChanged)
     Q_PROPERTY(bool descending READ descending NOTIFY sortChanged)
     Q_PROPERTY(int count READ count NOTIFY countsChanged)
     Q_PROPERTY(int totalCount READ totalCount NOTIFY countsChanged)
-    // "12 of 1 000 devices"; "1 000 devices" without a search text.
+    // "12 of 1 000 devices"; "1 000 devices" without a search text; with
+    // editedOnly, how many are edited too: "3 of 1 000 devices, 3 edited".
     Q_PROPERTY(QString summary READ summary NOTIFY countsChanged)
     // Devices with an issue, shown or not.
     Q_PROPERTY(int problemCount READ problemCount NOTIFY problemCountChanged)
@@ -36,6 +39,7 @@ public:
     explicit DeviceFilterModel(QObject *parent = nullptr);
 
     QString filterText() const { return m_filterText; }
+    bool editedOnly() const { return m_editedOnly; }
     SortKey sortKey() const { return m_sortKey; }
     bool descending() const { return m_descending; }
     int count() const { return m_count; }
@@ -50,8 +54,8 @@ public:
     // Sorts by that column; the column sorted by already is reversed.
     Q_INVOKABLE void sortBy(SortKey key);
     // The view row of the first device with an issue after `row`, from the
-    // top again after the last; -1 when no device has one. A search that
-    // hides every such device is cleared first.
+    // top again after the last; -1 when no device has one. A search (or
+    // editedOnly) that hides every such device is cleared first.
     Q_INVOKABLE int nextProblem(int row);
     // The device's issue; when an earlier row has the same new MAC, also
     // which one ("#" numbers, from 1). The rows' IssueTextRole follows every
@@ -60,9 +64,11 @@ public:
 
 public slots:
     void setFilterText(QString filterText);
+    void setEditedOnly(bool editedOnly);
 
 signals:
     void filterTextChanged(QString filterText);
+    void editedOnlyChanged(bool editedOnly);
     void sortChanged();
     void countsChanged();
     void problemCountChanged(int problemCount);
@@ -86,6 +92,7 @@ private:
     void unwatchRows(int first, int last);
     void forgetRows();
     void noteIssue(DeviceEntity *device);
+    void noteEdited(DeviceEntity *device);
     void noteNewMac(DeviceEntity *device);
     void refreshIssueTexts();
     int sourceRowOf(const QObject *device) const;
@@ -100,7 +107,9 @@ private:
     int m_count = 0;
     int m_totalCount = 0;
     QString m_summary = QStringLiteral("0 devices");
+    bool m_editedOnly = false;
     QSet<const QObject *> m_problems;
+    QSet<const QObject *> m_edited;
     mutable QHash<const QObject *, SearchKey> m_keys;
     // Made when first needed: each device's row, the first row of each new MAC.
     mutable QHash<const QObject *, int> m_sourceRows;

@@ -176,6 +176,21 @@ private slots:
             QVERIFY(!clear->isVisible());
             QVERIFY(!named(root(), "noMatch")->isVisible());
         }
+
+        // "Edited only" shows the re-addressed Door alone, also with a search.
+        const auto summaryShown = [this](const QString &text) { return shownWithText(root(), text) != nullptr; };
+        click(named(root(), "editedOnly"));
+        QTRY_COMPARE(table()->property("count").toInt(), 1);
+        QCOMPARE(field(0, "macField")->property("text").toString(), QStringLiteral("77:88:99"));
+        QVERIFY(summaryShown("1 of 4 devices, 1 edited"));
+        QTest::keyClick(m_window, Qt::Key_F, Qt::ControlModifier);
+        typeText("attic");
+        QTRY_VERIFY(shownWithText(root(), QStringLiteral("No edited device matches \u201cattic\u201d")));
+        QVERIFY(summaryShown("0 of 4 devices, 1 edited"));
+        QTest::keyClick(m_window, Qt::Key_Escape);
+        QTest::keyClick(m_window, Qt::Key_E, Qt::ControlModifier);
+        QTRY_COMPARE(table()->property("count").toInt(), 4);
+        QVERIFY(summaryShown("4 devices"));
     }
 
     // Tab and Shift+Tab select a field's value, so that typing replaces it,
