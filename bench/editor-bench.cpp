@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives the editor's real window (offscreen unless a platform is set) as a
 // user would: open a project, scroll to its last row, store it. Prints one
 // line of measurements for tando-bench's editor run:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tando-bench review: `diff` of each archive against the benchmark's edit of
 // it and `check` of it, timed in alternating rounds against their floors:
 // for diff, decoding both archives (igzip -dc of each, one after the other);

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds, then times tando-project against the system's tar on generated
 # archives (show and edit, then diff and check), and the editor's window on
 # the large project and on one of 10 000 devices:  bench/run.sh [ROUNDS] [SIZES] [SEED]

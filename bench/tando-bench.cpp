@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tando-bench: generates project archives of four sizes and times the
 // command-line tool against the machine's floor for the same work (decoding,
 // compressing, listing) on the same archives.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Install layout (GNUInstallDirs) and the Debian package built by `cpack -G DEB`.
 include(GNUInstallDirs)
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The abbreviated revision of the source tree, fixed at configure time.
 # A tree without git history still builds and reports "0000000".
 set(TANDO_SOURCE_REVISION "0000000")

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A changes file of arbitrary bytes, read against a small project: either
 // problems and no change at all, or changes that the label and MAC rules
 // accept, each naming a device of the project once.

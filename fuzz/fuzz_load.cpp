@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An arbitrary byte string opened as a project: loaded, stored when it
 // loads, the stored archive loaded again, and unloaded. With FUZZ_GZIP_INPUT
 // the bytes are gzipped first, so that the tar layer behind the gzip decoder

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // normalizeMac and the MAC syntax check on arbitrary text.
 
 #include "fuzzsupport.h"

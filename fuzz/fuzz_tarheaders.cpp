@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The checksum fixer, and the tar stream walker (its
 // report, a plain copy and a copy that renames every entry), on arbitrary bytes.
 

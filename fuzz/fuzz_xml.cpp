@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // parse() on arbitrary bytes, and the store's rewrite of what it read.
 
 #include "fuzzsupport.h"

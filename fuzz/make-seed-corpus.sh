@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes the seed corpus of every fuzz target into fuzz/corpus/<target>, made
 # with the system's tar and gzip: small valid projects, archives and XML files
 # from which the fuzzer starts. Run again after changing it; the output is

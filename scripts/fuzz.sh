@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the fuzz targets (clang, libFuzzer, ASan and UBSan) into build-fuzz/
 # (or $FUZZ_BUILD_DIR) and runs each for SECONDS (default 20), starting from its
 # seed corpus in fuzz/corpus/<target>. Fails when a target finds a crash, a hang,

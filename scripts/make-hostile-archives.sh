@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes a corpus of hostile and broken project archives into OUTDIR, made with
 # the system's tar and gzip and, where no honest tool writes such a thing, with
 # tar headers put together byte by byte here. Each archive holds a valid

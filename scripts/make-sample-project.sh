@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes a small sample project archive (two KSB12 and three Tando devices)
 # with the system's tar and gzip: scripts/make-sample-project.sh OUT.tgz
 set -euo pipefail

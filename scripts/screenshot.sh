@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the editor's window at its default size with the sample project
 # loaded, headless (under xvfb-run when installed: apt-get install xvfb xauth):
 #   ./scripts/screenshot.sh [OUT.png]      (default: docs/screenshot.png)

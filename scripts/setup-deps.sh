@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages the editor needs to build and run; with "test",
 # also those the test command needs (the packaging checks, clang with
 # libFuzzer). Does nothing when everything is already there.

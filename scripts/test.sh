@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets up, builds and runs every check headless; non-zero on any failure:
 #   1. the test suite of the normal build (build/, or $BUILD_DIR);
 #   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Encoding of a stored archive's gzip member on several threads.
 
 #include "gzipstream.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoding of the gzip layer: members' headers read here, deflate data and
 // trailers with ISA-L.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading: the archive file -> gzip decoder (when the content is gzip) ->
 // libarchive's tar reader, with the entry guard and the limits, and beside
 // it our own walk of the same bytes, which indexes every entry for storing.

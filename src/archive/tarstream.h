@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A push-style walk over the bytes of a tar stream: every entry is reported

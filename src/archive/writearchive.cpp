@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Storing: the opened archive file -> gzip decoder (when it is gzip) -> our
 // tar walk, which copies every entry and edits a few -> parallel deflater
 // (unless the output is a plain tar) -> the output file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tando-project check ARCHIVE: one line "PATH: finding" each, or one JSON object.
 
 #include "reviewcommands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tando-project diff OLD NEW: one line per difference, or one JSON object.
 
 #include "reviewcommands.h"

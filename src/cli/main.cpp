@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tando-project: shows, edits, compares and checks project archives without
 // a window, with the editor's own loading, validation and storing.
 

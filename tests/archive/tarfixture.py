@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Tar archives for tst_tarstream, written by independent tools.
 
   tarfixture.py python ustar|gnu|pax OUT   the test project, written by Python's tarfile

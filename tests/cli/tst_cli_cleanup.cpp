@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a store leaves on the disk: the new archive with the right
 // permissions where it belongs, and nothing else, whether the tool succeeds,
 // fails, is refused its target, or is stopped by a signal.

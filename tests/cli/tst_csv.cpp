@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device list as CSV through the command-line tool, as a user works with
 // it: `show --csv`, rows changed by Python's csv module as a spreadsheet
 // would, `edit --changes`, then what `show --json` says.

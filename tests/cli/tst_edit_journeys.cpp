@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Edits through the command-line tool, as a user makes them: a project tree
 // packed with the system tar, `tando-project edit`, then what `show --json`,
 // the stored files (unpacked with the system tar) and `diff` of input and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // diff and check as a user meets them: a project tree on disk, changed with
 // the shell's own tools, packed with the system tar.
 

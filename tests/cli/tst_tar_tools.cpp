@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Archives as the common tar programs write them, with hard links, a symbolic
 // link, a long name and a sparse file, edited through the command-line tool.
 // Each tar program then unpacks the stored archive: it has to give what it

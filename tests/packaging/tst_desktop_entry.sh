@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The desktop entry: valid without warnings, and launching the editor bare, so
 # that it is offered in no "Open with" list for files it would not open.
 # tst_desktop_entry.sh DESKTOP_FILE_VALIDATE ENTRY

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The manual pages format without warnings and state the licence in their
 # COPYRIGHT section; the command-line tool's page documents every option that
 # "tando-project --help" lists.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The AppStream metainfo: appstreamcli accepts it (no network: URLs are not
 # fetched), its newest release is the version being built, and its licence is
 # the one the package's copyright file gives all files.

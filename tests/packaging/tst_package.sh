@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package with cpack, has lintian check it, unpacks it with
 # dpkg -x into a fresh directory and checks what an installation would get:
 # the file list, modes and owners, the control fields, dependencies that name

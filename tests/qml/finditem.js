@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 .pragma library
 
 // The first item in the tree under `item` (itself included) that `accept` takes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 import QtQuick 2.14
 import QtTest 1.14
 import "qrc:/"

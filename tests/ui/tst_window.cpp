@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "dialoganswerer.h"
 #include "startup.h"
 #include "testfiles.h"

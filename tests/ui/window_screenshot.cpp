@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders the editor's window with a project loaded into a PNG, headless:
 //   window_screenshot PROJECT.tgz OUT.png
 #include "appstate.h"

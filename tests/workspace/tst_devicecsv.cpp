@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list the window exports with its edits is a changes file that gives
 // another copy of the project the same edits; labels that a spreadsheet would
 // run as formulas go out as text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The corpus of hostile and broken archives that scripts/make-hostile-archives.sh
 // writes, opened through the command-line tool and through AppState: each is
 // refused with its reason or loaded correctly, and nothing is written, neither
