@@ -106,10 +106,17 @@ Result parse(const QByteArray &content, QDomDocument *out)
         }
     }
     if (reader.hasError())
-        return Result::failure(QStringLiteral("line %1, column %2: %3")
-                                       .arg(reader.lineNumber()).arg(reader.columnNumber()).arg(reader.errorString()));
+        return readerResult(reader);
     *out = doc;
     return Result::success();
+}
+
+Result readerResult(const QXmlStreamReader &reader)
+{
+    if (!reader.hasError())
+        return Result::success();
+    return Result::failure(QStringLiteral("line %1, column %2: %3")
+                               .arg(reader.lineNumber()).arg(reader.columnNumber()).arg(reader.errorString()));
 }
 
 Result encodeChecked(const QDomDocument &doc, const Values &expected, QByteArray *bytes)

@@ -8,6 +8,8 @@
 #include <QPair>
 #include <QString>
 
+class QXmlStreamReader;
+
 namespace Xml {
 
 // Deeper nesting than this is refused as malformed: the project's files use a
@@ -22,6 +24,9 @@ using Values = QList<QPair<QString, QString>>;
 // not well-formed, a document type that declares entities (they would
 // expand, exponentially at worst), nesting deeper than maxDepth.
 Result parse(const QByteArray &content, QDomDocument *doc);
+
+// Where and why a reader stopped, or success when it did not fail.
+Result readerResult(const QXmlStreamReader &reader);
 
 // The bytes of the document in the encoding its XML declaration names (UTF-8
 // when it names none or one we do not know), checked: each expected value is

@@ -108,10 +108,7 @@ Result scanElementTexts(const QByteArray &content, const QStringList &tags, QLis
             break;
         }
     }
-    if (reader.hasError())
-        return Result::failure(QStringLiteral("line %1, column %2: %3")
-                                   .arg(reader.lineNumber()).arg(reader.columnNumber()).arg(reader.errorString()));
-    return Result::success();
+    return Xml::readerResult(reader);
 }
 
 } // namespace Xml
