@@ -256,7 +256,7 @@ Item {
             }
         }
 
-        CheckBox {
+        Switch {
             id: editedOnly
             objectName: "editedOnly"
             text: "Edited only"

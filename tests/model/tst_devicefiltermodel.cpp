@@ -170,7 +170,9 @@ private slots:
         QCOMPARE(f.view.summary(), QStringLiteral("11 of 10 000 devices"));
         f.view.setFilterText(QString());
         f.view.sortBy(DeviceFilterModel::ByLabel);
-        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        // Not a speed goal (the benchmark holds those): a search or sort that
+        // went over the list once per row would take minutes here.
+        QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(f.numbers().mid(0, 4), (QList<int>{1, 2, 3, 4}));
     }
 };
